@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include "main/analysis_settings.h"
+#include "mfcc/frame_geometry.h"
+#include "wave/wave_loader.h"
+
+// Milliseconds to samples: (ms / 1000.0) * rate in double, truncated.
+int32_t msToSamples(int32_t ms, int32_t rate);
+
+// Subtracts the running float mean of x[i] / count.
+void subtractMean(float* x, int32_t count);
+
+// y[n] = x[n] - a*x[n-1]; the first sample is filtered circularly against the last one.
+// Prints "High emphasis filtering..." and "OK\n" around the work.
+void preEmphasize(float* x, int32_t count, float a);
+
+// Window kinds: 1 Hamming, 2 triangular ("Rectangular"), 3 Hann ("Barlett"), other Blackman.
+void makeWindow(float* w, int32_t kind, int32_t n);
+
+// Sets geometry->frameLength, removes the DC offset and pre-emphasises as configured, and builds
+// the window (*window, frameLength floats, freed by the caller). Returns 0, or 1 when memory runs
+// out (after printing a message; *window is then null).
+int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const SignalInfo* info,
+                  const AnalysisSettings* settings);

@@ -1,0 +1,79 @@
+#include "main/float_format.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+typedef unsigned __int128 uint128;
+
+constexpr uint64_t MICRO = 1000000;
+
+size_t copyText(char* out, const char* text) {
+    size_t length = strlen(text);
+    memcpy(out, text, length);
+    return length;
+}
+
+// Decimal digits of an unsigned value, most significant first.
+size_t writeUnsigned(uint128 value, char* out) {
+    char reversed[48];
+    size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
+        value /= 10;
+    } while (value != 0);
+    for (size_t i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+    return count;
+}
+
+}  // namespace
+
+size_t formatFixedSix(float value, char* out) {
+    uint32_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    const bool negative = (bits >> 31) != 0;
+    const uint32_t exponentField = (bits >> 23) & 0xFF;
+    const uint32_t fraction = bits & 0x7FFFFF;
+
+    if (exponentField == 0xFF) {
+        if (fraction == 0) return copyText(out, negative ? "-inf" : "inf");
+        return copyText(out, negative ? "-nan" : "nan");
+    }
+
+    // value = mantissa * 2^exponent exactly.
+    uint64_t mantissa = exponentField == 0 ? fraction : (fraction | 0x800000u);
+    int exponent = exponentField == 0 ? -149 : static_cast<int>(exponentField) - 150;
+
+    // Values from 2^107 up would overflow 128 bits below; printf itself is exact there.
+    if (exponent > 83) return static_cast<size_t>(snprintf(out, 64, "%f", static_cast<double>(value)));
+
+    // micros = value * 10^6 rounded to the nearest integer, ties to even.
+    uint128 scaled = static_cast<uint128>(mantissa) * MICRO;
+    uint128 micros;
+    if (exponent >= 0) {
+        micros = scaled << exponent;
+    } else {
+        const int shift = -exponent;
+        if (shift >= 64) {
+            micros = 0;  // scaled < 2^44, so the quotient is below one half
+        } else {
+            micros = scaled >> shift;
+            const uint128 remainder = scaled - (micros << shift);
+            const uint128 half = static_cast<uint128>(1) << (shift - 1);
+            if (remainder > half || (remainder == half && (micros & 1) != 0)) ++micros;
+        }
+    }
+
+    size_t length = 0;
+    if (negative) out[length++] = '-';
+    length += writeUnsigned(micros / MICRO, out + length);
+    out[length++] = '.';
+    uint32_t decimals = static_cast<uint32_t>(micros % MICRO);
+    for (int i = 5; i >= 0; --i) {
+        out[length + static_cast<size_t>(i)] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+    }
+    return length + 6;
+}

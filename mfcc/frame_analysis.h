@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+#include "main/analysis_settings.h"
+#include "mfcc/frame_geometry.h"
+#include "wave/wave_loader.h"
+
+// One row of columnCount (= cepstralCount + 1) floats per frame: c0, c1..cM, stored row after row.
+struct FeatureMatrix {
+    int32_t rowCount;
+    int32_t columnCount;
+    float* values;   // rowCount * columnCount floats, zero-filled; null when rowCount is 0
+};
+
+inline float* matrixRow(const FeatureMatrix& m, int32_t row) {
+    return m.values + static_cast<int64_t>(row) * m.columnCount;
+}
+
+void releaseFeatureMatrix(FeatureMatrix* m);
+
+// The frame loop: fixes the FFT length and shift, settles the filter count (written back into
+// settings->melFilterCount), and fills one matrix row per analysed frame. Returns 0 on success;
+// on failure (a shift below one sample, memory exhausted) prints a message on standard error and
+// returns 1 with nothing allocated.
+int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
+                  const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
+                  int32_t* frameCount);

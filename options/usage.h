@@ -1,0 +1,5 @@
+#pragma once
+
+void printUsage();
+void printSettings();
+void printValueText(int row, int value);
