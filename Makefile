@@ -1,0 +1,20 @@
+# Two entry points: `make demo` runs Orvalix on the bundled sample, `make test` runs every test.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: build demo test clean
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/orvalix samples/speech16k.wav $(BUILD)/speech16k.txt -O
+	@echo "Features written to $(BUILD)/speech16k.txt:"
+	@head -n 3 $(BUILD)/speech16k.txt
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)
