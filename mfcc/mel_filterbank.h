@@ -18,6 +18,9 @@ struct MelFilterbank {
 // 2595 * log10(1 + hz / 700), in double.
 double hzToMel(float hz);
 
+// Frequency of mel edge n of filterCount (edges equally spaced from 0 to melTop mel), as a float.
+float melEdgeFrequency(int32_t n, int32_t filterCount, float melTop);
+
 // The FFT bin of a frequency, or -1 when it falls at or above half the FFT length in bins.
 int32_t frequencyToBin(float hz, int32_t sampleRate, int32_t fftLength);
 

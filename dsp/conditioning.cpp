@@ -1,0 +1,88 @@
+#include "dsp/conditioning.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "modules/console.h"
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr double FOUR_PI = 12.566370614359172;
+
+// Rises from 0 to 1 at the middle and falls back; odd lengths never reach 1.
+float triangularSample(int32_t n, int32_t length) {
+    double rise = static_cast<double>(n + n) / length;
+    if (n <= length / 2.0) return static_cast<float>(rise);
+    return static_cast<float>(2.0 - rise);
+}
+
+float blackmanSample(int32_t n, int32_t length, double theta) {
+    double t = 0.42 - 0.5 * std::cos(theta);
+    double phi = (n * FOUR_PI) / length;
+    return static_cast<float>(0.08 * std::cos(phi) + t);
+}
+
+}  // namespace
+
+int32_t msToSamples(int32_t ms, int32_t rate) {
+    double seconds = ms / 1000.0;  // the division first: 30 ms at 16000 Hz must give 480
+    double samples = seconds * rate;
+    return static_cast<int32_t>(samples);
+}
+
+void subtractMean(float* x, int32_t count) {
+    float mean = 0.0f;  // accumulated term by term, rounded to float after every addition
+    for (int32_t i = 0; i < count; ++i)
+        mean = static_cast<float>(static_cast<double>(x[i]) / count + mean);
+    for (int32_t i = 0; i < count; ++i)
+        x[i] = static_cast<float>(static_cast<double>(x[i]) - mean);
+}
+
+void preEmphasize(float* x, int32_t count, float a) {
+    printf("High emphasis filtering...");
+    if (count > 0) {
+        // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; only the last
+        // sample, which the first one is filtered against, has to be kept aside.
+        float lastUnfiltered = x[count - 1];
+        for (int32_t i = count - 1; i >= 0; --i) {
+            float previous = i >= 1 ? x[i - 1] : lastUnfiltered;
+            float p = static_cast<float>(static_cast<double>(a) * previous);
+            x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
+        }
+    }
+    printf("OK\n");
+}
+
+void makeWindow(float* w, int32_t kind, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) {
+        double theta = (i * TWO_PI) / n;  // the denominator is n: the periodic window
+        switch (kind) {
+        case 1: w[i] = static_cast<float>(0.54 - 0.46 * std::cos(theta)); break;
+        case 2: w[i] = triangularSample(i, n); break;
+        case 3: w[i] = static_cast<float>(0.5 - 0.5 * std::cos(theta)); break;
+        default: w[i] = blackmanSample(i, n, theta); break;
+        }
+    }
+}
+
+int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const SignalInfo* info,
+                  const AnalysisSettings* settings) {
+    *window = nullptr;
+    int32_t frameLength = msToSamples(settings->windowLengthMs, info->sampleRate);
+    geometry->frameLength = frameLength;
+    if (settings->removeDcOffset) subtractMean(signal, info->samplesRead);
+    if (settings->preEmphasis > 0) preEmphasize(signal, info->samplesRead, settings->preEmphasis);
+
+    // One element at least, so that an empty window is not mistaken for exhausted memory.
+    size_t elements = frameLength > 0 ? static_cast<size_t>(frameLength) : 1;
+    float* w = static_cast<float*>(malloc(elements * sizeof(float)));
+    if (!w) {
+        printError("ERROR: Not enough memory for an analysis window of %d samples.\n", frameLength);
+        return 1;
+    }
+    makeWindow(w, settings->windowType, frameLength);
+    *window = w;
+    return 0;
+}

@@ -1,0 +1,135 @@
+#include "mfcc/frame_analysis.h"
+
+#include <cstdlib>
+
+#include "dsp/conditioning.h"
+#include "dsp/fft.h"
+#include "mfcc/frame_steps.h"
+#include "mfcc/mel_filterbank.h"
+#include "modules/console.h"
+
+namespace {
+
+// Everything the loop works in, allocated before the first frame.
+struct FrameScratch {
+    float* frame;       // 4 * fftLength: the windowed frame in, the magnitude spectrum out
+    float* realOut;
+    float* imagOut;
+    float* logEnergies;
+    float* lifter;
+    double* cosines;
+};
+
+// calloc that never asks for 0 bytes, so an empty array is not taken for exhausted memory.
+void* allocZeroed(int64_t count, size_t size) {
+    return calloc(count > 0 ? static_cast<size_t>(count) : 1, size);
+}
+
+void releaseScratch(FrameScratch* s) {
+    free(s->frame);
+    free(s->realOut);
+    free(s->imagOut);
+    free(s->logEnergies);
+    free(s->lifter);
+    free(s->cosines);
+    *s = FrameScratch{};
+}
+
+int allocScratch(FrameScratch* s, int32_t fftLength, int32_t filterCount, int32_t cepstralCount) {
+    s->frame = static_cast<float*>(allocZeroed(4 * static_cast<int64_t>(fftLength), sizeof(float)));
+    s->realOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
+    s->imagOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
+    s->logEnergies = static_cast<float*>(allocZeroed(filterCount, sizeof(float)));
+    s->lifter = static_cast<float*>(allocZeroed(cepstralCount, sizeof(float)));
+    s->cosines = static_cast<double*>(
+        allocZeroed(static_cast<int64_t>(cepstralCount + 1) * filterCount, sizeof(double)));
+    return s->frame && s->realOut && s->imagOut && s->logEnergies && s->lifter && s->cosines;
+}
+
+// Frames start every shift samples and are analysed while at least one sample follows them.
+int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
+    if (samplesRead <= frameLength) return 0;
+    return (samplesRead - frameLength - 1) / shiftSamples + 1;
+}
+
+int reportNoMemory() {
+    printError("ERROR: Not enough memory for the frame analysis.\n");
+    return 1;
+}
+
+}  // namespace
+
+void releaseFeatureMatrix(FeatureMatrix* m) {
+    free(m->values);
+    m->values = nullptr;
+    m->rowCount = 0;
+}
+
+int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
+                  const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
+                  int32_t* frameCount) {
+    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
+    *frameCount = 0;
+    const int32_t frameLength = geometry->frameLength;
+    const int32_t samplesRead = info->samplesRead;
+    const int32_t cepstralCount = settings->cepstralCount;
+
+    geometry->fftLength = fftLengthFor(frameLength, settings->powerOfTwoBelow);
+    geometry->shiftSamples = msToSamples(settings->windowShiftMs, info->sampleRate);
+    if (geometry->shiftSamples < 1) {
+        printError("ERROR: Window shift of %d ms is below one sample at %d Hz.\n",
+                   settings->windowShiftMs, info->sampleRate);
+        return 1;
+    }
+    const int32_t fftLength = geometry->fftLength;
+    const int32_t shift = geometry->shiftSamples;
+    if (settings->melFilterCount == 0)
+        settings->melFilterCount = automaticFilterCount(info->sampleRate);
+    const int32_t filterCount = settings->melFilterCount;
+
+    MelFilterbank bank;
+    if (buildMelFilterbank(&bank, filterCount, fftLength, info->sampleRate)) return 1;
+    FrameScratch scratch{};
+    if (!allocScratch(&scratch, fftLength, filterCount, cepstralCount)) {
+        releaseScratch(&scratch);
+        releaseMelFilterbank(&bank);
+        return reportNoMemory();
+    }
+    makeLifter(scratch.lifter, settings->lifterType, cepstralCount);
+    makeCosineTable(scratch.cosines, cepstralCount, filterCount);
+
+    // With a shift longer than the window one frame more than samplesRead / shift can fit.
+    int32_t rowCount = static_cast<int32_t>(static_cast<double>(samplesRead) / shift);
+    int32_t frames = framesToAnalyse(samplesRead, frameLength, shift);
+    if (frames > rowCount) rowCount = frames;
+    if (rowCount > 0) {
+        matrix->values = static_cast<float*>(
+            allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
+        if (!matrix->values) {
+            releaseScratch(&scratch);
+            releaseMelFilterbank(&bank);
+            return reportNoMemory();
+        }
+    }
+    matrix->rowCount = rowCount;
+
+    int32_t count = 0;
+    geometry->frameStart = 0;
+    while (static_cast<int64_t>(geometry->frameStart) + frameLength < samplesRead) {
+        ++count;
+        placeWindowedFrame(signal, geometry->frameStart, frameLength, fftLength, scratch.frame,
+                           window, settings->powerOfTwoBelow);
+        fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr, scratch.realOut,
+                  scratch.imagOut);
+        magnitudeSpectrum(scratch.realOut, scratch.imagOut, fftLength, scratch.frame);
+        filterLogEnergies(scratch.frame, scratch.logEnergies, &bank, settings->filterDomain);
+        float* row = matrixRow(*matrix, count - 1);
+        cosineTransform(row, scratch.logEnergies, scratch.cosines, cepstralCount, filterCount);
+        if (settings->lifterType != 1) applyLifter(row, scratch.lifter, cepstralCount);
+        geometry->frameStart += shift;
+    }
+    *frameCount = count;
+    releaseScratch(&scratch);
+    releaseMelFilterbank(&bank);
+    return 0;
+}
