@@ -1,0 +1,159 @@
+#include "wave/wave_loader.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "modules/console.h"
+#include "wave/wav_audio_file.h"
+
+// Slots per block when the loader converts straight to floats: a few KiB on the stack.
+constexpr uint32_t LOADER_BLOCK_SLOTS = 4096;
+
+float* allocFloats(int64_t n)
+{
+    if (n < 0 || static_cast<uint64_t>(n) > SIZE_MAX / sizeof(float))
+        return nullptr;
+    // At least one element, so that an empty signal is still a valid allocation.
+    return static_cast<float*>(malloc((n > 0 ? static_cast<size_t>(n) : 1) * sizeof(float)));
+}
+
+int16_t* allocSampleBuffer(int64_t n)
+{
+    // Two 16-bit slots per announced sample, room for a whole two-channel frame per sample.
+    if (n < 0 || static_cast<uint64_t>(n) > SIZE_MAX / 4)
+        return nullptr;
+    return static_cast<int16_t*>(malloc((n > 0 ? static_cast<size_t>(n) : 1) * 4));
+}
+
+int samplesToFloats(const int16_t* slots, float* floats, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i)
+        floats[i] = static_cast<float>(slots[i]);
+    return 0;
+}
+
+// A two-channel file is counted, read and analysed in frames (its mono mix); a one-channel file
+// has one sample per frame anyway.
+RFXRET queryWaveSize(const char* name, int32_t* total)
+{
+    WavAudioFile file;
+    RFXRET result = file.openForRead(name);
+    if (result != RFX_SUCCESS)
+        return result;
+    // A signal beyond 2^31 samples cannot be indexed, let alone held.
+    if (file.frameCount() > 0x7FFFFFFFu)
+        return RFX_OUT_OF_MEMORY;
+    *total = static_cast<int32_t>(file.frameCount());
+    return RFX_SUCCESS;
+}
+
+// Opens the file and prints its report; the report always precedes any sample read.
+static RFXRET openAndReport(WavAudioFile* file, const char* name, int32_t* channels,
+                            int32_t* sampleRate, int32_t* bitsPerSample)
+{
+    RFXRET result = file->openForRead(name);
+    if (result != RFX_SUCCESS)
+        return result;
+    printf("\n");
+    *channels = file->channels();
+    printf("Number of channels: %d\n", *channels);
+    *sampleRate = static_cast<int32_t>(file->sampleRate());
+    printf("Sampling rate: %d\n", *sampleRate);
+    *bitsPerSample = file->bitsPerSample();
+    printf("Bits per sample: %d\n", *bitsPerSample);
+    printf("Reading .wav to buffer...\n");
+    // Any failure message follows on standard error; keep the two streams in that order.
+    fflush(stdout);
+    return RFX_SUCCESS;
+}
+
+static uint32_t readLimit(const WavAudioFile& file, int32_t capacity)
+{
+    uint32_t frames = file.frameCount();
+    return capacity >= 0 && static_cast<uint32_t>(capacity) < frames ? static_cast<uint32_t>(capacity)
+                                                                        : frames;
+}
+
+RFXRET readWaveSamples(const char* name, int16_t* slots, int32_t capacity, int32_t* channels,
+                       int32_t* sampleRate, int32_t* bitsPerSample, int32_t* count)
+{
+    WavAudioFile file;
+    RFXRET result = openAndReport(&file, name, channels, sampleRate, bitsPerSample);
+    if (result != RFX_SUCCESS)
+        return result;
+    uint32_t limit = readLimit(file, capacity);
+    uint32_t frameSlots = file.channels();
+    *count = 0;
+    while (static_cast<uint32_t>(*count) < limit) {
+        uint32_t step = limit - static_cast<uint32_t>(*count);
+        if (step > LOADER_BLOCK_SLOTS)
+            step = LOADER_BLOCK_SLOTS;
+        uint32_t framesRead = 0;
+        result = file.readFrameBlock(step, slots + static_cast<size_t>(*count) * frameSlots,
+                                     &framesRead);
+        *count += static_cast<int32_t>(framesRead);
+        if (result != RFX_SUCCESS)
+            return result;
+    }
+    return RFX_SUCCESS;
+}
+
+// As readWaveSamples, but converts each block to floats as it goes, so no 16-bit copy of the
+// whole file is ever held. Two channels become their mean, float((L + R) / 2.0).
+static RFXRET readWaveSignal(const char* name, float* signal, int32_t capacity, SignalInfo* info)
+{
+    WavAudioFile file;
+    RFXRET result =
+        openAndReport(&file, name, &info->channels, &info->sampleRate, &info->bitsPerSample);
+    if (result != RFX_SUCCESS)
+        return result;
+    uint32_t limit = readLimit(file, capacity);
+    uint32_t frameSlots = file.channels() == 2 ? 2 : 1;
+    int16_t block[LOADER_BLOCK_SLOTS];
+    info->samplesRead = 0;
+    while (static_cast<uint32_t>(info->samplesRead) < limit) {
+        uint32_t step = limit - static_cast<uint32_t>(info->samplesRead);
+        if (step > LOADER_BLOCK_SLOTS / frameSlots)
+            step = LOADER_BLOCK_SLOTS / frameSlots;
+        uint32_t framesRead = 0;
+        result = file.readFrameBlock(step, block, &framesRead);
+        float* out = signal + info->samplesRead;
+        if (frameSlots == 1) {
+            samplesToFloats(block, out, static_cast<int32_t>(framesRead));
+        } else {
+            for (uint32_t i = 0; i < framesRead; ++i)
+                out[i] = static_cast<float>((block[2 * i] + block[2 * i + 1]) / 2.0);
+        }
+        info->samplesRead += static_cast<int32_t>(framesRead);
+        if (result != RFX_SUCCESS)
+            return result;
+    }
+    return RFX_SUCCESS;
+}
+
+RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)
+{
+    *signal = nullptr;
+    RFXRET result = queryWaveSize(name, &info->totalSamples);
+    if (result != RFX_SUCCESS) {
+        printError("Reading wave table size failed: %s\n", resultCodeName(result));
+        return result;
+    }
+    float* samples = allocFloats(info->totalSamples);
+    if (samples == nullptr) {
+        printError("Reading wave file data failed: %s\n", resultCodeName(RFX_OUT_OF_MEMORY));
+        return RFX_OUT_OF_MEMORY;
+    }
+    result = readWaveSignal(name, samples, info->totalSamples, info);
+    if (result != RFX_SUCCESS) {
+        printError("Reading wave file data failed: %s\n", resultCodeName(result));
+        free(samples);
+        return result;
+    }
+    if (info->totalSamples != info->samplesRead) {
+        printf("Reading error in input signal! Some samples cannot be read!");
+        fflush(stdout);
+    }
+    *signal = samples;
+    return RFX_SUCCESS;
+}
