@@ -41,7 +41,7 @@ void subtractMean(float* x, int32_t count) {
 }
 
 void preEmphasize(float* x, int32_t count, float a) {
-    printf("High emphasis filtering...");
+    if (stageReportsEnabled()) printf("High emphasis filtering...");
     if (count > 0) {
         // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; only the last
         // sample, which the first one is filtered against, has to be kept aside.
@@ -52,7 +52,7 @@ void preEmphasize(float* x, int32_t count, float a) {
             x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
         }
     }
-    printf("OK\n");
+    if (stageReportsEnabled()) printf("OK\n");
 }
 
 void makeWindow(float* w, int32_t kind, int32_t n) {

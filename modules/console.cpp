@@ -16,6 +16,7 @@ int progressEnabled = 1;
 int percentEnabled = 1;
 int progressActive = 0;
 int spinnerState = 0;
+int stageReports = 1;
 
 void setUnsetStreams() {
     if (!messageStream) messageStream = stdout;
@@ -74,6 +75,15 @@ int selectMessageStream(int toError) {
     fflush(messageStream);
     messageStream = toError ? stderr : stdout;
     return 0;
+}
+
+int setStageReportsEnabled(int flag) {
+    stageReports = flag;
+    return flag;
+}
+
+int stageReportsEnabled() {
+    return stageReports;
 }
 
 int flushMessageStreams() {

@@ -8,6 +8,11 @@ int printOutput(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int printError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 int selectMessageStream(int toError);
+
+// The stage reports on standard output (the pre-emphasis words) are on by default; a program that
+// embeds the analysis turns them off.
+int setStageReportsEnabled(int flag);
+int stageReportsEnabled();
 int flushMessageStreams();
 int getMessageLevel();
 int setMessageLevel(int level);
