@@ -54,16 +54,17 @@ static RFXRET openAndReport(WavAudioFile* file, const char* name, int32_t* chann
     RFXRET result = file->openForRead(name);
     if (result != RFX_SUCCESS)
         return result;
-    printf("\n");
     *channels = file->channels();
-    printf("Number of channels: %d\n", *channels);
     *sampleRate = static_cast<int32_t>(file->sampleRate());
-    printf("Sampling rate: %d\n", *sampleRate);
     *bitsPerSample = file->bitsPerSample();
-    printf("Bits per sample: %d\n", *bitsPerSample);
-    printf("Reading .wav to buffer...\n");
-    // Any failure message follows on standard error; keep the two streams in that order.
-    fflush(stdout);
+    if (stageReportsEnabled()) {
+        printf("\nNumber of channels: %d\n", *channels);
+        printf("Sampling rate: %d\n", *sampleRate);
+        printf("Bits per sample: %d\n", *bitsPerSample);
+        printf("Reading .wav to buffer...\n");
+        // Any failure message follows on standard error; keep the two streams in that order.
+        fflush(stdout);
+    }
     return RFX_SUCCESS;
 }
 
