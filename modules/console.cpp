@@ -17,6 +17,7 @@ int percentEnabled = 1;
 int progressActive = 0;
 int spinnerState = 0;
 int stageReports = 1;
+int errorMessages = 1;
 
 void setUnsetStreams() {
     if (!messageStream) messageStream = stdout;
@@ -62,6 +63,7 @@ int printOutput(const char* format, ...) {
 }
 
 int printError(const char* format, ...) {
+    if (!errorMessages) return 0;
     char text[ERROR_LIMIT + 1];
     va_list args;
     va_start(args, format);
@@ -79,6 +81,11 @@ int selectMessageStream(int toError) {
 
 int setStageReportsEnabled(int flag) {
     stageReports = flag;
+    return flag;
+}
+
+int setErrorMessagesEnabled(int flag) {
+    errorMessages = flag;
     return flag;
 }
 

@@ -13,6 +13,9 @@ int selectMessageStream(int toError);
 // embeds the analysis turns them off.
 int setStageReportsEnabled(int flag);
 int stageReportsEnabled();
+
+// Error messages through printError are on by default; an embedding program may turn them off.
+int setErrorMessagesEnabled(int flag);
 int flushMessageStreams();
 int getMessageLevel();
 int setMessageLevel(int level);

@@ -1,0 +1,63 @@
+"""The installed library, used from another CMake project and through pkg-config, writes exactly
+what the command line writes; the library itself prints nothing."""
+
+import os
+import shutil
+import subprocess
+
+from e2e import Checks, Folder, arguments, run
+
+
+def quiet(command, cwd=None, env=None):
+    proc = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if proc.returncode != 0:
+        print(proc.stdout.decode(errors="replace")[-3000:])
+    return proc.returncode
+
+
+def main():
+    args = arguments()
+    binary = os.path.abspath(args.bin)
+    source = os.path.abspath(args.source)
+    build = os.path.dirname(binary)
+    sample = os.path.join(source, "samples", "speech16k.wav")
+    checks = Checks()
+    with Folder() as f:
+        prefix = os.path.join(f.path, "prefix")
+        checks.equal("install", quiet(["cmake", "--install", build, "--prefix", prefix]), 0)
+        for installed in ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot",
+                          "share/man/man1/orvalix.1", "include/orvalix/orvalix.h"):
+            checks.true("installed " + installed, os.path.exists(os.path.join(prefix, installed)))
+
+        example = os.path.join(f.path, "example")
+        checks.equal("configure the example with find_package", quiet(
+            ["cmake", "-S", os.path.join(source, "examples"), "-B", example,
+             "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_BUILD_TYPE=Release"]), 0)
+        checks.equal("build the example", quiet(["cmake", "--build", example]), 0)
+
+        pc_dirs = [os.path.join(root) for root, _, files in os.walk(prefix) if "orvalix.pc" in files]
+        env = dict(os.environ, PKG_CONFIG_PATH=pc_dirs[0] if pc_dirs else "")
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orvalix"], env=env,
+                               stdout=subprocess.PIPE).stdout.decode().split()
+        by_pkg_config = os.path.join(f.path, "analyse_pc")
+        checks.equal("build the example through pkg-config", quiet(
+            ["g++", "-std=c++20", os.path.join(source, "examples", "analyse_file.cpp"), "-o",
+             by_pkg_config] + flags), 0)
+
+        shutil.copyfile(sample, os.path.join(f.path, "in.wav"))
+        for options in ([], ["-C"]):
+            r = run(binary, ["-Q0", "-O", "in", "cli"] + options, f.path)
+            for tool in (os.path.join(example, "analyse_file"), by_pkg_config):
+                if not os.path.exists(tool):
+                    continue
+                r = run(tool, ["in.wav", "lib.txt"] + options, f.path)
+                checks.equal("%s %s: prints only its own line" % (os.path.basename(tool), options),
+                             (r.status, r.out, r.err),
+                             (0, "653 frames of 13 coefficients with 30 filters\n", ""))
+                checks.true("%s %s: same file as the command line" % (os.path.basename(tool), options),
+                            f.read("lib.txt") == f.read("cli.txt"))
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main()
