@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -8,11 +11,12 @@
 // comparison and cutting off an extension. None of them prints anything.
 
 int fileExists(const char* name) {
-    FILE* stream = fopen(name, "rb");
-    if (stream == nullptr) {
+    // Non-blocking, so that a FIFO without a writer answers at once instead of hanging the open.
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return 0;  // absent, or present but unreadable: both count as absent
     }
-    fclose(stream);
+    close(fd);
     return 1;
 }
 

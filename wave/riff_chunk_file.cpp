@@ -1,6 +1,8 @@
 #include "wave/riff_chunk_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 uint32_t packChunkId(const char* text)
 {
@@ -34,6 +36,28 @@ void encodeChunkHeader(const RiffChunkHeader& header, unsigned char bytes[RIFF_C
 RiffChunkHeader decodeChunkHeader(const unsigned char bytes[RIFF_CHUNK_HEADER_BYTES])
 {
     return RiffChunkHeader{getLittle32(bytes), getLittle32(bytes + 4)};
+}
+
+// Opens a regular file for binary reading and gives its size. Anything else (a folder, a FIFO, a
+// device such as /dev/zero, a socket) is refused: a FIFO without a writer would block the open
+// forever and an endless stream has no size to walk chunks in. The open does not block, and the
+// test is made on the opened file itself, so a name swapped in between cannot slip through.
+static FILE* openRegularFile(const char* name, int64_t* size)
+{
+    int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info;
+    FILE* stream = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        stream = fdopen(fd, "rb");
+    if (stream == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    *size = static_cast<int64_t>(info.st_size);
+    return stream;
 }
 
 RiffChunkFile::RiffChunkFile()
@@ -78,13 +102,11 @@ RFXRET RiffChunkFile::open(const char* name, int32_t mode)
         return RFX_SUCCESS;
     }
 
-    stream_ = fopen(name, "rb");
+    stream_ = openRegularFile(name, &fileSize_);
     if (stream_ == nullptr) {
         state_ = RIFF_CLOSED;
         return RFX_FILE_ERROR;
     }
-    struct stat info;
-    fileSize_ = stat(name, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
     unsigned char image[RIFF_CHUNK_HEADER_BYTES];
     if (fread(image, 1, sizeof image, stream_) != sizeof image) {
         fclose(stream_);
