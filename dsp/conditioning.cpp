@@ -45,26 +45,36 @@ void preEmphasize(float* x, int32_t count, float a) {
     if (count > 0) {
         // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; only the last
         // sample, which the first one is filtered against, has to be kept aside.
+        // Every product and difference is rounded to float, as in the one-sample-at-a-time form;
+        // the loop without the wrap-around case is left free for the compiler to vectorise.
         float lastUnfiltered = x[count - 1];
-        for (int32_t i = count - 1; i >= 0; --i) {
-            float previous = i >= 1 ? x[i - 1] : lastUnfiltered;
-            float p = static_cast<float>(static_cast<double>(a) * previous);
+        for (int32_t i = count - 1; i >= 1; --i) {
+            float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
             x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
         }
+        float p = static_cast<float>(static_cast<double>(a) * lastUnfiltered);
+        x[0] = static_cast<float>(static_cast<double>(x[0]) - p);
     }
     if (stageReportsEnabled()) printf("OK\n");
 }
 
-void makeWindow(float* w, int32_t kind, int32_t n) {
-    for (int32_t i = 0; i < n; ++i) {
-        double theta = (i * TWO_PI) / n;  // the denominator is n: the periodic window
-        switch (kind) {
-        case 1: w[i] = static_cast<float>(0.54 - 0.46 * std::cos(theta)); break;
-        case 2: w[i] = triangularSample(i, n); break;
-        case 3: w[i] = static_cast<float>(0.5 - 0.5 * std::cos(theta)); break;
-        default: w[i] = blackmanSample(i, n, theta); break;
-        }
+namespace {
+
+// Entry i of the n-point window of the given kind.
+float windowSample(int32_t kind, int32_t i, int32_t n) {
+    double theta = (i * TWO_PI) / n;  // the denominator is n: the periodic window
+    switch (kind) {
+    case 1: return static_cast<float>(0.54 - 0.46 * std::cos(theta));
+    case 2: return triangularSample(i, n);
+    case 3: return static_cast<float>(0.5 - 0.5 * std::cos(theta));
+    default: return blackmanSample(i, n, theta);
     }
+}
+
+}  // namespace
+
+void makeWindow(float* w, int32_t kind, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) w[i] = windowSample(kind, i, n);
 }
 
 int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const SignalInfo* info,
@@ -75,14 +85,19 @@ int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const 
     if (settings->removeDcOffset) subtractMean(signal, info->samplesRead);
     if (settings->preEmphasis > 0) preEmphasize(signal, info->samplesRead, settings->preEmphasis);
 
+    // A frame is analysed only while a sample follows it, so no window entry at or beyond the
+    // signal's length is ever read. Building no more than that bounds the window by the input
+    // rather than by the rate: a 100 ms window at 2^31 - 1 Hz would be 214 million samples.
+    int32_t built = frameLength < info->samplesRead ? frameLength : info->samplesRead;
+    if (built < 0) built = 0;
     // One element at least, so that an empty window is not mistaken for exhausted memory.
-    size_t elements = frameLength > 0 ? static_cast<size_t>(frameLength) : 1;
+    size_t elements = built > 0 ? static_cast<size_t>(built) : 1;
     float* w = static_cast<float*>(malloc(elements * sizeof(float)));
     if (!w) {
         printError("ERROR: Not enough memory for an analysis window of %d samples.\n", frameLength);
         return 1;
     }
-    makeWindow(w, settings->windowType, frameLength);
+    for (int32_t i = 0; i < built; ++i) w[i] = windowSample(settings->windowType, i, frameLength);
     *window = w;
     return 0;
 }

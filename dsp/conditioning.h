@@ -18,7 +18,8 @@ void preEmphasize(float* x, int32_t count, float a);
 void makeWindow(float* w, int32_t kind, int32_t n);
 
 // Sets geometry->frameLength, removes the DC offset and pre-emphasises as configured, and builds
-// the window (*window, frameLength floats, freed by the caller). Returns 0, or 1 when memory runs
+// the window (*window, frameLength floats, freed by the caller; only the first samplesRead of them
+// when the signal is no longer than a frame, since no frame is then analysed). Returns 0, or 1 when memory runs
 // out (after printing a message; *window is then null).
 int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const SignalInfo* info,
                   const AnalysisSettings* settings);

@@ -4,8 +4,11 @@
 
 #include "dsp/conditioning.h"
 #include "dsp/fft.h"
+#include "dsp/fft_plan.h"
+#include "dsp/fftmisc.h"
 #include "mfcc/frame_steps.h"
 #include "mfcc/mel_filterbank.h"
+#include "mfcc/packed_filterbank.h"
 #include "modules/console.h"
 
 namespace {
@@ -16,6 +19,7 @@ struct FrameScratch {
     float* realOut;
     float* imagOut;
     float* logEnergies;
+    double* filterOutputs;
     float* lifter;
     double* cosines;
 };
@@ -30,6 +34,7 @@ void releaseScratch(FrameScratch* s) {
     free(s->realOut);
     free(s->imagOut);
     free(s->logEnergies);
+    free(s->filterOutputs);
     free(s->lifter);
     free(s->cosines);
     *s = FrameScratch{};
@@ -40,10 +45,12 @@ int allocScratch(FrameScratch* s, int32_t fftLength, int32_t filterCount, int32_
     s->realOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
     s->imagOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
     s->logEnergies = static_cast<float*>(allocZeroed(filterCount, sizeof(float)));
+    s->filterOutputs = static_cast<double*>(allocZeroed(filterCount, sizeof(double)));
     s->lifter = static_cast<float*>(allocZeroed(cepstralCount, sizeof(float)));
     s->cosines = static_cast<double*>(
         allocZeroed(static_cast<int64_t>(cepstralCount + 1) * filterCount, sizeof(double)));
-    return s->frame && s->realOut && s->imagOut && s->logEnergies && s->lifter && s->cosines;
+    return s->frame && s->realOut && s->imagOut && s->logEnergies && s->filterOutputs &&
+           s->lifter && s->cosines;
 }
 
 // Frames start every shift samples and are analysed while at least one sample follows them.
@@ -52,9 +59,29 @@ int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftS
     return (samplesRead - frameLength - 1) / shiftSamples + 1;
 }
 
+// One past the highest spectrum bin any filter reads; the bins above it are never computed.
+int32_t binsRead(const MelFilterbank* bank) {
+    int32_t highest = 0;
+    for (int32_t j = 1; j <= bank->filterCount; ++j)
+        if (filterAt(bank, j)->lastBin > highest) highest = filterAt(bank, j)->lastBin;
+    return highest + 1;
+}
+
 int reportNoMemory() {
     printError("ERROR: Not enough memory for the frame analysis.\n");
     return 1;
+}
+
+// The rows of a run that analyses no frame: samplesRead / shift of them, all zero.
+int allocEmptyRows(FeatureMatrix* matrix, int32_t samplesRead, int32_t shift) {
+    int32_t rowCount = static_cast<int32_t>(static_cast<double>(samplesRead) / shift);
+    if (rowCount > 0) {
+        matrix->values = static_cast<float*>(
+            allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
+        if (!matrix->values) return reportNoMemory();
+    }
+    matrix->rowCount = rowCount;
+    return 0;
 }
 
 }  // namespace
@@ -87,6 +114,14 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         settings->melFilterCount = automaticFilterCount(info->sampleRate);
     const int32_t filterCount = settings->melFilterCount;
 
+    // Without a frame to analyse only the zero-filled rows are needed: the FFT and filterbank
+    // sizes follow the rate alone and could be far beyond the input (2^28 points for a 100 ms
+    // window at 2^31 - 1 Hz), so they are not built.
+    if (framesToAnalyse(samplesRead, frameLength, shift) == 0) {
+        geometry->frameStart = 0;
+        return allocEmptyRows(matrix, samplesRead, shift);
+    }
+
     MelFilterbank bank;
     if (buildMelFilterbank(&bank, filterCount, fftLength, info->sampleRate)) return 1;
     FrameScratch scratch{};
@@ -95,6 +130,19 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         releaseMelFilterbank(&bank);
         return reportNoMemory();
     }
+    // A length the transform cannot take keeps fft_float, which reports it on the first frame.
+    FftPlan plan{};
+    const bool planned = IsValidFftLength(static_cast<uint32_t>(fftLength));
+    PackedFilterbank packed{};
+    if ((planned && makeFftPlan(&plan, static_cast<uint32_t>(fftLength))) ||
+        packFilterbank(&packed, &bank)) {
+        releaseFftPlan(&plan);
+        releasePackedFilterbank(&packed);
+        releaseScratch(&scratch);
+        releaseMelFilterbank(&bank);
+        return reportNoMemory();
+    }
+    const int32_t keptBins = binsRead(&bank);
     makeLifter(scratch.lifter, settings->lifterType, cepstralCount);
     makeCosineTable(scratch.cosines, cepstralCount, filterCount);
 
@@ -106,6 +154,8 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         matrix->values = static_cast<float*>(
             allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
         if (!matrix->values) {
+            releaseFftPlan(&plan);
+            releasePackedFilterbank(&packed);
             releaseScratch(&scratch);
             releaseMelFilterbank(&bank);
             return reportNoMemory();
@@ -119,16 +169,24 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         ++count;
         placeWindowedFrame(signal, geometry->frameStart, frameLength, fftLength, scratch.frame,
                            window, settings->powerOfTwoBelow);
-        fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr, scratch.realOut,
-                  scratch.imagOut);
-        magnitudeSpectrum(scratch.realOut, scratch.imagOut, fftLength, scratch.frame);
-        filterLogEnergies(scratch.frame, scratch.logEnergies, &bank, settings->filterDomain);
+        if (planned)
+            fftForwardReal(&plan, scratch.frame, scratch.realOut, scratch.imagOut,
+                           static_cast<uint32_t>(keptBins));
+        else
+            fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr,
+                      scratch.realOut, scratch.imagOut);
+        magnitudeSpectrum(scratch.realOut, scratch.imagOut, keptBins, scratch.frame);
+        packedFilterOutputs(&packed, &bank, scratch.frame, scratch.filterOutputs);
+        logEnergiesOf(scratch.filterOutputs, scratch.logEnergies, filterCount,
+                      settings->filterDomain);
         float* row = matrixRow(*matrix, count - 1);
         cosineTransform(row, scratch.logEnergies, scratch.cosines, cepstralCount, filterCount);
         if (settings->lifterType != 1) applyLifter(row, scratch.lifter, cepstralCount);
         geometry->frameStart += shift;
     }
     *frameCount = count;
+    releaseFftPlan(&plan);
+    releasePackedFilterbank(&packed);
     releaseScratch(&scratch);
     releaseMelFilterbank(&bank);
     return 0;

@@ -31,6 +31,10 @@ void makeLifter(float* weights, int32_t lifterType, int32_t cepstralCount);
 // Scales coefficients 1..cepstralCount of row; c0 is never liftered.
 void applyLifter(float* row, const float* weights, int32_t cepstralCount);
 
+// Base-10 log of each of filterCount filter outputs, of its magnitude (filterDomain 1) or its power.
+void logEnergiesOf(const double* outputs, float* logEnergies, int32_t filterCount,
+                   int32_t filterDomain);
+
 // Base-10 log of every filter's output, of its magnitude (filterDomain 1) or its power.
 void filterLogEnergies(const float* spectrum, float* logEnergies, const MelFilterbank* bank,
                        int32_t filterDomain);

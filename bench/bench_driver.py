@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Times Orvalix and the installed MFCC extractors on long inputs, one core, several runs each.
+
+Called by run_bench.sh, which builds the program first. Makes the long inputs by repeating
+samples/speech16k.wav, runs every tool pinned to one core (taskset -c 0), takes the wall time and
+the peak resident set from os.wait4, and writes a Markdown report.
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import wave
+
+RATE = 16000
+LENGTHS = [("10 min", 600), ("1 h", 3600), ("3 h", 10800)]
+PEER_LENGTH = "1 h"  # the peers run on this input only, to keep the whole bench short
+SPTK_DIR = "/usr/libexec/sptk/bin"
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+TORCHAUDIO_SCRIPT = r"""
+import sys, wave, numpy, torch, torchaudio
+torch.set_num_threads(1)
+w = wave.open(sys.argv[1])
+x = numpy.frombuffer(w.readframes(w.getnframes()), dtype='<i2').astype(numpy.float32)
+m = torchaudio.compliance.kaldi.mfcc(torch.from_numpy(x).unsqueeze(0), sample_frequency=16000,
+        frame_length=30.0, frame_shift=10.0, num_mel_bins=30, num_ceps=13, dither=0.0,
+        round_to_power_of_two=True, snip_edges=True)
+numpy.savetxt(sys.argv[2], m.numpy(), fmt='%f')
+"""
+
+
+def make_inputs(sample, folder, lengths):
+    """Writes one canonical 16-bit mono wave per length, the sample repeated end to end."""
+    with wave.open(sample) as w:
+        if w.getframerate() != RATE or w.getnchannels() != 1 or w.getsampwidth() != 2:
+            sys.exit("the bundled sample must be 16 kHz, one channel, 16 bits")
+        frames = w.readframes(w.getnframes())
+    paths = {}
+    for name, seconds in lengths:
+        path = os.path.join(folder, "speech_%ds.wav" % seconds)
+        wanted = seconds * RATE * 2
+        if not os.path.exists(path) or os.path.getsize(path) != wanted + 44:
+            with wave.open(path, "wb") as out:
+                out.setnchannels(1)
+                out.setsampwidth(2)
+                out.setframerate(RATE)
+                written = 0
+                while written < wanted:
+                    chunk = frames[: wanted - written]
+                    out.writeframes(chunk)
+                    written += len(chunk)
+        paths[name] = path
+    return paths
+
+
+def run_once(command, timeout):
+    """Wall seconds and peak RSS in KiB of one run (the largest process of a pipeline)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, shell=isinstance(command, str), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, start_new_session=True)
+    deadline = start + timeout
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid != 0:
+            break
+        if time.perf_counter() > deadline:
+            os.killpg(process.pid, 9)
+            os.wait4(process.pid, 0)
+            return None
+        time.sleep(0.005)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        return None
+    return wall, usage.ru_maxrss
+
+
+def measure(command, runs, timeout):
+    results = [run_once(command, timeout) for _ in range(runs)]
+    if any(r is None for r in results):
+        return None
+    return statistics.median(r[0] for r in results), max(r[1] for r in results)
+
+
+def peers(orvalix_text):
+    """(name, command builder, note) of every installed peer, and the names of skipped ones."""
+    found, skipped = [], []
+    if shutil.which("aubiomfcc"):
+        found.append(("aubiomfcc", lambda i, o: "aubiomfcc -i %s -r 16000 -B 512 -H 160 > %s"
+                      % (i, o), "512-point window and FFT, hop 160, its fixed 40 filters, 13 coefficients"))
+    else:
+        skipped.append("aubiomfcc (package aubio-tools)")
+    if all(os.access(os.path.join(SPTK_DIR, t), os.X_OK) for t in ("x2x", "frame", "mfcc")):
+        s = SPTK_DIR
+        found.append(("SPTK x2x|frame|mfcc|x2x", lambda i, o:
+                      "tail -c +45 %s | %s/x2x +sf | %s/frame -l 480 -p 160 | "
+                      "%s/mfcc -l 480 -L 512 -s 16 -n 30 -m 12 | %s/x2x +fa12 %%f > %s"
+                      % (i, s, s, s, s, o),
+                      "480-sample Hamming frames in mfcc, 512 FFT, 30 filters, 12 coefficients"))
+    else:
+        skipped.append("SPTK (package sptk)")
+    probe = subprocess.run([SYSTEM_PYTHON, "-c", "import torch, torchaudio, numpy"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) \
+        if os.path.exists(SYSTEM_PYTHON) else None
+    if probe is not None and probe.returncode == 0:
+        found.append(("torchaudio kaldi.mfcc", lambda i, o: [SYSTEM_PYTHON, "-c", TORCHAUDIO_SCRIPT, i, o],
+                      "30 ms / 10 ms, 512 FFT, 30 bins, 13 coefficients, one thread, savetxt"))
+    else:
+        skipped.append("torchaudio (package python3-torchaudio)")
+    return found, skipped
+
+
+def pinned(command):
+    if isinstance(command, list):
+        return ["taskset", "-c", "0"] + command
+    return "taskset -c 0 sh -c '%s'" % command.replace("'", "'\\''")
+
+
+def describe_machine(compiler):
+    lines = []
+    try:
+        lscpu = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
+        for line in lscpu.splitlines():
+            if line.startswith(("Model name", "CPU(s):", "Flags")) is False:
+                continue
+            if line.startswith("Flags"):
+                flags = line.split(":", 1)[1].split()
+                line = "Vector units: " + " ".join(f for f in ("sse2", "avx", "avx2", "fma", "avx512f") if f in flags)
+            lines.append(" ".join(line.split()))
+    except OSError:
+        pass
+    with open("/proc/meminfo") as f:
+        total = int(f.readline().split()[1])
+    lines.append("Memory: %.1f GiB" % (total / 1048576))
+    lines.append("Compiler: " + compiler)
+    lines.append("System: " + platform.platform())
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--sample", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--report", required=True)
+    parser.add_argument("--compiler", default="unknown")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--peer-runs", type=int, default=3)
+    parser.add_argument("--timeout", type=float, default=150.0)
+    args = parser.parse_args()
+
+    os.makedirs(args.work, exist_ok=True)
+    inputs = make_inputs(args.sample, args.work, LENGTHS)
+    out = os.path.join(args.work, "out.txt")
+
+    rows = []  # (tool, input, seconds, wall, rss)
+    orvalix_at = {}
+    for name, seconds in LENGTHS:
+        command = ["taskset", "-c", "0", args.bin, inputs[name], out, "-O", "-Q0"]
+        result = measure(command, args.runs, args.timeout)
+        print("orvalix %-7s %s" % (name, result), flush=True)
+        if result:
+            orvalix_at[name] = result
+            rows.append(("orvalix", name, seconds, result[0], result[1]))
+    found, skipped = peers(out)
+    for tool, build, note in found:
+        seconds = dict(LENGTHS)[PEER_LENGTH]
+        result = measure(pinned(build(inputs[PEER_LENGTH], out)), args.peer_runs, args.timeout)
+        print("%s %s %s" % (tool, PEER_LENGTH, result), flush=True)
+        if result is None:
+            skipped.append("%s (failed or over %d s)" % (tool, args.timeout))
+        else:
+            rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
+
+    with open(args.report, "w") as f:
+        f.write("# Benchmark results\n\n")
+        f.write("Written by `bench/run_bench.sh` on %s. One core (`taskset -c 0`), median wall time "
+                "of %d runs (Orvalix) and %d runs (peers); peak RSS is the largest resident set of "
+                "any process of the run (`wait4`). Input: `samples/speech16k.wav` repeated, "
+                "16 kHz mono 16-bit; output as text.\n\n"
+                % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), args.runs, args.peer_runs))
+        f.write("## Machine\n\n")
+        for line in describe_machine(args.compiler):
+            f.write("- %s\n" % line)
+        f.write("\n## End to end\n\n")
+        f.write("| Tool | Input | Median wall (s) | Peak RSS (MiB) | Bytes per sample | "
+                "Audio s per wall s | Time / Orvalix |\n|---|---|---|---|---|---|---|\n")
+        for tool, name, seconds, wall, rss in rows:
+            base = orvalix_at.get(name)
+            ratio = "%.1fx" % (wall / base[0]) if base else "-"
+            f.write("| %s | %s | %.3f | %.1f | %.2f | %.0f | %s |\n"
+                    % (tool, name, wall, rss / 1024, rss * 1024 / (seconds * RATE), seconds / wall,
+                       ratio))
+        f.write("\nSettings: Orvalix defaults (30 ms Hamming window, 10 ms shift, 512-point FFT, "
+                "30 filters, 12 coefficients). Peers:\n\n")
+        for tool, _, note in found:
+            f.write("- %s: %s\n" % (tool, note))
+        f.write("\nSkipped: %s\n" % (", ".join(skipped) if skipped else "none"))
+    print("report written to", args.report)
+
+
+if __name__ == "__main__":
+    main()
