@@ -95,7 +95,7 @@ def peers(orvalix_text):
         skipped.append("aubiomfcc (package aubio-tools)")
     if all(os.access(os.path.join(SPTK_DIR, t), os.X_OK) for t in ("x2x", "frame", "mfcc")):
         s = SPTK_DIR
-        found.append(("SPTK x2x|frame|mfcc|x2x", lambda i, o:
+        found.append(("SPTK x2x, frame, mfcc, x2x", lambda i, o:
                       "tail -c +45 %s | %s/x2x +sf | %s/frame -l 480 -p 160 | "
                       "%s/mfcc -l 480 -L 512 -s 16 -n 30 -m 12 | %s/x2x +fa12 %%f > %s"
                       % (i, s, s, s, s, o),
@@ -194,6 +194,30 @@ def main():
             f.write("| %s | %s | %.3f | %.1f | %.2f | %.0f | %s |\n"
                     % (tool, name, wall, rss / 1024, rss * 1024 / (seconds * RATE), seconds / wall,
                        ratio))
+        f.write("\n## Targets\n\n")
+        hour = orvalix_at.get("1 h")
+        aubio = [r for r in rows if r[0] == "aubiomfcc"]
+        if hour and aubio:
+            ratio = aubio[0][3] / hour[0]
+            f.write("- Speed against aubiomfcc (1 h, same run): %.1fx faster (target 8x): %s\n"
+                    % (ratio, "met" if ratio >= 8 else "NOT met"))
+            if ratio < 8:
+                f.write("  What stands in the way: every butterfly stores its four results as floats "
+                        "and computes in double, so the FFT is bound by float/double conversions "
+                        "(eight per butterfly), and the float-rounded running sums of the "
+                        "filterbank and the cosine transform are chains of dependent additions. "
+                        "See bench/README.md for the time per stage.\n")
+        for name, seconds in LENGTHS:
+            if name not in orvalix_at:
+                continue
+            wall, rss = orvalix_at[name]
+            samples = seconds * RATE
+            frames = (samples - 481) // 160 + 1
+            matrix = frames * 13 * 4  # the feature matrix: 13 floats per frame
+            per_sample = (rss * 1024 - matrix) / samples
+            f.write("- %s: %.3f s per audio hour; peak RSS less the feature matrix %.2f bytes per "
+                    "sample (target 5): %s\n" % (name, wall * 3600 / seconds, per_sample,
+                                                   "met" if per_sample <= 5 else "NOT met"))
         f.write("\nSettings: Orvalix defaults (30 ms Hamming window, 10 ms shift, 512-point FFT, "
                 "30 filters, 12 coefficients). Peers:\n\n")
         for tool, _, note in found:

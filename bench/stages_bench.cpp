@@ -20,6 +20,7 @@
 #include "mfcc/frame_analysis.h"
 #include "mfcc/frame_steps.h"
 #include "mfcc/mel_filterbank.h"
+#include "mfcc/packed_filterbank.h"
 #include "modules/console.h"
 #include "wave/wave_loader.h"
 
@@ -184,6 +185,21 @@ void BM_Filterbank(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Filterbank);
+
+void BM_FilterbankPacked(benchmark::State& state) {
+    FrameData& d = frameData();
+    PackedFilterbank packed;
+    packFilterbank(&packed, &d.bank);
+    packed.vectorLevel = static_cast<int>(state.range(0));
+    if (packed.vectorLevel > fftVectorLevel()) state.SkipWithError("vector level not supported");
+    double outputs[FILTERS];
+    for (auto _ : state) {
+        packedFilterOutputs(&packed, &d.bank, d.spectrum.data(), outputs);
+        benchmark::DoNotOptimize(outputs);
+    }
+    releasePackedFilterbank(&packed);
+}
+BENCHMARK(BM_FilterbankPacked)->Arg(0)->Arg(2);
 
 // The filter sums one filter after the other, for comparison.
 void BM_FilterbankOneByOne(benchmark::State& state) {

@@ -2,7 +2,9 @@
 
 // This compiler's AVX-512 headers start several intrinsics from an undefined vector, which draws
 // spurious uninitialised-use warnings once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <cmath>

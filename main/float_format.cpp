@@ -28,6 +28,37 @@ size_t writeUnsigned(uint128 value, char* out) {
     return count;
 }
 
+// The same for values that fit 64 bits, without 128-bit divisions.
+size_t writeUnsigned64(uint64_t value, char* out) {
+    char reversed[24];
+    size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
+        value /= 10;
+    } while (value != 0);
+    for (size_t i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+    return count;
+}
+
+// "[-]integer.dddddd" from the integer part and the six decimals.
+size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
+    size_t length = 0;
+    if (negative) out[length++] = '-';
+    if (whole < 10) {
+        out[length++] = static_cast<char>('0' + static_cast<int>(whole));
+    } else if (static_cast<uint64_t>(whole) == whole) {
+        length += writeUnsigned64(static_cast<uint64_t>(whole), out + length);
+    } else {
+        length += writeUnsigned(whole, out + length);
+    }
+    out[length++] = '.';
+    for (int i = 5; i >= 0; --i) {
+        out[length + static_cast<size_t>(i)] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+    }
+    return length + 6;
+}
+
 }  // namespace
 
 size_t formatFixedSix(float value, char* out) {
@@ -49,31 +80,26 @@ size_t formatFixedSix(float value, char* out) {
     // Values from 2^107 up would overflow 128 bits below; printf itself is exact there.
     if (exponent > 83) return static_cast<size_t>(snprintf(out, 64, "%f", static_cast<double>(value)));
 
-    // micros = value * 10^6 rounded to the nearest integer, ties to even.
-    uint128 scaled = static_cast<uint128>(mantissa) * MICRO;
-    uint128 micros;
-    if (exponent >= 0) {
-        micros = scaled << exponent;
-    } else {
-        const int shift = -exponent;
-        if (shift >= 64) {
-            micros = 0;  // scaled < 2^44, so the quotient is below one half
+    // micros = value * 10^6 rounded to the nearest integer, ties to even. Up to 2^20 times the
+    // 44-bit scaled mantissa the product fits 64 bits, which covers every usual coefficient.
+    const uint64_t scaled = mantissa * MICRO;
+    if (exponent <= 20) {
+        uint64_t micros;
+        if (exponent >= 0) {
+            micros = scaled << exponent;
         } else {
-            micros = scaled >> shift;
-            const uint128 remainder = scaled - (micros << shift);
-            const uint128 half = static_cast<uint128>(1) << (shift - 1);
-            if (remainder > half || (remainder == half && (micros & 1) != 0)) ++micros;
+            const int shift = -exponent;
+            if (shift >= 64) {
+                micros = 0;  // scaled < 2^44, so the quotient is below one half
+            } else {
+                micros = scaled >> shift;
+                const uint64_t remainder = scaled - (micros << shift);
+                const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
+                if (remainder > half || (remainder == half && (micros & 1) != 0)) ++micros;
+            }
         }
+        return writeMicros(negative, micros / MICRO, static_cast<uint32_t>(micros % MICRO), out);
     }
-
-    size_t length = 0;
-    if (negative) out[length++] = '-';
-    length += writeUnsigned(micros / MICRO, out + length);
-    out[length++] = '.';
-    uint32_t decimals = static_cast<uint32_t>(micros % MICRO);
-    for (int i = 5; i >= 0; --i) {
-        out[length + static_cast<size_t>(i)] = static_cast<char>('0' + decimals % 10);
-        decimals /= 10;
-    }
-    return length + 6;
+    const uint128 micros = static_cast<uint128>(scaled) << exponent;
+    return writeMicros(negative, micros / MICRO, static_cast<uint32_t>(micros % MICRO), out);
 }

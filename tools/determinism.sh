@@ -8,6 +8,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$source_dir/build-determinism}
 jobs=${JOBS:-2}
 mkdir -p "$work"
+work=$(cd "$work" && pwd)
 
 build() {  # name, compiler, extra cmake arguments...
     name=$1 compiler=$2
