@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "stream_capture.h"
+#include "support/capture.h"
 
 namespace {
 

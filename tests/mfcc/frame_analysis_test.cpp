@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dsp/conditioning.h"
-#include "dsp/stream_capture.h"
+#include "support/capture.h"
 
 namespace {
 

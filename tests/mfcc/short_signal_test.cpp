@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "dsp/conditioning.h"
-#include "dsp/stream_capture.h"
+#include "support/capture.h"
 #include "mfcc/frame_analysis.h"
 
 namespace {

@@ -1,56 +1,19 @@
 #include "modules/console.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
+#include "support/capture.h"
+
 namespace {
-
-// Runs body with standard output and standard error redirected to temporary files.
-struct Captured {
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(FILE* file) {
-    std::string text;
-    rewind(file);
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    return text;
-}
-
-template <typename Body>
-Captured capture(Body body) {
-    fflush(stdout);
-    fflush(stderr);
-    FILE* outFile = tmpfile();
-    FILE* errFile = tmpfile();
-    int savedOut = dup(1), savedErr = dup(2);
-    dup2(fileno(outFile), 1);
-    dup2(fileno(errFile), 2);
-    body();
-    fflush(stdout);
-    fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    Captured result{readAll(outFile), readAll(errFile)};
-    fclose(outFile);
-    fclose(errFile);
-    return result;
-}
 
 std::string backspaces(int n) {
     return std::string(static_cast<size_t>(n), '\b');
 }
 
 TEST(ConsoleStreams, MessageStreamSwitchesWhileOutputStaysOnStandardOutput) {
-    Captured c = capture([] {
+    CapturedOutput c = captureOutput([] {
         printMessage("a%d", 1);
         selectMessageStream(1);
         printMessage("b");
@@ -66,7 +29,7 @@ TEST(ConsoleStreams, MessageStreamSwitchesWhileOutputStaysOnStandardOutput) {
 TEST(ConsoleStreams, LongTextsAreCutAtTheirBounds) {
     std::string longText(3000, 'x');
     int messageCount = 0, errorCount = 0;
-    Captured c = capture([&] {
+    CapturedOutput c = captureOutput([&] {
         messageCount = printMessage("%s", longText.c_str());
         errorCount = printError("%s", longText.c_str());
     });
@@ -83,7 +46,7 @@ TEST(ConsoleStreams, MessageLevelIsStoredAndReturned) {
 }
 
 TEST(ConsoleProgress, PercentIsRightAlignedAfterTwelveBackspaces) {
-    Captured c = capture([] {
+    CapturedOutput c = captureOutput([] {
         showPercent(1, 0);
         showPercent(1, 3);
         showPercent(2, 3);
@@ -95,7 +58,7 @@ TEST(ConsoleProgress, PercentIsRightAlignedAfterTwelveBackspaces) {
 }
 
 TEST(ConsoleProgress, SpinnerTurnsDashBackslashBarSlash) {
-    Captured c = capture([] {
+    CapturedOutput c = captureOutput([] {
         showSpinner(0, 0);
         showSpinner(0, 10);
         for (int i = 0; i < 5; ++i) showSpinner(5, 10);
@@ -105,12 +68,12 @@ TEST(ConsoleProgress, SpinnerTurnsDashBackslashBarSlash) {
         expected += backspaces(13) + "(" + face + ") 50 % done";
     }
     EXPECT_EQ(c.err, expected);
-    capture([] { for (int i = 0; i < 3; ++i) showSpinner(1, 1); });  // back to the first face
+    captureOutput([] { for (int i = 0; i < 3; ++i) showSpinner(1, 1); });  // back to the first face
 }
 
 TEST(ConsoleProgress, StatusLineOnlyInsideAStage) {
     int outside = 0, inside = 0;
-    Captured c = capture([&] {
+    CapturedOutput c = captureOutput([&] {
         outside = printStatusLine("gone %d", 1);
         endProgress();  // no stage: nothing
         beginProgress();
@@ -125,7 +88,7 @@ TEST(ConsoleProgress, StatusLineOnlyInsideAStage) {
 }
 
 TEST(ConsoleProgress, QuietSilencesPercentAndSpinnerButNotTheStatusLine) {
-    Captured c = capture([] {
+    CapturedOutput c = captureOutput([] {
         setProgressQuiet(1);
         showPercent(1, 2);
         showSpinner(1, 2);
@@ -140,7 +103,7 @@ TEST(ConsoleProgress, QuietSilencesPercentAndSpinnerButNotTheStatusLine) {
 }
 
 TEST(ConsoleProgress, DisabledDisplayStillLetsAnOpenStagePrintItsStatusLine) {
-    Captured c = capture([] {
+    CapturedOutput c = captureOutput([] {
         beginProgress();
         setProgressEnabled(0);
         showPercent(1, 2);

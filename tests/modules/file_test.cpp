@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "options/option_table.h"
+#include "support/capture.h"
 
 namespace {
 
@@ -39,21 +40,11 @@ Bytes contentsOf(FILE* f)
     return bytes;
 }
 
-// Runs the action with file descriptor 2 sent to a temporary file and returns what it wrote.
+// What the action writes to standard error.
 template <typename Action>
 std::string capturedStderr(Action action)
 {
-    fflush(stderr);
-    FILE* err = tmpfile();
-    int saved = dup(2);
-    dup2(fileno(err), 2);
-    action();
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    Bytes bytes = contentsOf(err);
-    fclose(err);
-    return std::string(bytes.begin(), bytes.end());
+    return captureOutput(action).err;
 }
 
 TEST(OpenFile, ModesAndExistenceRules)

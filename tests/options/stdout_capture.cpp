@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/capture.h"
+
 ChildRun runInChild(const std::function<void()>& body) {
     // Anything still buffered would otherwise be written twice, once by each process.
     fflush(stdout);
@@ -41,27 +43,7 @@ ChildRun runInChild(const std::function<void()>& body) {
 }
 
 std::string captureStdout(const std::function<void()>& body) {
-    fflush(stdout);
-    FILE* sink = tmpfile();
-    if (sink == nullptr) {
-        return "tmpfile failed";
-    }
-    int savedStdout = dup(STDOUT_FILENO);
-    dup2(fileno(sink), STDOUT_FILENO);
-    body();
-    fflush(stdout);
-    dup2(savedStdout, STDOUT_FILENO);
-    close(savedStdout);
-
-    std::string output;
-    rewind(sink);
-    char block[4096];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, sink)) > 0) {
-        output.append(block, got);
-    }
-    fclose(sink);
-    return output;
+    return captureOutput(body).out;
 }
 
 ArgumentList::ArgumentList(std::vector<std::string> arguments) : texts_(std::move(arguments)) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/capture.h"
+
 using Bytes = std::vector<uint8_t>;
 
 inline void appendText(Bytes& bytes, const char* text)
@@ -158,40 +160,3 @@ inline Bytes readWholeFile(const std::string& path)
     return bytes;
 }
 
-struct CapturedOutput {
-    std::string out;
-    std::string err;
-};
-
-inline std::string readStream(FILE* f)
-{
-    std::string text;
-    rewind(f);
-    int c;
-    while ((c = getc(f)) != EOF)
-        text.push_back(static_cast<char>(c));
-    fclose(f);
-    return text;
-}
-
-// Runs the action with file descriptors 1 and 2 sent to temporary files.
-template <typename Action>
-CapturedOutput captureOutput(Action action)
-{
-    fflush(stdout);
-    fflush(stderr);
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
-    int savedOut = dup(1);
-    int savedErr = dup(2);
-    dup2(fileno(out), 1);
-    dup2(fileno(err), 2);
-    action();
-    fflush(stdout);
-    fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    return CapturedOutput{readStream(out), readStream(err)};
-}
