@@ -251,10 +251,25 @@ __attribute__((target("avx2"))) void stagesAvx2(const FftPlan* plan, float* re, 
 
 }  // namespace
 
-int fftVectorLevel() {
+namespace {
+
+int detectedVectorLevel() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2")) return 2;
     return __builtin_cpu_supports("avx2") ? 1 : 0;
+}
+
+int vectorLevelCap = 2;
+
+}  // namespace
+
+int fftVectorLevel() {
+    static const int detected = detectedVectorLevel();
+    return detected < vectorLevelCap ? detected : vectorLevelCap;
+}
+
+void capFftVectorLevel(int level) {
+    vectorLevelCap = level;
 }
 
 int makeFftPlan(FftPlan* plan, uint32_t pointCount) {

@@ -17,6 +17,10 @@ struct FftPlan {
 // The widest butterfly code the processor runs: 2 with AVX-512, 1 with AVX2, else 0.
 int fftVectorLevel();
 
+// Lowers what fftVectorLevel reports from now on (2 lifts the cap): lets tests run the plain
+// and AVX2 paths of the whole analysis on a processor with AVX-512.
+void capFftVectorLevel(int level);
+
 // Builds the plan of the forward transform of pointCount points. Returns 0, or 1 when memory runs
 // out (nothing is left allocated). pointCount must be a valid fft_float length.
 int makeFftPlan(FftPlan* plan, uint32_t pointCount);

@@ -6,6 +6,7 @@
 #include "dsp/fft.h"
 #include "dsp/fft_plan.h"
 #include "dsp/fftmisc.h"
+#include "mfcc/frame_batch.h"
 #include "mfcc/frame_steps.h"
 #include "mfcc/mel_filterbank.h"
 #include "mfcc/packed_filterbank.h"
@@ -163,9 +164,33 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     }
     matrix->rowCount = rowCount;
 
+    // Eight frames at a time while eight remain (when the processor has the lanes); the rest,
+    // and everything without a plan, frame by frame. Without memory for the batch every frame
+    // simply takes the single-frame path.
+    FrameBatch batch{};
+    const bool batched =
+        planned && frameBatchAvailable(&plan) &&
+        makeFrameBatch(&batch, &plan, keptBins, frameLength,
+                       frameOffset(frameLength, fftLength, settings->powerOfTwoBelow),
+                       filterCount, cepstralCount) == 0;
+    const BatchSettings batchSettings{window,           &bank,
+                                      scratch.cosines,  scratch.lifter,
+                                      cepstralCount,    settings->lifterType,
+                                      settings->filterDomain};
+
     int32_t count = 0;
     geometry->frameStart = 0;
     while (static_cast<int64_t>(geometry->frameStart) + frameLength < samplesRead) {
+        if (batched && static_cast<int64_t>(geometry->frameStart) +
+                               static_cast<int64_t>(BATCH_FRAMES - 1) * shift + frameLength <
+                           samplesRead) {
+            analyseFrameBatch(&batch, &plan, &batchSettings, signal, geometry->frameStart, shift,
+                              matrixRow(*matrix, count));
+            count += BATCH_FRAMES;
+            geometry->frameStart = static_cast<int32_t>(geometry->frameStart +
+                                                        static_cast<int64_t>(BATCH_FRAMES) * shift);
+            continue;
+        }
         ++count;
         placeWindowedFrame(signal, geometry->frameStart, frameLength, fftLength, scratch.frame,
                            window, settings->powerOfTwoBelow);
@@ -185,6 +210,7 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         geometry->frameStart += shift;
     }
     *frameCount = count;
+    releaseFrameBatch(&batch);
     releaseFftPlan(&plan);
     releasePackedFilterbank(&packed);
     releaseScratch(&scratch);

@@ -64,8 +64,7 @@ __attribute__((target("avx2"))) static int32_t magnitudeSpectrumAvx2(const float
 }
 
 void magnitudeSpectrum(const float* re, const float* im, int32_t fftLength, float* buffer) {
-    static const int vectorLevel = fftVectorLevel();
-    int32_t k = vectorLevel >= 1 ? magnitudeSpectrumAvx2(re, im, fftLength, buffer) : 0;
+    int32_t k = fftVectorLevel() >= 1 ? magnitudeSpectrumAvx2(re, im, fftLength, buffer) : 0;
     for (; k < fftLength; ++k) {
         float shiftedIm = static_cast<float>(im[k] + FLOAT_EPSILON);
         buffer[k] = static_cast<float>(spectralMagnitude(re[k], shiftedIm));

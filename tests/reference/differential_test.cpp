@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dsp/conditioning.h"
+#include "dsp/fft_plan.h"
 #include "main/analysis_settings.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
@@ -193,6 +194,41 @@ TEST_F(QuietStageReports, DefaultSettingsOnLongerSignalsOfEveryRate) {
             c.options.lifterType = 3;
             ASSERT_TRUE(sameCoefficients(c));
         }
+    }
+}
+
+// The analysis takes eight frames at a time while eight remain, the rest one by one: frame counts
+// on both sides of multiples of eight, at every rate, centred and -U frames, with and without a
+// leftover sample past the last frame.
+TEST_F(QuietStageReports, FrameCountsAroundMultiplesOfEightMatch) {
+    std::mt19937 random(8888);
+    for (int32_t rate : RATES) {
+        for (int32_t frames = 1; frames <= 26; ++frames) {
+            Case c = makeCase(random);
+            c.rate = rate;
+            const int32_t frameLength = literal::msToSamples(c.options.windowLengthMs, rate);
+            const int32_t shift = literal::msToSamples(c.options.windowShiftMs, rate);
+            c.options.powerOfTwoBelow = frames % 2;
+            const int32_t spare = static_cast<int32_t>(random() % static_cast<uint32_t>(shift));
+            c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT),
+                                  frameLength + 1 + (frames - 1) * shift + spare);
+            ASSERT_TRUE(sameCoefficients(c)) << frames << " frames";
+        }
+    }
+}
+
+// The same random cases with the processor's vector code held back: AVX2 only, then plain code.
+TEST_F(QuietStageReports, LowerVectorLevelsGiveIdenticalCoefficients) {
+    for (int level = 1; level >= 0; --level) {
+        capFftVectorLevel(level);
+        std::mt19937 random(20010629 + level);
+        for (int n = 0; n < 400; ++n) {
+            Case c = makeCase(random);
+            ::testing::AssertionResult same = sameCoefficients(c);
+            if (!same) capFftVectorLevel(2);
+            ASSERT_TRUE(same) << "vector level " << level << ", case " << n;
+        }
+        capFftVectorLevel(2);
     }
 }
 

@@ -1,0 +1,296 @@
+#include "mfcc/frame_batch.h"
+
+// This compiler's AVX-512 headers start several intrinsics from an undefined vector, which draws
+// spurious uninitialised-use warnings once they are inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "mfcc/frame_steps.h"
+
+namespace {
+
+constexpr int32_t LANES = BATCH_FRAMES;
+constexpr double FLOAT_EPSILON = 1.1920928955078125e-07;  // 2^-23, as in magnitudeSpectrum
+constexpr int32_t FILTERS_TOGETHER = 8;  // filter sums advanced side by side to hide latency
+
+// A row of eight floats (one per frame) widened to doubles, and a row of doubles rounded back.
+__attribute__((target("avx512f"))) inline __m512d load8(const float* p) {
+    return _mm512_maskz_cvtps_pd(0xFF, _mm256_load_ps(p));
+}
+__attribute__((target("avx512f"))) inline void store8(float* p, __m512d x) {
+    _mm256_store_ps(p, _mm512_maskz_cvtpd_ps(0xFF, x));
+}
+// A double rounded to float and back: the value a float variable holds.
+__attribute__((target("avx512f"))) inline __m512d toFloat(__m512d x) {
+    return _mm512_maskz_cvtps_pd(0xFF, _mm512_maskz_cvtpd_ps(0xFF, x));
+}
+
+// Rows r[0..7] (frame f's eight consecutive samples in r[f]) turned into columns (sample k of
+// every frame in r[k]).
+__attribute__((target("avx2"))) inline void transpose8(__m256 r[8]) {
+    __m256 a0 = _mm256_unpacklo_ps(r[0], r[1]), a1 = _mm256_unpackhi_ps(r[0], r[1]);
+    __m256 a2 = _mm256_unpacklo_ps(r[2], r[3]), a3 = _mm256_unpackhi_ps(r[2], r[3]);
+    __m256 a4 = _mm256_unpacklo_ps(r[4], r[5]), a5 = _mm256_unpackhi_ps(r[4], r[5]);
+    __m256 a6 = _mm256_unpacklo_ps(r[6], r[7]), a7 = _mm256_unpackhi_ps(r[6], r[7]);
+    __m256 b0 = _mm256_shuffle_ps(a0, a2, _MM_SHUFFLE(1, 0, 1, 0));
+    __m256 b1 = _mm256_shuffle_ps(a0, a2, _MM_SHUFFLE(3, 2, 3, 2));
+    __m256 b2 = _mm256_shuffle_ps(a1, a3, _MM_SHUFFLE(1, 0, 1, 0));
+    __m256 b3 = _mm256_shuffle_ps(a1, a3, _MM_SHUFFLE(3, 2, 3, 2));
+    __m256 b4 = _mm256_shuffle_ps(a4, a6, _MM_SHUFFLE(1, 0, 1, 0));
+    __m256 b5 = _mm256_shuffle_ps(a4, a6, _MM_SHUFFLE(3, 2, 3, 2));
+    __m256 b6 = _mm256_shuffle_ps(a5, a7, _MM_SHUFFLE(1, 0, 1, 0));
+    __m256 b7 = _mm256_shuffle_ps(a5, a7, _MM_SHUFFLE(3, 2, 3, 2));
+    r[0] = _mm256_permute2f128_ps(b0, b4, 0x20);
+    r[1] = _mm256_permute2f128_ps(b1, b5, 0x20);
+    r[2] = _mm256_permute2f128_ps(b2, b6, 0x20);
+    r[3] = _mm256_permute2f128_ps(b3, b7, 0x20);
+    r[4] = _mm256_permute2f128_ps(b0, b4, 0x31);
+    r[5] = _mm256_permute2f128_ps(b1, b5, 0x31);
+    r[6] = _mm256_permute2f128_ps(b2, b6, 0x31);
+    r[7] = _mm256_permute2f128_ps(b3, b7, 0x31);
+}
+
+// float(window[i] * sample), as placeWindowedFrame computes it, for the eight frames' sample i,
+// stored at the transform position that takes input i.
+__attribute__((target("avx512f,avx2"))) inline void placeSample(const FrameBatch* batch,
+                                                                const float* window, int32_t i,
+                                                                __m256 samples) {
+    __m512d weight = _mm512_set1_pd(static_cast<double>(window[i]));
+    store8(batch->real + static_cast<int64_t>(batch->positionOf[i]) * LANES,
+           _mm512_mul_pd(weight, _mm512_maskz_cvtps_pd(0xFF, samples)));
+}
+
+// Windowing straight into bit-reversed order: eight samples of each frame at a time, turned into
+// eight rows of one sample of every frame; the padding positions are zeroed.
+__attribute__((target("avx512f,avx2"))) void placeFrames(FrameBatch* batch, const float* window,
+                                                        const float* signal, int32_t firstStart,
+                                                        int32_t shift) {
+    const int32_t length = batch->placedSamples;
+    const float* frames[LANES];
+    for (int32_t f = 0; f < LANES; ++f)
+        frames[f] = signal + firstStart + static_cast<int64_t>(f) * shift;
+    int32_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        __m256 r[8];
+        for (int32_t f = 0; f < LANES; ++f) r[f] = _mm256_loadu_ps(frames[f] + i);
+        transpose8(r);
+        for (int32_t k = 0; k < 8; ++k) placeSample(batch, window, i + k, r[k]);
+    }
+    for (; i < length; ++i)
+        placeSample(batch, window, i,
+                    _mm256_setr_ps(frames[0][i], frames[1][i], frames[2][i], frames[3][i],
+                                   frames[4][i], frames[5][i], frames[6][i], frames[7][i]));
+    for (int32_t z = 0; z < batch->paddingCount; ++z)
+        _mm256_store_ps(batch->real + static_cast<int64_t>(batch->padding[z]) * LANES,
+                        _mm256_setzero_ps());
+}
+
+// One stage of the transform over the eight frames: the butterflies of fft_float, each lane on
+// its own frame. With imagZero the imaginary inputs, all +0, are taken as zeros, not loaded.
+// Only butterflies with j < lowerLimit are done, and the upper points only when writeUpper.
+__attribute__((target("avx512f"))) void stage(float* re, float* im, uint32_t n, uint32_t half,
+                                             const double* cs, const double* ss,
+                                             bool imagZero, bool writeUpper,
+                                             uint32_t lowerLimit) {
+    for (uint32_t b = 0; b < n; b += 2 * half) {
+        for (uint32_t m = 0; m < half && b + m < lowerLimit; ++m) {
+            const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
+            float* rjp = re + static_cast<size_t>(b + m) * LANES;
+            float* ijp = im + static_cast<size_t>(b + m) * LANES;
+            float* rqp = rjp + static_cast<size_t>(half) * LANES;
+            float* iqp = ijp + static_cast<size_t>(half) * LANES;
+            __m512d rj = load8(rjp), rq = load8(rqp);
+            __m512d ij = imagZero ? _mm512_setzero_pd() : load8(ijp);
+            __m512d iq = imagZero ? _mm512_setzero_pd() : load8(iqp);
+            __m512d tr = _mm512_sub_pd(_mm512_mul_pd(c, rq), _mm512_mul_pd(s, iq));
+            __m512d ti = _mm512_add_pd(_mm512_mul_pd(c, iq), _mm512_mul_pd(s, rq));
+            if (writeUpper) {
+                store8(rqp, _mm512_sub_pd(rj, tr));
+                store8(iqp, _mm512_sub_pd(ij, ti));
+            }
+            store8(rjp, _mm512_add_pd(rj, tr));
+            store8(ijp, _mm512_add_pd(ij, ti));
+        }
+    }
+}
+
+// The first stage when its twiddle is exactly (1, +0) and the imaginary input is +0: then
+// tr = 1 * rq - (+0) * (+0) = rq and ti = 1 * (+0) + (+0) * rq = +0 for every rq, so the real
+// parts become float(rj + rq), float(rj - rq) and every imaginary part stays +0 (not stored; the
+// next stage reads it as zeros).
+__attribute__((target("avx512f"))) void firstStageOfUnitTwiddle(float* re, uint32_t n) {
+    for (uint32_t b = 0; b < n; b += 2) {
+        float* rjp = re + static_cast<size_t>(b) * LANES;
+        __m512d rj = load8(rjp), rq = load8(rjp + LANES);
+        store8(rjp + LANES, _mm512_sub_pd(rj, rq));
+        store8(rjp, _mm512_add_pd(rj, rq));
+    }
+}
+
+bool isUnitTwiddle(double c, double s) {
+    return c == 1.0 && s == 0.0 && !std::signbit(s);
+}
+
+__attribute__((target("avx512f"))) void transform(FrameBatch* batch, const FftPlan* plan) {
+    const uint32_t n = plan->pointCount;
+    const uint32_t kept = static_cast<uint32_t>(batch->keptBins);
+    uint32_t half = 1;
+    bool imagZero = true;  // the imaginary input of the first stage
+    if (n >= 4 && isUnitTwiddle(plan->cosines[0], plan->sines[0])) {
+        firstStageOfUnitTwiddle(batch->real, n);
+        half = 2;
+    }
+    for (; half < n; half *= 2) {
+        const bool last = 2 * half == n;
+        // The last stage's lower points are the bins 0..n/2 - 1; its upper ones n/2..n - 1.
+        const bool writeUpper = !last || kept > n / 2;
+        const uint32_t lowerLimit = last && kept <= n / 2 ? kept : n;
+        stage(batch->real, batch->imag, n, half, plan->cosines + half - 1, plan->sines + half - 1,
+              imagZero, writeUpper, lowerLimit);
+        imagZero = false;
+    }
+}
+
+// |re + i (im + 2^-23)| of the kept bins, as magnitudeSpectrum, written over the real parts.
+__attribute__((target("avx512f"))) void magnitudes(FrameBatch* batch) {
+    const __m512d epsilon = _mm512_set1_pd(FLOAT_EPSILON);
+    for (int32_t k = 0; k < batch->keptBins; ++k) {
+        float* re = batch->real + static_cast<int64_t>(k) * LANES;
+        __m512d r = load8(re);
+        __m512d i = toFloat(_mm512_add_pd(load8(batch->imag + static_cast<int64_t>(k) * LANES),
+                                          epsilon));
+        __m512d sum = _mm512_add_pd(_mm512_mul_pd(r, r), _mm512_mul_pd(i, i));
+        store8(re, _mm512_sqrt_pd(sum));
+    }
+}
+
+// filterOutput of every filter for the eight frames, then the log energies. Up to eight filters'
+// float running sums advance together, each adding its own terms in its own order.
+__attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
+                                                      const MelFilterbank* bank,
+                                                      int32_t filterDomain) {
+    const float* spectrum = batch->real;
+    for (int32_t first = 1; first <= bank->filterCount; first += FILTERS_TOGETHER) {
+        int32_t count = bank->filterCount - first + 1;
+        if (count > FILTERS_TOGETHER) count = FILTERS_TOGETHER;
+        __m512d sums[FILTERS_TOGETHER];
+        int32_t firstBins[FILTERS_TOGETHER], lengths[FILTERS_TOGETHER];
+        const float* weights[FILTERS_TOGETHER];
+        int32_t longest = 0;
+        for (int32_t g = 0; g < FILTERS_TOGETHER; ++g) {
+            sums[g] = _mm512_setzero_pd();
+            lengths[g] = 0;
+            firstBins[g] = 0;
+            weights[g] = nullptr;
+            if (g >= count) continue;
+            const MelFilter* filter = filterAt(bank, first + g);
+            firstBins[g] = filter->firstBin;
+            weights[g] = filter->weights;
+            lengths[g] = filter->lastBin - filter->firstBin + 1;
+            if (lengths[g] > longest) longest = lengths[g];
+        }
+        for (int32_t k = 0; k < longest; ++k)
+            for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
+                if (k < lengths[g]) {
+                    __m512d term = _mm512_mul_pd(
+                        load8(spectrum + static_cast<int64_t>(firstBins[g] + k) * LANES),
+                        _mm512_set1_pd(static_cast<double>(weights[g][k])));
+                    sums[g] = toFloat(_mm512_add_pd(sums[g], term));
+                }
+        for (int32_t g = 0; g < count; ++g) {
+            alignas(64) double outputs[LANES];
+            _mm512_store_pd(outputs, _mm512_div_pd(sums[g], _mm512_set1_pd(lengths[g])));
+            logEnergiesOf(outputs, batch->energies + static_cast<int64_t>(first - 1 + g) * LANES,
+                          LANES, filterDomain);
+        }
+    }
+}
+
+// cosineTransform and applyLifter for the eight frames, then the rows written out frame by frame.
+__attribute__((target("avx512f"))) void cepstrum(FrameBatch* batch, const BatchSettings* settings,
+                                                int32_t filterCount, float* rows) {
+    const int32_t columns = settings->cepstralCount + 1;
+    float* acc = batch->coefficients;
+    for (int32_t i = 0; i < columns; ++i) _mm256_store_ps(acc + i * LANES, _mm256_setzero_ps());
+    for (int32_t j = 1; j <= filterCount; ++j) {
+        const __m512d energy = load8(batch->energies + static_cast<int64_t>(j - 1) * LANES);
+        const double* cosines = settings->cosines + (j - 1);
+        for (int32_t i = 0; i < columns; ++i) {
+            __m512d term = _mm512_mul_pd(_mm512_set1_pd(cosines[i * filterCount]), energy);
+            store8(acc + i * LANES, _mm512_add_pd(load8(acc + i * LANES), term));
+        }
+    }
+    if (settings->lifterType != 1)
+        for (int32_t i = 1; i < columns; ++i)
+            store8(acc + i * LANES,
+                   _mm512_mul_pd(load8(acc + i * LANES),
+                                 _mm512_set1_pd(static_cast<double>(settings->lifter[i - 1]))));
+    for (int32_t f = 0; f < LANES; ++f)
+        for (int32_t i = 0; i < columns; ++i) rows[f * columns + i] = acc[i * LANES + f];
+}
+
+// Rows of eight floats, 64-byte aligned, carved from one block.
+float* carve(char** cursor, int64_t rows) {
+    float* rowsStart = reinterpret_cast<float*>(*cursor);
+    *cursor += (rows > 0 ? rows : 1) * LANES * sizeof(float);
+    return rowsStart;
+}
+
+}  // namespace
+
+bool frameBatchAvailable(const FftPlan* plan) {
+    return plan->vectorLevel >= 2 && plan->pointCount >= 2;
+}
+
+int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int32_t frameLength,
+                   int32_t frameOffset, int32_t filterCount, int32_t cepstralCount) {
+    *batch = FrameBatch{};
+    const int64_t n = plan->pointCount;
+    const int64_t floatRows = 2 * n + filterCount + cepstralCount + 1 + 4;
+    const size_t bytes = static_cast<size_t>(floatRows * LANES * sizeof(float) +
+                                             2 * n * sizeof(int32_t) + 64);
+    batch->block = malloc(bytes);
+    if (!batch->block) return 1;
+    char* cursor = static_cast<char*>(batch->block);
+    cursor += (64 - reinterpret_cast<uintptr_t>(cursor) % 64) % 64;
+    batch->pointCount = static_cast<int32_t>(n);
+    batch->keptBins = keptBins;
+    batch->real = carve(&cursor, n);
+    batch->imag = carve(&cursor, n);
+    batch->energies = carve(&cursor, filterCount);
+    batch->coefficients = carve(&cursor, cepstralCount + 1);
+    batch->positionOf = reinterpret_cast<int32_t*>(cursor);
+    batch->padding = batch->positionOf + n;
+    batch->placedSamples = 0;
+    batch->paddingCount = 0;
+    // Position p takes input bitReversed[p], which is frame sample bitReversed[p] - frameOffset.
+    for (int64_t p = 0; p < n; ++p) {
+        int64_t i = static_cast<int64_t>(plan->bitReversed[p]) - frameOffset;
+        if (i >= 0 && i < frameLength) {
+            batch->positionOf[i] = static_cast<int32_t>(p);
+            if (i + 1 > batch->placedSamples) batch->placedSamples = static_cast<int32_t>(i + 1);
+        } else {
+            batch->padding[batch->paddingCount++] = static_cast<int32_t>(p);
+        }
+    }
+    return 0;
+}
+
+void releaseFrameBatch(FrameBatch* batch) {
+    free(batch->block);
+    *batch = FrameBatch{};
+}
+
+void analyseFrameBatch(FrameBatch* batch, const FftPlan* plan, const BatchSettings* settings,
+                       const float* signal, int32_t firstStart, int32_t shift, float* rows) {
+    placeFrames(batch, settings->window, signal, firstStart, shift);
+    transform(batch, plan);
+    magnitudes(batch);
+    filterEnergies(batch, settings->bank, settings->filterDomain);
+    cepstrum(batch, settings, settings->bank->filterCount, rows);
+}
