@@ -85,6 +85,48 @@ int allocEmptyRows(FeatureMatrix* matrix, int32_t samplesRead, int32_t shift) {
     return 0;
 }
 
+// Everything one analysis builds before its first frame, released together.
+struct FrameWork {
+    MelFilterbank bank;
+    bool bankBuilt;
+    FrameScratch scratch;
+    FftPlan plan;
+    PackedFilterbank packed;
+    FrameBatch batch;
+};
+
+void releaseFrameWork(FrameWork* work) {
+    releaseFrameBatch(&work->batch);
+    releaseFftPlan(&work->plan);
+    releasePackedFilterbank(&work->packed);
+    releaseScratch(&work->scratch);
+    if (work->bankBuilt) releaseMelFilterbank(&work->bank);
+    work->bankBuilt = false;
+}
+
+// One frame through the single-frame path into its row.
+void analyseOneFrame(FrameWork* work, bool planned, int32_t keptBins, const float* signal,
+                     const float* window, const FrameGeometry* geometry,
+                     const AnalysisSettings* settings, float* row) {
+    FrameScratch& scratch = work->scratch;
+    const int32_t fftLength = geometry->fftLength;
+    placeWindowedFrame(signal, geometry->frameStart, geometry->frameLength, fftLength,
+                       scratch.frame, window, settings->powerOfTwoBelow);
+    if (planned)
+        fftForwardReal(&work->plan, scratch.frame, scratch.realOut, scratch.imagOut,
+                       static_cast<uint32_t>(keptBins));
+    else
+        fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr, scratch.realOut,
+                  scratch.imagOut);
+    magnitudeSpectrum(scratch.realOut, scratch.imagOut, keptBins, scratch.frame);
+    packedFilterOutputs(&work->packed, &work->bank, scratch.frame, scratch.filterOutputs);
+    logEnergiesOf(scratch.filterOutputs, scratch.logEnergies, settings->melFilterCount,
+                  settings->filterDomain);
+    cosineTransform(row, scratch.logEnergies, scratch.cosines, settings->cepstralCount,
+                    settings->melFilterCount);
+    if (settings->lifterType != 1) applyLifter(row, scratch.lifter, settings->cepstralCount);
+}
+
 }  // namespace
 
 void releaseFeatureMatrix(FeatureMatrix* m) {
@@ -123,29 +165,20 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         return allocEmptyRows(matrix, samplesRead, shift);
     }
 
-    MelFilterbank bank;
-    if (buildMelFilterbank(&bank, filterCount, fftLength, info->sampleRate)) return 1;
-    FrameScratch scratch{};
-    if (!allocScratch(&scratch, fftLength, filterCount, cepstralCount)) {
-        releaseScratch(&scratch);
-        releaseMelFilterbank(&bank);
-        return reportNoMemory();
-    }
+    FrameWork work{};
+    if (buildMelFilterbank(&work.bank, filterCount, fftLength, info->sampleRate)) return 1;
+    work.bankBuilt = true;
     // A length the transform cannot take keeps fft_float, which reports it on the first frame.
-    FftPlan plan{};
     const bool planned = IsValidFftLength(static_cast<uint32_t>(fftLength));
-    PackedFilterbank packed{};
-    if ((planned && makeFftPlan(&plan, static_cast<uint32_t>(fftLength))) ||
-        packFilterbank(&packed, &bank)) {
-        releaseFftPlan(&plan);
-        releasePackedFilterbank(&packed);
-        releaseScratch(&scratch);
-        releaseMelFilterbank(&bank);
+    if (!allocScratch(&work.scratch, fftLength, filterCount, cepstralCount) ||
+        (planned && makeFftPlan(&work.plan, static_cast<uint32_t>(fftLength))) ||
+        packFilterbank(&work.packed, &work.bank)) {
+        releaseFrameWork(&work);
         return reportNoMemory();
     }
-    const int32_t keptBins = binsRead(&bank);
-    makeLifter(scratch.lifter, settings->lifterType, cepstralCount);
-    makeCosineTable(scratch.cosines, cepstralCount, filterCount);
+    const int32_t keptBins = binsRead(&work.bank);
+    makeLifter(work.scratch.lifter, settings->lifterType, cepstralCount);
+    makeCosineTable(work.scratch.cosines, cepstralCount, filterCount);
 
     // With a shift longer than the window one frame more than samplesRead / shift can fit.
     int32_t rowCount = static_cast<int32_t>(static_cast<double>(samplesRead) / shift);
@@ -155,10 +188,7 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         matrix->values = static_cast<float*>(
             allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
         if (!matrix->values) {
-            releaseFftPlan(&plan);
-            releasePackedFilterbank(&packed);
-            releaseScratch(&scratch);
-            releaseMelFilterbank(&bank);
+            releaseFrameWork(&work);
             return reportNoMemory();
         }
     }
@@ -167,14 +197,13 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     // Eight frames at a time while eight remain (when the processor has the lanes); the rest,
     // and everything without a plan, frame by frame. Without memory for the batch every frame
     // simply takes the single-frame path.
-    FrameBatch batch{};
     const bool batched =
-        planned && frameBatchAvailable(&plan) &&
-        makeFrameBatch(&batch, &plan, keptBins, frameLength,
+        planned && frameBatchAvailable(&work.plan) &&
+        makeFrameBatch(&work.batch, &work.plan, keptBins, frameLength,
                        frameOffset(frameLength, fftLength, settings->powerOfTwoBelow),
                        filterCount, cepstralCount) == 0;
-    const BatchSettings batchSettings{window,           &bank,
-                                      scratch.cosines,  scratch.lifter,
+    const BatchSettings batchSettings{window,           &work.bank,
+                                      work.scratch.cosines, work.scratch.lifter,
                                       cepstralCount,    settings->lifterType,
                                       settings->filterDomain};
 
@@ -184,36 +213,19 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
         if (batched && static_cast<int64_t>(geometry->frameStart) +
                                static_cast<int64_t>(BATCH_FRAMES - 1) * shift + frameLength <
                            samplesRead) {
-            analyseFrameBatch(&batch, &plan, &batchSettings, signal, geometry->frameStart, shift,
-                              matrixRow(*matrix, count));
+            analyseFrameBatch(&work.batch, &work.plan, &batchSettings, signal,
+                              geometry->frameStart, shift, matrixRow(*matrix, count));
             count += BATCH_FRAMES;
             geometry->frameStart = static_cast<int32_t>(geometry->frameStart +
                                                         static_cast<int64_t>(BATCH_FRAMES) * shift);
             continue;
         }
         ++count;
-        placeWindowedFrame(signal, geometry->frameStart, frameLength, fftLength, scratch.frame,
-                           window, settings->powerOfTwoBelow);
-        if (planned)
-            fftForwardReal(&plan, scratch.frame, scratch.realOut, scratch.imagOut,
-                           static_cast<uint32_t>(keptBins));
-        else
-            fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr,
-                      scratch.realOut, scratch.imagOut);
-        magnitudeSpectrum(scratch.realOut, scratch.imagOut, keptBins, scratch.frame);
-        packedFilterOutputs(&packed, &bank, scratch.frame, scratch.filterOutputs);
-        logEnergiesOf(scratch.filterOutputs, scratch.logEnergies, filterCount,
-                      settings->filterDomain);
-        float* row = matrixRow(*matrix, count - 1);
-        cosineTransform(row, scratch.logEnergies, scratch.cosines, cepstralCount, filterCount);
-        if (settings->lifterType != 1) applyLifter(row, scratch.lifter, cepstralCount);
+        analyseOneFrame(&work, planned, keptBins, signal, window, geometry, settings,
+                        matrixRow(*matrix, count - 1));
         geometry->frameStart += shift;
     }
     *frameCount = count;
-    releaseFrameBatch(&batch);
-    releaseFftPlan(&plan);
-    releasePackedFilterbank(&packed);
-    releaseScratch(&scratch);
-    releaseMelFilterbank(&bank);
+    releaseFrameWork(&work);
     return 0;
 }
