@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "orvalix.h"
 #include "support/capture.h"
 
 namespace {
@@ -90,20 +91,8 @@ TEST(MakeWindow, PeriodicKindsAreSymmetricWithMinimumFirst) {
     EXPECT_EQ(window(4, 480), window(7, 480));  // unknown kinds take the Blackman window
 }
 
-AnalysisSettings defaultSettings() {
-    AnalysisSettings s{};
-    s.windowLengthMs = 30;
-    s.windowShiftMs = 10;
-    s.windowType = 1;
-    s.preEmphasis = 0.97f;
-    s.cepstralCount = 12;
-    s.lifterType = 1;
-    s.filterDomain = 1;
-    return s;
-}
-
 TEST(PrepareSignal, DefaultsAt16000Hz) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     SignalInfo info{2, 1, 16000, 16, 2};
     float signal[] = {1.0f, 2.0f};
     FrameGeometry geometry{};
@@ -119,7 +108,7 @@ TEST(PrepareSignal, DefaultsAt16000Hz) {
 }
 
 TEST(PrepareSignal, RemovesTheOffsetBeforePreEmphasis) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     settings.removeDcOffset = 1;
     settings.preEmphasis = 0.5f;
     SignalInfo info{2, 1, 16000, 16, 2};
@@ -135,7 +124,7 @@ TEST(PrepareSignal, RemovesTheOffsetBeforePreEmphasis) {
 }
 
 TEST(PrepareSignal, NoEmphasisAtZeroAndAnEmptyWindowBelow1000Hz) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     settings.windowLengthMs = 1;
     settings.preEmphasis = 0.0f;
     SignalInfo info{1, 1, 999, 16, 1};

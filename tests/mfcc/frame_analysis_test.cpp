@@ -7,23 +7,10 @@
 #include <vector>
 
 #include "dsp/conditioning.h"
+#include "orvalix.h"
 #include "support/capture.h"
 
 namespace {
-
-AnalysisSettings defaultSettings() {
-    AnalysisSettings s{};
-    s.windowLengthMs = 30;
-    s.windowShiftMs = 10;
-    s.featureType = 1;
-    s.melFilterCount = 0;
-    s.cepstralCount = 12;
-    s.windowType = 1;
-    s.lifterType = 1;
-    s.filterDomain = 1;
-    s.preEmphasis = 0.97f;
-    return s;
-}
 
 struct AnalysisRun {
     int status;
@@ -66,7 +53,7 @@ bool rowIsZero(const FeatureMatrix& m, int32_t row) {
 }
 
 TEST(AnalyseFrames, DefaultsAt16000Hz) {
-    AnalysisRun run = analyse(noise(16000), 16000, defaultSettings());
+    AnalysisRun run = analyse(noise(16000), 16000, orvalixDefaultSettings());
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(run.frames, 97);
     EXPECT_EQ(run.matrix.rowCount, 100);
@@ -82,7 +69,7 @@ TEST(AnalyseFrames, DefaultsAt16000Hz) {
 }
 
 TEST(AnalyseFrames, SilenceGivesFiniteEqualLogEnergies) {
-    AnalysisRun run = analyse(std::vector<float>(16000, 0.0f), 16000, defaultSettings());
+    AnalysisRun run = analyse(std::vector<float>(16000, 0.0f), 16000, orvalixDefaultSettings());
     ASSERT_EQ(run.status, 0);
     for (int32_t r = 0; r < run.frames; ++r) {
         const float* row = matrixRow(run.matrix, r);
@@ -96,7 +83,7 @@ TEST(AnalyseFrames, SilenceGivesFiniteEqualLogEnergies) {
 }
 
 TEST(AnalyseFrames, AFrameNeedsOneSampleAfterIt) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     AnalysisRun none = analyse(noise(480), 16000, settings);
     EXPECT_EQ(none.frames, 0);
     EXPECT_EQ(none.matrix.rowCount, 3);
@@ -110,7 +97,7 @@ TEST(AnalyseFrames, AFrameNeedsOneSampleAfterIt) {
 
 TEST(AnalyseFrames, AShiftLongerThanTheWindowGetsARowForEveryFrame) {
     // 101 samples, frames of 2 every 49 samples: frames at 0, 49 and 98, though 101 / 49 = 2.
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     settings.melFilterCount = 1;
     AnalysisRun run = analyse(noise(101), 4900, settings, 2);
     ASSERT_EQ(run.status, 0);
@@ -122,7 +109,7 @@ TEST(AnalyseFrames, AShiftLongerThanTheWindowGetsARowForEveryFrame) {
 }
 
 TEST(AnalyseFrames, AShiftBelowOneSampleIsRefused) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     settings.windowShiftMs = 1;
     StreamCapture err(stderr);
     AnalysisRun run = analyse(noise(2000), 999, settings, 10);
@@ -135,7 +122,7 @@ TEST(AnalyseFrames, AShiftBelowOneSampleIsRefused) {
 
 TEST(AnalyseFrames, LifterAndDomainOptions) {
     std::vector<float> x = noise(4000);
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     AnalysisRun plain = analyse(x, 16000, settings);
     settings.lifterType = 2;
     AnalysisRun liftered = analyse(x, 16000, settings);
@@ -158,14 +145,14 @@ TEST(AnalyseFrames, LifterAndDomainOptions) {
 }
 
 TEST(AnalyseFrames, BelowPowerOfTwoAnd44100Hz) {
-    AnalysisSettings settings = defaultSettings();
+    AnalysisSettings settings = orvalixDefaultSettings();
     settings.powerOfTwoBelow = 1;
     AnalysisRun below = analyse(noise(4000), 16000, settings);
     EXPECT_EQ(below.status, 0);
     EXPECT_EQ(below.geometry.fftLength, 256);
     EXPECT_EQ(below.frames, 22);
     releaseFeatureMatrix(&below.matrix);
-    AnalysisRun high = analyse(noise(44100), 44100, defaultSettings());
+    AnalysisRun high = analyse(noise(44100), 44100, orvalixDefaultSettings());
     EXPECT_EQ(high.status, 0);
     EXPECT_EQ(high.settings.melFilterCount, 33);
     EXPECT_EQ(high.geometry.fftLength, 2048);
@@ -175,7 +162,7 @@ TEST(AnalyseFrames, BelowPowerOfTwoAnd44100Hz) {
 }
 
 TEST(AnalyseFramesDeathTest, AFrameOfOneSampleEndsInTheTransform) {
-    EXPECT_EXIT(analyse(noise(100), 1000, defaultSettings(), 1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(analyse(noise(100), 1000, orvalixDefaultSettings(), 1), ::testing::ExitedWithCode(1),
                 ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small\\.");
 }
 
