@@ -88,7 +88,8 @@ def single_runs(binary, folder, files):
 
 
 def fake_ssh(folder):
-    """A stand-in for ssh that runs the remote command on this machine, as a real login would."""
+    """A stand-in for ssh that runs the remote command on this machine, as a real login would,
+    for a user whose login shell is not bash."""
     script = os.path.join(folder, "fake-ssh")
     with open(script, "w") as fh:
         fh.write("#!/bin/bash\n"
@@ -97,6 +98,7 @@ def fake_ssh(folder):
                  "shift\n"
                  "[ \"${1:-}\" = -- ] && shift\n"
                  "echo x >> \"$(dirname \"$0\")/ssh-calls\"\n"
+                 "export SHELL=/bin/sh\n"
                  "exec bash -c \"$*\"\n")
     os.chmod(script, 0o755)
     return script
