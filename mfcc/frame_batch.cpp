@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "dsp/float_log10.h"
 #include "mfcc/frame_steps.h"
 
 namespace {
@@ -205,8 +206,9 @@ __attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
         for (int32_t g = 0; g < count; ++g) {
             alignas(64) double outputs[LANES];
             _mm512_store_pd(outputs, _mm512_div_pd(sums[g], _mm512_set1_pd(lengths[g])));
-            logEnergiesOf(outputs, batch->energies + static_cast<int64_t>(first - 1 + g) * LANES,
-                          LANES, filterDomain);
+            if (filterDomain != 1)
+                for (int32_t f = 0; f < LANES; ++f) outputs[f] = squareByPow(outputs[f]);
+            floatLog10x8(outputs, batch->energies + static_cast<int64_t>(first - 1 + g) * LANES);
         }
     }
 }
