@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "main/float_format.h"
 #include "modules/console.h"
@@ -54,23 +55,21 @@ int writeRows(int fd, const FeatureMatrix& matrix, int32_t frameCount, int32_t f
     constexpr size_t BLOCK = 1 << 16;
     constexpr size_t MAX_LINE_VALUE = 64;  // longest "%f " of a float, with room to spare
     const size_t lineLimit = static_cast<size_t>(last - first + 1) * MAX_LINE_VALUE + 1;
-    std::string block;
-    block.reserve(BLOCK + lineLimit);
-    char value[MAX_LINE_VALUE];
+    std::vector<char> block(BLOCK + lineLimit);
+    size_t used = 0;
     for (int32_t row = 0; row < frameCount; ++row) {
         const float* coefficients = matrixRow(matrix, row);
         for (int32_t j = first; j <= last; ++j) {
-            size_t length = formatFixedSix(coefficients[j], value);
-            value[length++] = ' ';
-            block.append(value, length);
+            used += formatFixedSix(coefficients[j], block.data() + used);
+            block[used++] = ' ';
         }
-        block.push_back('\n');
-        if (block.size() >= BLOCK) {
-            if (int error = writeAll(fd, block.data(), block.size())) return error;
-            block.clear();
+        block[used++] = '\n';
+        if (used >= BLOCK) {
+            if (int error = writeAll(fd, block.data(), used)) return error;
+            used = 0;
         }
     }
-    return writeAll(fd, block.data(), block.size());
+    return writeAll(fd, block.data(), used);
 }
 
 }  // namespace

@@ -40,6 +40,22 @@ size_t writeUnsigned64(uint64_t value, char* out) {
     return count;
 }
 
+// "00".."99", so that decimals go out two at a time.
+struct DigitPairs {
+    char text[200];
+    constexpr DigitPairs() : text() {
+        for (int i = 0; i < 100; ++i) {
+            text[2 * i] = static_cast<char>('0' + i / 10);
+            text[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr DigitPairs DIGIT_PAIRS;
+
+void writePair(uint32_t twoDigits, char* out) {
+    memcpy(out, DIGIT_PAIRS.text + 2 * twoDigits, 2);
+}
+
 // "[-]integer.dddddd" from the integer part and the six decimals.
 size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
     size_t length = 0;
@@ -52,10 +68,9 @@ size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
         length += writeUnsigned(whole, out + length);
     }
     out[length++] = '.';
-    for (int i = 5; i >= 0; --i) {
-        out[length + static_cast<size_t>(i)] = static_cast<char>('0' + decimals % 10);
-        decimals /= 10;
-    }
+    writePair(decimals / 10000, out + length);
+    writePair(decimals / 100 % 100, out + length + 2);
+    writePair(decimals % 100, out + length + 4);
     return length + 6;
 }
 

@@ -120,6 +120,33 @@ __attribute__((target("avx512f"))) void stage(float* re, float* im, uint32_t n, 
     }
 }
 
+// A stage whose imaginary inputs are all zero: the terms multiplied by them are left out, so
+// tr = c * rq, ti = s * rq, and the imaginary outputs 0 - ti and 0 + ti are -float(ti) and
+// float(ti). Leaving out a term that is an exact zero can change only the sign of a zero result,
+// and no sign of zero reaches the features: zeros add, multiply and round to zeros whatever
+// their signs, and the magnitude squares both parts.
+__attribute__((target("avx512f,avx2"))) void stageOfRealInput(float* re, float* im, uint32_t n,
+                                                              uint32_t half, const double* cs,
+                                                              const double* ss) {
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    for (uint32_t b = 0; b < n; b += 2 * half) {
+        for (uint32_t m = 0; m < half; ++m) {
+            const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
+            float* rjp = re + static_cast<size_t>(b + m) * LANES;
+            float* ijp = im + static_cast<size_t>(b + m) * LANES;
+            float* rqp = rjp + static_cast<size_t>(half) * LANES;
+            float* iqp = ijp + static_cast<size_t>(half) * LANES;
+            __m512d rj = load8(rjp), rq = load8(rqp);
+            __m512d tr = _mm512_mul_pd(c, rq);
+            __m256 ti = _mm512_maskz_cvtpd_ps(0xFF, _mm512_mul_pd(s, rq));
+            store8(rqp, _mm512_sub_pd(rj, tr));
+            _mm256_store_ps(iqp, _mm256_xor_ps(ti, signBit));
+            store8(rjp, _mm512_add_pd(rj, tr));
+            _mm256_store_ps(ijp, ti);
+        }
+    }
+}
+
 // The first stage when its twiddle is exactly (1, +0) and the imaginary input is +0: then
 // tr = 1 * rq - (+0) * (+0) = rq and ti = 1 * (+0) + (+0) * rq = +0 for every rq, so the real
 // parts become float(rj + rq), float(rj - rq) and every imaginary part stays +0 (not stored; the
@@ -148,6 +175,12 @@ __attribute__((target("avx512f"))) void transform(FrameBatch* batch, const FftPl
     }
     for (; half < n; half *= 2) {
         const bool last = 2 * half == n;
+        if (imagZero && !last) {
+            stageOfRealInput(batch->real, batch->imag, n, half, plan->cosines + half - 1,
+                             plan->sines + half - 1);
+            imagZero = false;
+            continue;
+        }
         // The last stage's lower points are the bins 0..n/2 - 1; its upper ones n/2..n - 1.
         const bool writeUpper = !last || kept > n / 2;
         const uint32_t lowerLimit = last && kept <= n / 2 ? kept : n;

@@ -21,7 +21,7 @@ namespace {
 
 const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000};
 
-enum SignalKind { NOISE_16, NOISE_8, SILENCE, DC, TONE_16, MIXED_HALVES, KIND_COUNT };
+enum SignalKind { NOISE_16, NOISE_8, SILENCE, DC, TONE_16, SPARSE, MIXED_HALVES, KIND_COUNT };
 
 struct Case {
     std::vector<float> signal;
@@ -50,6 +50,9 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
         case TONE_16:
             x[i] = static_cast<float>(static_cast<int>(20000.0 * std::sin(step * i)) +
                                       sample16(random) / 64);
+            break;
+        case SPARSE:  // mostly exact zeros: the transform's zero-sign and tiny-residue cases
+            x[i] = random() % 61 == 0 ? static_cast<float>(sample16(random)) : 0.0f;
             break;
         default:
             x[i] = static_cast<float>((sample16(random) + sample16(random)) / 2.0);
