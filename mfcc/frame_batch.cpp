@@ -164,7 +164,43 @@ bool isUnitTwiddle(double c, double s) {
     return c == 1.0 && s == 0.0 && !std::signbit(s);
 }
 
-__attribute__((target("avx512f"))) void transform(FrameBatch* batch, const FftPlan* plan) {
+// |re + i (im + 2^-23)| of the kept bins, as magnitudeSpectrum, written over the real parts.
+__attribute__((target("avx512f"))) void magnitudes(FrameBatch* batch) {
+    const __m512d epsilon = _mm512_set1_pd(FLOAT_EPSILON);
+    for (int32_t k = 0; k < batch->keptBins; ++k) {
+        float* re = batch->real + static_cast<int64_t>(k) * LANES;
+        __m512d r = load8(re);
+        __m512d i = toFloat(_mm512_add_pd(load8(batch->imag + static_cast<int64_t>(k) * LANES),
+                                          epsilon));
+        __m512d sum = _mm512_add_pd(_mm512_mul_pd(r, r), _mm512_mul_pd(i, i));
+        store8(re, _mm512_sqrt_pd(sum));
+    }
+}
+
+// The last stage when only its lower points are kept, each bin's magnitude taken as soon as its
+// float parts exist (as magnitudes does): the square roots, which have a unit of their own, then
+// overlap the butterflies instead of running alone afterwards.
+__attribute__((target("avx512f"))) void lastStageWithMagnitudes(float* re, float* im, uint32_t half,
+                                                               const double* cs,
+                                                               const double* ss, uint32_t kept) {
+    const __m512d epsilon = _mm512_set1_pd(FLOAT_EPSILON);
+    for (uint32_t m = 0; m < kept; ++m) {
+        const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
+        float* rjp = re + static_cast<size_t>(m) * LANES;
+        float* ijp = im + static_cast<size_t>(m) * LANES;
+        float* rqp = rjp + static_cast<size_t>(half) * LANES;
+        float* iqp = ijp + static_cast<size_t>(half) * LANES;
+        __m512d rq = load8(rqp), iq = load8(iqp);
+        __m512d tr = _mm512_sub_pd(_mm512_mul_pd(c, rq), _mm512_mul_pd(s, iq));
+        __m512d ti = _mm512_add_pd(_mm512_mul_pd(c, iq), _mm512_mul_pd(s, rq));
+        __m512d r = toFloat(_mm512_add_pd(load8(rjp), tr));
+        __m512d i = toFloat(_mm512_add_pd(toFloat(_mm512_add_pd(load8(ijp), ti)), epsilon));
+        store8(rjp, _mm512_sqrt_pd(_mm512_add_pd(_mm512_mul_pd(r, r), _mm512_mul_pd(i, i))));
+    }
+}
+
+// The transform and the magnitudes of the kept bins, written over the real parts.
+__attribute__((target("avx512f"))) void spectrum(FrameBatch* batch, const FftPlan* plan) {
     const uint32_t n = plan->pointCount;
     const uint32_t kept = static_cast<uint32_t>(batch->keptBins);
     uint32_t half = 1;
@@ -175,6 +211,11 @@ __attribute__((target("avx512f"))) void transform(FrameBatch* batch, const FftPl
     }
     for (; half < n; half *= 2) {
         const bool last = 2 * half == n;
+        if (last && !imagZero && kept <= n / 2) {
+            lastStageWithMagnitudes(batch->real, batch->imag, half, plan->cosines + half - 1,
+                                    plan->sines + half - 1, kept);
+            return;
+        }
         if (imagZero && !last) {
             stageOfRealInput(batch->real, batch->imag, n, half, plan->cosines + half - 1,
                              plan->sines + half - 1);
@@ -188,19 +229,7 @@ __attribute__((target("avx512f"))) void transform(FrameBatch* batch, const FftPl
               imagZero, writeUpper, lowerLimit);
         imagZero = false;
     }
-}
-
-// |re + i (im + 2^-23)| of the kept bins, as magnitudeSpectrum, written over the real parts.
-__attribute__((target("avx512f"))) void magnitudes(FrameBatch* batch) {
-    const __m512d epsilon = _mm512_set1_pd(FLOAT_EPSILON);
-    for (int32_t k = 0; k < batch->keptBins; ++k) {
-        float* re = batch->real + static_cast<int64_t>(k) * LANES;
-        __m512d r = load8(re);
-        __m512d i = toFloat(_mm512_add_pd(load8(batch->imag + static_cast<int64_t>(k) * LANES),
-                                          epsilon));
-        __m512d sum = _mm512_add_pd(_mm512_mul_pd(r, r), _mm512_mul_pd(i, i));
-        store8(re, _mm512_sqrt_pd(sum));
-    }
+    magnitudes(batch);
 }
 
 // filterOutput of every filter for the eight frames, then the log energies. Up to eight filters'
@@ -324,8 +353,7 @@ void releaseFrameBatch(FrameBatch* batch) {
 void analyseFrameBatch(FrameBatch* batch, const FftPlan* plan, const BatchSettings* settings,
                        const float* signal, int32_t firstStart, int32_t shift, float* rows) {
     placeFrames(batch, settings->window, signal, firstStart, shift);
-    transform(batch, plan);
-    magnitudes(batch);
+    spectrum(batch, plan);
     filterEnergies(batch, settings->bank, settings->filterDomain);
     cepstrum(batch, settings, settings->bank->filterCount, rows);
 }
