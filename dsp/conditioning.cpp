@@ -40,20 +40,28 @@ void subtractMean(float* x, int32_t count) {
         x[i] = static_cast<float>(static_cast<double>(x[i]) - mean);
 }
 
+void emphasizeFollowing(float* x, int32_t count, float a) {
+    // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed. Every product and
+    // difference is rounded to float, as in the one-sample-at-a-time form; the loop without the
+    // wrap-around case is left free for the compiler to vectorise.
+    for (int32_t i = count - 1; i >= 1; --i) {
+        float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
+        x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
+    }
+}
+
+float emphasizedSample(float x, float previous, float a) {
+    float p = static_cast<float>(static_cast<double>(a) * previous);
+    return static_cast<float>(static_cast<double>(x) - p);
+}
+
 void preEmphasize(float* x, int32_t count, float a) {
     if (stageReportsEnabled()) printf("High emphasis filtering...");
     if (count > 0) {
-        // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; only the last
-        // sample, which the first one is filtered against, has to be kept aside.
-        // Every product and difference is rounded to float, as in the one-sample-at-a-time form;
-        // the loop without the wrap-around case is left free for the compiler to vectorise.
+        // Only the last sample, which the first one is filtered against, has to be kept aside.
         float lastUnfiltered = x[count - 1];
-        for (int32_t i = count - 1; i >= 1; --i) {
-            float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
-            x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
-        }
-        float p = static_cast<float>(static_cast<double>(a) * lastUnfiltered);
-        x[0] = static_cast<float>(static_cast<double>(x[0]) - p);
+        emphasizeFollowing(x, count, a);
+        x[0] = emphasizedSample(x[0], lastUnfiltered, a);
     }
     if (stageReportsEnabled()) printf("OK\n");
 }
@@ -89,6 +97,11 @@ int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const 
     // signal's length is ever read. Building no more than that bounds the window by the input
     // rather than by the rate: a 100 ms window at 2^31 - 1 Hz would be 214 million samples.
     int32_t built = frameLength < info->samplesRead ? frameLength : info->samplesRead;
+    return buildWindow(window, settings->windowType, frameLength, built);
+}
+
+int buildWindow(float** window, int32_t kind, int32_t frameLength, int32_t built) {
+    *window = nullptr;
     if (built < 0) built = 0;
     // One element at least, so that an empty window is not mistaken for exhausted memory.
     size_t elements = built > 0 ? static_cast<size_t>(built) : 1;
@@ -97,7 +110,7 @@ int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const 
         printError("ERROR: Not enough memory for an analysis window of %d samples.\n", frameLength);
         return 1;
     }
-    for (int32_t i = 0; i < built; ++i) w[i] = windowSample(settings->windowType, i, frameLength);
+    for (int32_t i = 0; i < built; ++i) w[i] = windowSample(kind, i, frameLength);
     *window = w;
     return 0;
 }

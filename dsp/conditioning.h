@@ -14,6 +14,12 @@ void subtractMean(float* x, int32_t count);
 // Prints "High emphasis filtering..." and "OK\n" around the work.
 void preEmphasize(float* x, int32_t count, float a);
 
+// The same filter without its wrap-around: x[1..count - 1] against their predecessors; x[0] is
+// left as it is, unfiltered.
+void emphasizeFollowing(float* x, int32_t count, float a);
+// One sample filtered against the one before it (for the first sample, the last one).
+float emphasizedSample(float x, float previous, float a);
+
 // Window kinds: 1 Hamming, 2 triangular ("Rectangular"), 3 Hann ("Barlett"), other Blackman.
 void makeWindow(float* w, int32_t kind, int32_t n);
 
@@ -23,3 +29,7 @@ void makeWindow(float* w, int32_t kind, int32_t n);
 // out (after printing a message; *window is then null).
 int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const SignalInfo* info,
                   const AnalysisSettings* settings);
+
+// The first built entries of the frameLength-point window of the given kind, in a new array
+// (*window, freed by the caller). Returns 0, or 1 when memory runs out (after printing a message).
+int buildWindow(float** window, int32_t kind, int32_t frameLength, int32_t built);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "modules/console.h"
+#include "wave/signal_reader.h"
 #include "wave/wav_audio_file.h"
 
 // Slots per block when the loader converts straight to floats: 64 KiB on the stack, large enough
@@ -113,37 +114,59 @@ RFXRET readWaveSamples(const char* name, int16_t* slots, int32_t capacity, int32
     return RFX_SUCCESS;
 }
 
-// As readWaveSamples, but converts each block to floats as it goes, so no 16-bit copy of the
-// whole file is ever held. Two channels become their mean, float((L + R) / 2.0).
-static RFXRET readWaveSignal(const char* name, float* signal, int32_t capacity, SignalInfo* info)
+RFXRET openSignalReader(SignalReader* reader, const char* name, int32_t capacity,
+                        SignalInfo* info)
 {
-    WavAudioFile file;
-    RFXRET result =
-        openAndReport(&file, name, &info->channels, &info->sampleRate, &info->bitsPerSample);
+    RFXRET result = openAndReport(&reader->file, name, &info->channels, &info->sampleRate,
+                                  &info->bitsPerSample);
     if (result != RFX_SUCCESS)
         return result;
-    uint32_t limit = readLimit(file, capacity);
-    uint32_t frameSlots = file.channels() == 2 ? 2 : 1;
+    reader->limit = readLimit(reader->file, capacity);
+    reader->frameSlots = reader->file.channels() == 2 ? 2 : 1;
+    reader->delivered = 0;
+    return RFX_SUCCESS;
+}
+
+// Converts each block to floats as it goes, so no 16-bit copy of the signal is ever held. Two
+// channels become their mean, float((L + R) / 2.0).
+RFXRET readSignalBlock(SignalReader* reader, float* out, uint32_t maxSamples, uint32_t* count)
+{
     int16_t block[LOADER_BLOCK_SLOTS];
-    info->samplesRead = 0;
-    while (static_cast<uint32_t>(info->samplesRead) < limit) {
-        uint32_t step = limit - static_cast<uint32_t>(info->samplesRead);
-        if (step > LOADER_BLOCK_SLOTS / frameSlots)
-            step = LOADER_BLOCK_SLOTS / frameSlots;
+    *count = 0;
+    while (*count < maxSamples && reader->delivered < reader->limit) {
+        uint32_t step = reader->limit - reader->delivered;
+        if (step > maxSamples - *count)
+            step = maxSamples - *count;
+        if (step > LOADER_BLOCK_SLOTS / reader->frameSlots)
+            step = LOADER_BLOCK_SLOTS / reader->frameSlots;
         uint32_t framesRead = 0;
-        result = file.readFrameBlock(step, block, &framesRead);
-        float* out = signal + info->samplesRead;
-        if (frameSlots == 1) {
-            samplesToFloats(block, out, static_cast<int32_t>(framesRead));
+        RFXRET result = reader->file.readFrameBlock(step, block, &framesRead);
+        float* target = out + *count;
+        if (reader->frameSlots == 1) {
+            samplesToFloats(block, target, static_cast<int32_t>(framesRead));
         } else {
             for (uint32_t i = 0; i < framesRead; ++i)
-                out[i] = static_cast<float>((block[2 * i] + block[2 * i + 1]) / 2.0);
+                target[i] = static_cast<float>((block[2 * i] + block[2 * i + 1]) / 2.0);
         }
-        info->samplesRead += static_cast<int32_t>(framesRead);
+        *count += framesRead;
+        reader->delivered += framesRead;
         if (result != RFX_SUCCESS)
             return result;
     }
     return RFX_SUCCESS;
+}
+
+static RFXRET readWaveSignal(const char* name, float* signal, int32_t capacity, SignalInfo* info)
+{
+    SignalReader reader;
+    info->samplesRead = 0;
+    RFXRET result = openSignalReader(&reader, name, capacity, info);
+    if (result != RFX_SUCCESS)
+        return result;
+    uint32_t count = 0;
+    result = readSignalBlock(&reader, signal, reader.limit, &count);
+    info->samplesRead = static_cast<int32_t>(count);
+    return result;
 }
 
 RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)

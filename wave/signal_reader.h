@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include "wave/result_codes.h"
+#include "wave/wav_audio_file.h"
+#include "wave/wave_loader.h"
+
+// The loader's second opening on its own, for callers that take the signal a block at a time:
+// opens the file and prints the report, then delivers the floats loadWaveFile would hold, at
+// most capacity of them. Implemented with the loader, whose reads these are.
+struct SignalReader {
+    WavAudioFile file;
+    uint32_t limit;       // samples to deliver
+    uint32_t frameSlots;  // 2 for a two-channel file (delivered as its mono mix), else 1
+    uint32_t delivered;
+};
+RFXRET openSignalReader(SignalReader* reader, const char* name, int32_t capacity,
+                        SignalInfo* info);
+// Up to maxSamples further samples into out; *count says how many. Stops at the first failed
+// read, whose code it returns (the samples before it are counted).
+RFXRET readSignalBlock(SignalReader* reader, float* out, uint32_t maxSamples, uint32_t* count);
