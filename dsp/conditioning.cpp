@@ -50,18 +50,21 @@ void emphasizeFollowing(float* x, int32_t count, float a) {
     }
 }
 
-float emphasizedSample(float x, float previous, float a) {
+static float emphasizedSample(float x, float previous, float a) {
     float p = static_cast<float>(static_cast<double>(a) * previous);
     return static_cast<float>(static_cast<double>(x) - p);
 }
 
 void preEmphasize(float* x, int32_t count, float a) {
+    // Only the last sample, which the first one is filtered against, has to be kept aside.
+    preEmphasizeAfter(x, count, a, count > 0 ? x[count - 1] : 0.0f);
+}
+
+void preEmphasizeAfter(float* x, int32_t count, float a, float beforeFirst) {
     if (stageReportsEnabled()) printf("High emphasis filtering...");
     if (count > 0) {
-        // Only the last sample, which the first one is filtered against, has to be kept aside.
-        float lastUnfiltered = x[count - 1];
         emphasizeFollowing(x, count, a);
-        x[0] = emphasizedSample(x[0], lastUnfiltered, a);
+        x[0] = emphasizedSample(x[0], beforeFirst, a);
     }
     if (stageReportsEnabled()) printf("OK\n");
 }

@@ -13,12 +13,13 @@ void subtractMean(float* x, int32_t count);
 // y[n] = x[n] - a*x[n-1]; the first sample is filtered circularly against the last one.
 // Prints "High emphasis filtering..." and "OK\n" around the work.
 void preEmphasize(float* x, int32_t count, float a);
+// The same, with the first sample filtered against beforeFirst: the last sample of a signal of
+// which x is the beginning.
+void preEmphasizeAfter(float* x, int32_t count, float a, float beforeFirst);
 
 // The same filter without its wrap-around: x[1..count - 1] against their predecessors; x[0] is
 // left as it is, unfiltered.
 void emphasizeFollowing(float* x, int32_t count, float a);
-// One sample filtered against the one before it (for the first sample, the last one).
-float emphasizedSample(float x, float previous, float a);
 
 // Window kinds: 1 Hamming, 2 triangular ("Rectangular"), 3 Hann ("Barlett"), other Blackman.
 void makeWindow(float* w, int32_t kind, int32_t n);

@@ -7,6 +7,7 @@
 
 #include "dsp/conditioning.h"
 #include "main/feature_writer.h"
+#include "mfcc/chunked_analysis.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "modules/file.h"
@@ -74,6 +75,24 @@ void fillAnalysisSettings(AnalysisSettings* settings) {
     settings->preEmphasis = static_cast<float>(optionValue(ROW_EMPHASIS) / 100.0);
 }
 
+int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                       int32_t* frameCount) {
+    float* signal = nullptr;
+    SignalInfo info;
+    if (loadWaveFile(input, &signal, &info) != RFX_SUCCESS) return 1;
+
+    FrameGeometry geometry = {0, 0, 0, 0};
+    float* window = nullptr;
+    if (prepareSignal(&window, signal, &geometry, &info, settings) != 0) {
+        free(signal);
+        return 1;
+    }
+    int failed = analyseFrames(signal, window, settings, &info, &geometry, matrix, frameCount);
+    free(signal);
+    free(window);
+    return failed;
+}
+
 int runOrvalix(int argc, char** argv) {
     parseCommandLine(argc, argv, 2, positionalTable);
     printSettingsReport();
@@ -83,23 +102,13 @@ int runOrvalix(int argc, char** argv) {
     AnalysisSettings settings;
     fillAnalysisSettings(&settings);
 
-    float* signal = nullptr;
-    SignalInfo info;
-    if (loadWaveFile(inputName, &signal, &info) != RFX_SUCCESS) return 1;
-
-    FrameGeometry geometry = {0, 0, 0, 0};
-    float* window = nullptr;
-    if (prepareSignal(&window, signal, &geometry, &info, &settings) != 0) {
-        free(signal);
-        return 1;
-    }
-
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
-    int analysisFailed = analyseFrames(signal, window, &settings, &info, &geometry, &matrix,
-                                       &frameCount);
-    free(signal);
-    free(window);
+    const int32_t chunkLength = chunkLengthFor(inputName, &settings, CHUNK_SAMPLES);
+    const int analysisFailed =
+        chunkLength > 0
+            ? analyseWaveFileInChunks(inputName, &settings, chunkLength, &matrix, &frameCount)
+            : analyseWholeSignal(inputName, &settings, &matrix, &frameCount);
     if (analysisFailed) return 1;
 
     int firstCoefficient = settings.includeC0 ? 0 : 1;

@@ -1,5 +1,6 @@
 #pragma once
 #include "main/analysis_settings.h"
+#include "mfcc/frame_analysis.h"
 
 // The whole run: parse, report, check, fill, load, condition, analyse, write. Returns the exit
 // status (0 success or refused overwrite, 1 unreadable input or failed output); a bad command line
@@ -16,3 +17,8 @@ int checkDistinctFiles(const char* inputName, const char* outputName);
 int checkOutputFile(const char* outputName);
 
 void fillAnalysisSettings(AnalysisSettings* settings);
+
+// Loads the whole input, conditions it and analyses it: the path of inputs shorter than a few
+// chunks and of DC-offset removal. Returns 0, or 1 after the stage's message.
+int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                       int32_t* frameCount);

@@ -69,8 +69,7 @@ int32_t binsRead(const MelFilterbank* bank) {
 }
 
 int reportNoMemory() {
-    printError("ERROR: Not enough memory for the frame analysis.\n");
-    return 1;
+    return reportAnalysisOutOfMemory();
 }
 
 // The rows of a run that analyses no frame: samplesRead / shift of them, all zero.
@@ -128,6 +127,11 @@ void analyseOneFrame(FrameWork* work, bool planned, int32_t keptBins, const floa
 }
 
 }  // namespace
+
+int reportAnalysisOutOfMemory() {
+    printError("ERROR: Not enough memory for the frame analysis.\n");
+    return 1;
+}
 
 void releaseFeatureMatrix(FeatureMatrix* m) {
     free(m->values);

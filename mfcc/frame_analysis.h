@@ -24,3 +24,6 @@ void releaseFeatureMatrix(FeatureMatrix* m);
 int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
                   const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
                   int32_t* frameCount);
+
+// Prints the analysis' out-of-memory message on standard error; returns 1.
+int reportAnalysisOutOfMemory();

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include "main/analysis_settings.h"
+#include "mfcc/frame_analysis.h"
+
+// A long recording read, conditioned and analysed a chunk at a time, so that the memory a run
+// takes is a few chunks and the feature matrix however long the input: the same console output,
+// the same rows and the same frame count as loading the whole signal (loadWaveFile),
+// conditioning it (prepareSignal) and analysing it (analyseFrames).
+//
+// Chunk k holds the frames that start in [k * chunk, (k + 1) * chunk), analysed over the samples
+// from k * chunk to one frame beyond, pre-emphasised against the sample before them. The first
+// chunk is analysed last, once the last sample, which its first sample is filtered against,
+// has been read.
+
+// About a second of audio at the usual rates, and a megabyte of floats: the chunk being analysed
+// stays in the processor's cache between its conditioning and its frames.
+constexpr int32_t CHUNK_SAMPLES = 1 << 18;
+
+// The chunk length for this input and these settings: the largest multiple of eight frame shifts
+// up to chunkTarget, so every chunk's frames go eight at a time. 0 when the input is better
+// analysed whole: a DC offset to remove (its mean needs every sample first), a window below two
+// samples or a shift below one, a frame or eight shifts longer than a chunk, an input shorter
+// than four chunks, or one that does not open (the loader then reports why).
+int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
+                       int32_t chunkTarget);
+
+// Returns 0, or 1 after printing the loader's or the analysis' message; on failure nothing is
+// left allocated. settings->melFilterCount is settled as analyseFrames settles it.
+int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
+                            FeatureMatrix* matrix, int32_t* frameCount);
