@@ -50,6 +50,14 @@ void emphasizeFollowing(float* x, int32_t count, float a) {
     }
 }
 
+void emphasizeFollowingInto(const float* __restrict x, float* __restrict y, int32_t count,
+                            float a) {
+    for (int32_t i = 1; i < count; ++i) {
+        float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
+        y[i] = static_cast<float>(static_cast<double>(x[i]) - p);
+    }
+}
+
 static float emphasizedSample(float x, float previous, float a) {
     float p = static_cast<float>(static_cast<double>(a) * previous);
     return static_cast<float>(static_cast<double>(x) - p);

@@ -20,6 +20,8 @@ void preEmphasizeAfter(float* x, int32_t count, float a, float beforeFirst);
 // The same filter without its wrap-around: x[1..count - 1] against their predecessors; x[0] is
 // left as it is, unfiltered.
 void emphasizeFollowing(float* x, int32_t count, float a);
+// The same into another array: y[1..count - 1] from x; y[0] is not written.
+void emphasizeFollowingInto(const float* x, float* y, int32_t count, float a);
 
 // Window kinds: 1 Hamming, 2 triangular ("Rectangular"), 3 Hann ("Barlett"), other Blackman.
 void makeWindow(float* w, int32_t kind, int32_t n);

@@ -62,6 +62,13 @@ size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
     if (negative) out[length++] = '-';
     if (whole < 10) {
         out[length++] = static_cast<char>('0' + static_cast<int>(whole));
+    } else if (whole < 100) {
+        writePair(static_cast<uint32_t>(whole), out + length);
+        length += 2;
+    } else if (whole < 1000) {
+        out[length++] = static_cast<char>('0' + static_cast<int>(whole / 100));
+        writePair(static_cast<uint32_t>(whole % 100), out + length);
+        length += 2;
     } else if (static_cast<uint64_t>(whole) == whole) {
         length += writeUnsigned64(static_cast<uint64_t>(whole), out + length);
     } else {

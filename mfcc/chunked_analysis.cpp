@@ -94,13 +94,12 @@ int analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, 
     return 0;
 }
 
-// Chunk k > 0: its samples and the unfiltered one before them are copied out of the sliding
-// buffer, which keeps them for the overlap with the next chunk, and conditioned there.
+// Chunk k > 0: its samples are conditioned against the unfiltered one before them into the work
+// buffer, since the sliding buffer keeps them unfiltered for the overlap with the next chunk.
 int analyseLaterChunk(ChunkedRun* run, int64_t chunkStart, int32_t length) {
     const float* from = run->raw.samples + (chunkStart - 1 - run->raw.start);
-    memcpy(run->work, from, static_cast<size_t>(length + 1) * sizeof(float));
-    if (run->settings->preEmphasis > 0)
-        emphasizeFollowing(run->work, length + 1, run->settings->preEmphasis);
+    if (!(run->settings->preEmphasis > 0)) return analyseChunk(run, from + 1, chunkStart, length);
+    emphasizeFollowingInto(from, run->work, length + 1, run->settings->preEmphasis);
     return analyseChunk(run, run->work + 1, chunkStart, length);
 }
 
