@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "dsp/float_log10.h"
 #include "mfcc/frame_steps.h"
@@ -120,15 +121,40 @@ __attribute__((target("avx512f"))) void stage(float* re, float* im, uint32_t n, 
     }
 }
 
-// A stage whose imaginary inputs are all zero: the terms multiplied by them are left out, so
-// tr = c * rq, ti = s * rq, and the imaginary outputs 0 - ti and 0 + ti are -float(ti) and
+// A butterfly whose two imaginary inputs are exact zeros: the terms multiplied by them are left
+// out, so tr = c * rq, ti = s * rq, and the imaginary outputs 0 - ti and 0 + ti are -float(ti) and
 // float(ti). Leaving out a term that is an exact zero can change only the sign of a zero result,
 // and no sign of zero reaches the features: zeros add, multiply and round to zeros whatever
 // their signs, and the magnitude squares both parts.
-__attribute__((target("avx512f,avx2"))) void stageOfRealInput(float* re, float* im, uint32_t n,
-                                                              uint32_t half, const double* cs,
-                                                              const double* ss) {
-    const __m256 signBit = _mm256_set1_ps(-0.0f);
+__attribute__((target("avx512f,avx2"))) inline void realPairButterfly(float* rjp, float* ijp,
+                                                                      float* rqp, float* iqp,
+                                                                      __m512d c, __m512d s) {
+    __m512d rj = load8(rjp), rq = load8(rqp);
+    __m512d tr = _mm512_mul_pd(c, rq);
+    __m256 ti = _mm512_maskz_cvtpd_ps(0xFF, _mm512_mul_pd(s, rq));
+    store8(rqp, _mm512_sub_pd(rj, tr));
+    _mm256_store_ps(iqp, _mm256_xor_ps(ti, _mm256_set1_ps(-0.0f)));
+    store8(rjp, _mm512_add_pd(rj, tr));
+    _mm256_store_ps(ijp, ti);
+}
+
+__attribute__((target("avx512f"))) inline void butterfly(float* rjp, float* ijp, float* rqp,
+                                                         float* iqp, __m512d c, __m512d s) {
+    __m512d rj = load8(rjp), rq = load8(rqp), ij = load8(ijp), iq = load8(iqp);
+    __m512d tr = _mm512_sub_pd(_mm512_mul_pd(c, rq), _mm512_mul_pd(s, iq));
+    __m512d ti = _mm512_add_pd(_mm512_mul_pd(c, iq), _mm512_mul_pd(s, rq));
+    store8(rqp, _mm512_sub_pd(rj, tr));
+    store8(iqp, _mm512_sub_pd(ij, ti));
+    store8(rjp, _mm512_add_pd(rj, tr));
+    store8(ijp, _mm512_add_pd(ij, ti));
+}
+
+// A stage before the last one: realPair[m] marks the butterflies whose imaginary inputs are
+// exact zeros in every block (see makeFrameBatch).
+__attribute__((target("avx512f,avx2"))) void middleStage(float* re, float* im, uint32_t n,
+                                                         uint32_t half, const double* cs,
+                                                         const double* ss,
+                                                         const uint8_t* realPair) {
     for (uint32_t b = 0; b < n; b += 2 * half) {
         for (uint32_t m = 0; m < half; ++m) {
             const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
@@ -136,13 +162,10 @@ __attribute__((target("avx512f,avx2"))) void stageOfRealInput(float* re, float* 
             float* ijp = im + static_cast<size_t>(b + m) * LANES;
             float* rqp = rjp + static_cast<size_t>(half) * LANES;
             float* iqp = ijp + static_cast<size_t>(half) * LANES;
-            __m512d rj = load8(rjp), rq = load8(rqp);
-            __m512d tr = _mm512_mul_pd(c, rq);
-            __m256 ti = _mm512_maskz_cvtpd_ps(0xFF, _mm512_mul_pd(s, rq));
-            store8(rqp, _mm512_sub_pd(rj, tr));
-            _mm256_store_ps(iqp, _mm256_xor_ps(ti, signBit));
-            store8(rjp, _mm512_add_pd(rj, tr));
-            _mm256_store_ps(ijp, ti);
+            if (realPair[m])
+                realPairButterfly(rjp, ijp, rqp, iqp, c, s);
+            else
+                butterfly(rjp, ijp, rqp, iqp, c, s);
         }
     }
 }
@@ -216,9 +239,9 @@ __attribute__((target("avx512f"))) void spectrum(FrameBatch* batch, const FftPla
                                     plan->sines + half - 1, kept);
             return;
         }
-        if (imagZero && !last) {
-            stageOfRealInput(batch->real, batch->imag, n, half, plan->cosines + half - 1,
-                             plan->sines + half - 1);
+        if (!last) {
+            middleStage(batch->real, batch->imag, n, half, plan->cosines + half - 1,
+                        plan->sines + half - 1, batch->realPairs + half - 1);
             imagZero = false;
             continue;
         }
@@ -305,6 +328,34 @@ float* carve(char** cursor, int64_t rows) {
     return rowsStart;
 }
 
+// Which butterflies of each stage find both imaginary inputs exact zeros: at first every
+// imaginary part is zero (the input is real); a butterfly with both zero gives ti = s * rq, so its
+// outputs stay zero only when its sine is exactly zero. The same in every block, since every block
+// of a stage uses the same twiddles. Entry half - 1 + m for butterfly m of the stage with that
+// half-block. Returns false when memory runs out.
+bool markRealPairs(uint8_t* realPair, const FftPlan* plan) {
+    const uint32_t n = plan->pointCount;
+    uint8_t* zero = static_cast<uint8_t*>(malloc(n));
+    if (!zero) return false;
+    memset(zero, 1, n);
+    for (uint32_t half = 1; half < n; half *= 2) {
+        for (uint32_t m = 0; m < half; ++m) {
+            bool both = true;
+            for (uint32_t b = 0; b < n; b += 2 * half)
+                both = both && zero[b + m] && zero[b + m + half];
+            realPair[half - 1 + m] = both;
+        }
+        for (uint32_t b = 0; b < n; b += 2 * half)
+            for (uint32_t m = 0; m < half; ++m) {
+                const uint8_t stays = realPair[half - 1 + m] && plan->sines[half - 1 + m] == 0.0;
+                zero[b + m] = stays;
+                zero[b + m + half] = stays;
+            }
+    }
+    free(zero);
+    return true;
+}
+
 }  // namespace
 
 bool frameBatchAvailable(const FftPlan* plan) {
@@ -317,7 +368,7 @@ int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int
     const int64_t n = plan->pointCount;
     const int64_t floatRows = 2 * n + filterCount + cepstralCount + 1 + 4;
     const size_t bytes = static_cast<size_t>(floatRows * LANES * sizeof(float) +
-                                             2 * n * sizeof(int32_t) + 64);
+                                             2 * n * sizeof(int32_t) + n + 64);
     batch->block = malloc(bytes);
     if (!batch->block) return 1;
     char* cursor = static_cast<char*>(batch->block);
@@ -330,6 +381,11 @@ int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int
     batch->coefficients = carve(&cursor, cepstralCount + 1);
     batch->positionOf = reinterpret_cast<int32_t*>(cursor);
     batch->padding = batch->positionOf + n;
+    batch->realPairs = reinterpret_cast<uint8_t*>(batch->padding + n);
+    if (!markRealPairs(batch->realPairs, plan)) {
+        releaseFrameBatch(batch);
+        return 1;
+    }
     batch->placedSamples = 0;
     batch->paddingCount = 0;
     // Position p takes input bitReversed[p], which is frame sample bitReversed[p] - frameOffset.

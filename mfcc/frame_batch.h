@@ -17,6 +17,7 @@ struct FrameBatch {
     int32_t* positionOf;    // the transform position of each of them
     int32_t paddingCount;
     int32_t* padding;       // the positions of the zero padding
+    uint8_t* realPairs;     // per stage, the butterflies whose imaginary inputs are exact zeros
     float* real;         // pointCount rows of 8 frames (64-byte aligned)
     float* imag;
     float* energies;     // filterCount rows of 8

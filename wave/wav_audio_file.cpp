@@ -1,5 +1,6 @@
 #include "wave/wav_audio_file.h"
 
+#include <bit>
 #include <cstring>
 
 static void putLittle16(unsigned char* bytes, uint16_t value)
@@ -266,8 +267,10 @@ RFXRET WavAudioFile::readFrameBlock(uint32_t n, int16_t* slots, uint32_t* frames
     size_t got = frames == 0 ? 0 : fread(bytes, 1, static_cast<size_t>(frames) * frameBytes, stream_);
     sampleBytesLeft_ -= got;
     size_t samples = (got / frameBytes) * count;
-    for (size_t i = samples; i-- > 0;)
-        slots[i] = sampleFromBytes(bytes + i * bytesPerSample, bits);
+    // On a little-endian machine 16-bit samples already are their slots.
+    if (bits != 16 || std::endian::native != std::endian::little)
+        for (size_t i = samples; i-- > 0;)
+            slots[i] = sampleFromBytes(bytes + i * bytesPerSample, bits);
     *framesRead = static_cast<uint32_t>(got / frameBytes);
     return *framesRead == n ? RFX_SUCCESS : RFX_FILE_ERROR;
 }
