@@ -56,19 +56,18 @@ void writePair(uint32_t twoDigits, char* out) {
     memcpy(out, DIGIT_PAIRS.text + 2 * twoDigits, 2);
 }
 
-// "[-]integer.dddddd" from the integer part and the six decimals.
+// "[-]integer.dddddd" from the integer part and the six decimals. Coefficients are mostly below
+// 1000 with signs that come and go, so that case is written without a branch on either.
 size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
-    size_t length = 0;
-    if (negative) out[length++] = '-';
-    if (whole < 10) {
-        out[length++] = static_cast<char>('0' + static_cast<int>(whole));
-    } else if (whole < 100) {
-        writePair(static_cast<uint32_t>(whole), out + length);
-        length += 2;
-    } else if (whole < 1000) {
-        out[length++] = static_cast<char>('0' + static_cast<int>(whole / 100));
-        writePair(static_cast<uint32_t>(whole % 100), out + length);
-        length += 2;
+    out[0] = '-';
+    size_t length = negative ? 1 : 0;
+    if (whole < 1000) {
+        const uint32_t w = static_cast<uint32_t>(whole);
+        char digits[6] = {static_cast<char>('0' + w / 100), 0, 0, 0, 0, 0};
+        writePair(w % 100, digits + 1);
+        const size_t count = 1 + (w >= 10) + (w >= 100);
+        memcpy(out + length, digits + 3 - count, 3);  // the bytes after the digits are rewritten
+        length += count;
     } else if (static_cast<uint64_t>(whole) == whole) {
         length += writeUnsigned64(static_cast<uint64_t>(whole), out + length);
     } else {

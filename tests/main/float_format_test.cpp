@@ -71,4 +71,18 @@ TEST(FloatFormat, TypicalCoefficientRangeMatchesPrintf) {
     }
 }
 
+TEST(FloatFormat, IntegerPartsAroundEveryDigitCountMatchPrintf) {
+    // Including values that round up into one more digit (9.9999997 -> 10.000000).
+    for (float whole : {0.0f, 1.0f, 9.0f, 10.0f, 11.0f, 99.0f, 100.0f, 101.0f, 999.0f, 1000.0f,
+                        1001.0f, 9999.0f, 10000.0f}) {
+        float value = whole;
+        for (int step = 0; step < 64; ++step) value = std::nextafter(value, 0.0f);
+        for (int step = 0; step < 128; ++step) {
+            ASSERT_EQ(viaFormatter(value), viaPrintf(value)) << value;
+            ASSERT_EQ(viaFormatter(-value), viaPrintf(-value)) << -value;
+            value = std::nextafter(value, 2e4f);
+        }
+    }
+}
+
 }  // namespace
