@@ -204,12 +204,11 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     const bool batched =
         planned && frameBatchAvailable(&work.plan) &&
         makeFrameBatch(&work.batch, &work.plan, keptBins, frameLength,
-                       frameOffset(frameLength, fftLength, settings->powerOfTwoBelow),
-                       filterCount, cepstralCount) == 0;
-    const BatchSettings batchSettings{window,           &work.bank,
-                                      work.scratch.cosines, work.scratch.lifter,
-                                      cepstralCount,    settings->lifterType,
-                                      settings->filterDomain};
+                       frameOffset(frameLength, fftLength, settings->powerOfTwoBelow), window,
+                       &work.bank, cepstralCount) == 0;
+    const BatchSettings batchSettings{&work.bank,           work.scratch.cosines,
+                                      work.scratch.lifter,  cepstralCount,
+                                      settings->lifterType, settings->filterDomain};
 
     int32_t count = 0;
     geometry->frameStart = 0;

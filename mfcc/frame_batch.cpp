@@ -60,18 +60,16 @@ __attribute__((target("avx2"))) inline void transpose8(__m256 r[8]) {
 // float(window[i] * sample), as placeWindowedFrame computes it, for the eight frames' sample i,
 // stored at the transform position that takes input i.
 __attribute__((target("avx512f,avx2"))) inline void placeSample(const FrameBatch* batch,
-                                                                const float* window, int32_t i,
-                                                                __m256 samples) {
-    __m512d weight = _mm512_set1_pd(static_cast<double>(window[i]));
+                                                                int32_t i, __m256 samples) {
+    __m512d weight = _mm512_set1_pd(batch->windowWeights[i]);
     store8(batch->real + static_cast<int64_t>(batch->positionOf[i]) * LANES,
            _mm512_mul_pd(weight, _mm512_maskz_cvtps_pd(0xFF, samples)));
 }
 
 // Windowing straight into bit-reversed order: eight samples of each frame at a time, turned into
 // eight rows of one sample of every frame; the padding positions are zeroed.
-__attribute__((target("avx512f,avx2"))) void placeFrames(FrameBatch* batch, const float* window,
-                                                        const float* signal, int32_t firstStart,
-                                                        int32_t shift) {
+__attribute__((target("avx512f,avx2"))) void placeFrames(FrameBatch* batch, const float* signal,
+                                                        int32_t firstStart, int32_t shift) {
     const int32_t length = batch->placedSamples;
     const float* frames[LANES];
     for (int32_t f = 0; f < LANES; ++f)
@@ -81,10 +79,10 @@ __attribute__((target("avx512f,avx2"))) void placeFrames(FrameBatch* batch, cons
         __m256 r[8];
         for (int32_t f = 0; f < LANES; ++f) r[f] = _mm256_loadu_ps(frames[f] + i);
         transpose8(r);
-        for (int32_t k = 0; k < 8; ++k) placeSample(batch, window, i + k, r[k]);
+        for (int32_t k = 0; k < 8; ++k) placeSample(batch, i + k, r[k]);
     }
     for (; i < length; ++i)
-        placeSample(batch, window, i,
+        placeSample(batch, i,
                     _mm256_setr_ps(frames[0][i], frames[1][i], frames[2][i], frames[3][i],
                                    frames[4][i], frames[5][i], frames[6][i], frames[7][i]));
     for (int32_t z = 0; z < batch->paddingCount; ++z)
@@ -257,16 +255,15 @@ __attribute__((target("avx512f"))) void spectrum(FrameBatch* batch, const FftPla
 
 // filterOutput of every filter for the eight frames, then the log energies. Up to eight filters'
 // float running sums advance together, each adding its own terms in its own order.
-__attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
-                                                      const MelFilterbank* bank,
+__attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch, int32_t filterCount,
                                                       int32_t filterDomain) {
     const float* spectrum = batch->real;
-    for (int32_t first = 1; first <= bank->filterCount; first += FILTERS_TOGETHER) {
-        int32_t count = bank->filterCount - first + 1;
+    for (int32_t first = 0; first < filterCount; first += FILTERS_TOGETHER) {
+        int32_t count = filterCount - first;
         if (count > FILTERS_TOGETHER) count = FILTERS_TOGETHER;
         __m512d sums[FILTERS_TOGETHER];
         int32_t firstBins[FILTERS_TOGETHER], lengths[FILTERS_TOGETHER];
-        const float* weights[FILTERS_TOGETHER];
+        const double* weights[FILTERS_TOGETHER];
         int32_t longest = 0;
         for (int32_t g = 0; g < FILTERS_TOGETHER; ++g) {
             sums[g] = _mm512_setzero_pd();
@@ -274,10 +271,10 @@ __attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
             firstBins[g] = 0;
             weights[g] = nullptr;
             if (g >= count) continue;
-            const MelFilter* filter = filterAt(bank, first + g);
-            firstBins[g] = filter->firstBin;
-            weights[g] = filter->weights;
-            lengths[g] = filter->lastBin - filter->firstBin + 1;
+            firstBins[g] = batch->filterFirstBin[first + g];
+            weights[g] = batch->filterWeights + batch->filterWeightStart[first + g];
+            lengths[g] =
+                batch->filterWeightStart[first + g + 1] - batch->filterWeightStart[first + g];
             if (lengths[g] > longest) longest = lengths[g];
         }
         for (int32_t k = 0; k < longest; ++k)
@@ -285,7 +282,7 @@ __attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
                 if (k < lengths[g]) {
                     __m512d term = _mm512_mul_pd(
                         load8(spectrum + static_cast<int64_t>(firstBins[g] + k) * LANES),
-                        _mm512_set1_pd(static_cast<double>(weights[g][k])));
+                        _mm512_set1_pd(weights[g][k]));
                     sums[g] = toFloat(_mm512_add_pd(sums[g], term));
                 }
         for (int32_t g = 0; g < count; ++g) {
@@ -293,7 +290,7 @@ __attribute__((target("avx512f"))) void filterEnergies(FrameBatch* batch,
             _mm512_store_pd(outputs, _mm512_div_pd(sums[g], _mm512_set1_pd(lengths[g])));
             if (filterDomain != 1)
                 for (int32_t f = 0; f < LANES; ++f) outputs[f] = squareByPow(outputs[f]);
-            floatLog10x8(outputs, batch->energies + static_cast<int64_t>(first - 1 + g) * LANES);
+            floatLog10x8(outputs, batch->energies + static_cast<int64_t>(first + g) * LANES);
         }
     }
 }
@@ -356,6 +353,35 @@ bool markRealPairs(uint8_t* realPair, const FftPlan* plan) {
     return true;
 }
 
+// The window and the filter weights as the doubles every product widens them to, so that the
+// loops broadcast them straight from memory.
+bool makeWeightTables(FrameBatch* batch, const float* window, const MelFilterbank* bank) {
+    int64_t weightCount = 0;
+    for (int32_t j = 1; j <= bank->filterCount; ++j)
+        weightCount += filterAt(bank, j)->lastBin - filterAt(bank, j)->firstBin + 1;
+    const int32_t filters = bank->filterCount;
+    const size_t doubles = static_cast<size_t>(batch->placedSamples + weightCount);
+    batch->tables = malloc(doubles * sizeof(double) +
+                           static_cast<size_t>(2 * filters + 1) * sizeof(int32_t));
+    if (!batch->tables) return false;
+    batch->windowWeights = static_cast<double*>(batch->tables);
+    batch->filterWeights = batch->windowWeights + batch->placedSamples;
+    batch->filterWeightStart = reinterpret_cast<int32_t*>(batch->filterWeights + weightCount);
+    batch->filterFirstBin = batch->filterWeightStart + filters + 1;
+    for (int32_t i = 0; i < batch->placedSamples; ++i)
+        batch->windowWeights[i] = static_cast<double>(window[i]);
+    int32_t at = 0;
+    for (int32_t j = 1; j <= filters; ++j) {
+        const MelFilter* filter = filterAt(bank, j);
+        batch->filterFirstBin[j - 1] = filter->firstBin;
+        batch->filterWeightStart[j - 1] = at;
+        for (int32_t k = 0; k <= filter->lastBin - filter->firstBin; ++k)
+            batch->filterWeights[at++] = static_cast<double>(filter->weights[k]);
+    }
+    batch->filterWeightStart[filters] = at;
+    return true;
+}
+
 }  // namespace
 
 bool frameBatchAvailable(const FftPlan* plan) {
@@ -363,8 +389,10 @@ bool frameBatchAvailable(const FftPlan* plan) {
 }
 
 int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int32_t frameLength,
-                   int32_t frameOffset, int32_t filterCount, int32_t cepstralCount) {
+                   int32_t frameOffset, const float* window, const MelFilterbank* bank,
+                   int32_t cepstralCount) {
     *batch = FrameBatch{};
+    const int32_t filterCount = bank->filterCount;
     const int64_t n = plan->pointCount;
     const int64_t floatRows = 2 * n + filterCount + cepstralCount + 1 + 4;
     const size_t bytes = static_cast<size_t>(floatRows * LANES * sizeof(float) +
@@ -398,18 +426,23 @@ int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int
             batch->padding[batch->paddingCount++] = static_cast<int32_t>(p);
         }
     }
+    if (!makeWeightTables(batch, window, bank)) {
+        releaseFrameBatch(batch);
+        return 1;
+    }
     return 0;
 }
 
 void releaseFrameBatch(FrameBatch* batch) {
     free(batch->block);
+    free(batch->tables);
     *batch = FrameBatch{};
 }
 
 void analyseFrameBatch(FrameBatch* batch, const FftPlan* plan, const BatchSettings* settings,
                        const float* signal, int32_t firstStart, int32_t shift, float* rows) {
-    placeFrames(batch, settings->window, signal, firstStart, shift);
+    placeFrames(batch, signal, firstStart, shift);
     spectrum(batch, plan);
-    filterEnergies(batch, settings->bank, settings->filterDomain);
+    filterEnergies(batch, settings->bank->filterCount, settings->filterDomain);
     cepstrum(batch, settings, settings->bank->filterCount, rows);
 }

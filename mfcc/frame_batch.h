@@ -22,7 +22,12 @@ struct FrameBatch {
     float* imag;
     float* energies;     // filterCount rows of 8
     float* coefficients; // (cepstralCount + 1) rows of 8
-    void* block;         // the one allocation behind the arrays
+    void* block;         // the one allocation behind the arrays above
+    double* windowWeights;      // placedSamples window values, widened
+    double* filterWeights;      // every filter's weights, widened, filter after filter
+    int32_t* filterWeightStart; // filter j - 1's weights start here; filterCount + 1 entries
+    int32_t* filterFirstBin;    // filter j - 1's first bin
+    void* tables;        // the allocation behind the four arrays above
 };
 
 // True when the processor (and the plan's vector level) runs the batch.
@@ -30,12 +35,12 @@ bool frameBatchAvailable(const FftPlan* plan);
 
 // Returns 0, or 1 when memory runs out (nothing is left allocated).
 int makeFrameBatch(FrameBatch* batch, const FftPlan* plan, int32_t keptBins, int32_t frameLength,
-                   int32_t frameOffset, int32_t filterCount, int32_t cepstralCount);
+                   int32_t frameOffset, const float* window, const MelFilterbank* bank,
+                   int32_t cepstralCount);
 void releaseFrameBatch(FrameBatch* batch);
 
 // What the frame loop settles once for every frame.
 struct BatchSettings {
-    const float* window;
     const MelFilterbank* bank;
     const double* cosines;    // makeCosineTable
     const float* lifter;      // makeLifter
