@@ -1,5 +1,6 @@
 #include "main/float_format.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -61,13 +62,20 @@ void writePair(uint32_t twoDigits, char* out) {
 size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
     out[0] = '-';
     size_t length = negative ? 1 : 0;
-    if (whole < 1000) {
+    if (whole < 1000 && std::endian::native == std::endian::little) {
+        // The three digits in one register, the leading zeros shifted out, stored at once (the
+        // bytes after the digits are rewritten below); built from bytes in memory, a store
+        // forwarding stall would cost more than the rest of the number.
         const uint32_t w = static_cast<uint32_t>(whole);
-        char digits[6] = {static_cast<char>('0' + w / 100), 0, 0, 0, 0, 0};
-        writePair(w % 100, digits + 1);
+        const uint32_t pair = static_cast<uint8_t>(DIGIT_PAIRS.text[2 * (w % 100)]) |
+                              static_cast<uint32_t>(DIGIT_PAIRS.text[2 * (w % 100) + 1]) << 8;
+        const uint32_t digits = static_cast<uint32_t>('0' + w / 100) | pair << 8;
         const size_t count = 1 + (w >= 10) + (w >= 100);
-        memcpy(out + length, digits + 3 - count, 3);  // the bytes after the digits are rewritten
+        const uint32_t shifted = digits >> (8 * (3 - count));
+        memcpy(out + length, &shifted, sizeof shifted);
         length += count;
+    } else if (whole < 10) {
+        out[length++] = static_cast<char>('0' + static_cast<int>(whole));
     } else if (static_cast<uint64_t>(whole) == whole) {
         length += writeUnsigned64(static_cast<uint64_t>(whole), out + length);
     } else {
@@ -116,7 +124,7 @@ size_t formatFixedSix(float value, char* out) {
                 micros = scaled >> shift;
                 const uint64_t remainder = scaled - (micros << shift);
                 const uint64_t half = static_cast<uint64_t>(1) << (shift - 1);
-                if (remainder > half || (remainder == half && (micros & 1) != 0)) ++micros;
+                micros += (remainder > half) | ((remainder == half) & (micros & 1));
             }
         }
         return writeMicros(negative, micros / MICRO, static_cast<uint32_t>(micros % MICRO), out);
