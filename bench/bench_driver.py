@@ -202,13 +202,12 @@ def main():
             f.write("- Speed against aubiomfcc (1 h, same run): %.1fx faster (target 8x): %s\n"
                     % (ratio, "met" if ratio >= 8 else "NOT met"))
             if ratio < 8:
-                f.write("  What stands in the way: the transform computes in double and stores "
-                        "floats, so every butterfly rounds its four results to float; those "
-                        "conversions take about 16 of the 26 vector operations of a butterfly, on "
-                        "the two ports that run 512-bit work, and no cheaper exact rounding exists. "
-                        "The magnitudes are bound by square roots, and the library's log10, the "
-                        "text and the reading take about 0.4 s an hour. See bench/README.md for "
-                        "the time per stage.\n")
+                f.write("  What stands in the way: about 60 % of the time is the transform, "
+                        "which computes in double and stores floats, so every butterfly rounds "
+                        "its four results to float; those conversions take about 16 of the 26 "
+                        "vector operations of a butterfly, on the two ports that run 512-bit "
+                        "work. Without AVX-512 the eight-frame batch does not run at all. See "
+                        "bench/README.md for the time per stage.\n")
         for name, seconds in LENGTHS:
             if name not in orvalix_at:
                 continue
