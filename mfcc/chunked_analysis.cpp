@@ -11,20 +11,6 @@
 
 namespace {
 
-// Frames start every shift samples and are analysed while at least one sample follows them.
-int32_t framesIn(int64_t samples, int32_t frameLength, int32_t shift) {
-    if (samples <= frameLength) return 0;
-    return static_cast<int32_t>((samples - frameLength - 1) / shift + 1);
-}
-
-// The matrix rows of a signal: samples / shift as a real quotient, truncated, or one per frame
-// when a shift longer than the window fits one frame more.
-int32_t rowsFor(int64_t samples, int32_t frameLength, int32_t shift) {
-    int32_t rows = static_cast<int32_t>(static_cast<double>(samples) / shift);
-    int32_t frames = framesIn(samples, frameLength, shift);
-    return frames > rows ? frames : rows;
-}
-
 // The unfiltered samples [start, start + count) in a buffer that slides along the signal.
 struct SampleWindow {
     float* samples;
@@ -78,7 +64,7 @@ bool signalEnded(const ChunkedRun* run) {
 // Analyses length conditioned samples starting at sample chunkStart (conditioned[0] is that
 // sample) into the matrix rows of their frames.
 int analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, int32_t length) {
-    if (framesIn(length, run->frameLength, run->shift) == 0) return 0;
+    if (framesToAnalyse(length, run->frameLength, run->shift) == 0) return 0;
     SignalInfo part = run->info;
     part.samplesRead = length;
     FrameGeometry geometry = {0, 0, 0, run->frameLength};
@@ -214,7 +200,7 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         releaseRun(&run);
         return reportReadFailure(result);
     }
-    const int32_t rows = rowsFor(total, run.frameLength, run.shift);
+    const int32_t rows = featureRowsFor(total, run.frameLength, run.shift);
     matrix->values = static_cast<float*>(
         calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
     if (!matrix->values) {
@@ -228,7 +214,7 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         releaseFeatureMatrix(matrix);
         return 1;
     }
-    matrix->rowCount = rowsFor(run.info.samplesRead, run.frameLength, run.shift);
+    matrix->rowCount = featureRowsFor(run.info.samplesRead, run.frameLength, run.shift);
     *frameCount = run.frames;
     releaseRun(&run);
     return 0;

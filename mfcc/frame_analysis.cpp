@@ -54,12 +54,6 @@ int allocScratch(FrameScratch* s, int32_t fftLength, int32_t filterCount, int32_
            s->lifter && s->cosines;
 }
 
-// Frames start every shift samples and are analysed while at least one sample follows them.
-int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
-    if (samplesRead <= frameLength) return 0;
-    return (samplesRead - frameLength - 1) / shiftSamples + 1;
-}
-
 // One past the highest spectrum bin any filter reads; the bins above it are never computed.
 int32_t binsRead(const MelFilterbank* bank) {
     int32_t highest = 0;
@@ -128,6 +122,18 @@ void analyseOneFrame(FrameWork* work, bool planned, int32_t keptBins, const floa
 
 }  // namespace
 
+int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
+    if (samplesRead <= frameLength) return 0;
+    return (samplesRead - frameLength - 1) / shiftSamples + 1;
+}
+
+int32_t featureRowsFor(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
+    // With a shift longer than the window one frame more than samplesRead / shift can fit.
+    int32_t rows = static_cast<int32_t>(static_cast<double>(samplesRead) / shiftSamples);
+    int32_t frames = framesToAnalyse(samplesRead, frameLength, shiftSamples);
+    return frames > rows ? frames : rows;
+}
+
 int reportAnalysisOutOfMemory() {
     printError("ERROR: Not enough memory for the frame analysis.\n");
     return 1;
@@ -184,10 +190,7 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     makeLifter(work.scratch.lifter, settings->lifterType, cepstralCount);
     makeCosineTable(work.scratch.cosines, cepstralCount, filterCount);
 
-    // With a shift longer than the window one frame more than samplesRead / shift can fit.
-    int32_t rowCount = static_cast<int32_t>(static_cast<double>(samplesRead) / shift);
-    int32_t frames = framesToAnalyse(samplesRead, frameLength, shift);
-    if (frames > rowCount) rowCount = frames;
+    const int32_t rowCount = featureRowsFor(samplesRead, frameLength, shift);
     if (rowCount > 0) {
         matrix->values = static_cast<float*>(
             allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));

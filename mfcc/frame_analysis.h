@@ -25,5 +25,11 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
                   const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
                   int32_t* frameCount);
 
+// Frames start every shift samples and are analysed while at least one sample follows them.
+int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples);
+// The matrix rows of a signal: samplesRead / shift as a real quotient, truncated, or one per
+// frame when a shift longer than the window fits one frame more.
+int32_t featureRowsFor(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples);
+
 // Prints the analysis' out-of-memory message on standard error; returns 1.
 int reportAnalysisOutOfMemory();
