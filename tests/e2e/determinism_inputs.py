@@ -1,5 +1,6 @@
 """Inputs and option sets for the determinism checks: the bundled sample and a few generated files
-that reach the other code paths (8-bit, two channels, odd rates, noise, silence)."""
+that reach the other code paths (8-bit, two channels, odd rates, noise, silence, and a recording
+long enough to be analysed a chunk at a time)."""
 
 import os
 import random
@@ -30,6 +31,8 @@ def generated_inputs():
         ("stereo11k.wav", wave_bytes(stereo, rate=11025, channels=2)),
         ("silence16k.wav", wave_bytes([0] * 16000)),
         ("odd999.wav", wave_bytes(noise[:5000], rate=999)),
+        ("long16k.wav", wave_bytes([(v + 7 * i) % 65536 - 32768 for i, v in
+                                    enumerate(noise * 47)])),
     ]
 
 
