@@ -17,21 +17,10 @@ size_t copyText(char* out, const char* text) {
     return length;
 }
 
-// Decimal digits of an unsigned value, most significant first.
-size_t writeUnsigned(uint128 value, char* out) {
+// Decimal digits of an unsigned value, most significant first (64 or 128 bits).
+template <typename Unsigned>
+size_t writeUnsigned(Unsigned value, char* out) {
     char reversed[48];
-    size_t count = 0;
-    do {
-        reversed[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
-        value /= 10;
-    } while (value != 0);
-    for (size_t i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
-    return count;
-}
-
-// The same for values that fit 64 bits, without 128-bit divisions.
-size_t writeUnsigned64(uint64_t value, char* out) {
-    char reversed[24];
     size_t count = 0;
     do {
         reversed[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
@@ -77,7 +66,7 @@ size_t writeMicros(bool negative, uint128 whole, uint32_t decimals, char* out) {
     } else if (whole < 10) {
         out[length++] = static_cast<char>('0' + static_cast<int>(whole));
     } else if (static_cast<uint64_t>(whole) == whole) {
-        length += writeUnsigned64(static_cast<uint64_t>(whole), out + length);
+        length += writeUnsigned(static_cast<uint64_t>(whole), out + length);
     } else {
         length += writeUnsigned(whole, out + length);
     }

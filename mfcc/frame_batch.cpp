@@ -90,35 +90,6 @@ __attribute__((target("avx512f,avx2"))) void placeFrames(FrameBatch* batch, cons
                         _mm256_setzero_ps());
 }
 
-// One stage of the transform over the eight frames: the butterflies of fft_float, each lane on
-// its own frame. With imagZero the imaginary inputs, all +0, are taken as zeros, not loaded.
-// Only butterflies with j < lowerLimit are done, and the upper points only when writeUpper.
-__attribute__((target("avx512f"))) void stage(float* re, float* im, uint32_t n, uint32_t half,
-                                             const double* cs, const double* ss,
-                                             bool imagZero, bool writeUpper,
-                                             uint32_t lowerLimit) {
-    for (uint32_t b = 0; b < n; b += 2 * half) {
-        for (uint32_t m = 0; m < half && b + m < lowerLimit; ++m) {
-            const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
-            float* rjp = re + static_cast<size_t>(b + m) * LANES;
-            float* ijp = im + static_cast<size_t>(b + m) * LANES;
-            float* rqp = rjp + static_cast<size_t>(half) * LANES;
-            float* iqp = ijp + static_cast<size_t>(half) * LANES;
-            __m512d rj = load8(rjp), rq = load8(rqp);
-            __m512d ij = imagZero ? _mm512_setzero_pd() : load8(ijp);
-            __m512d iq = imagZero ? _mm512_setzero_pd() : load8(iqp);
-            __m512d tr = _mm512_sub_pd(_mm512_mul_pd(c, rq), _mm512_mul_pd(s, iq));
-            __m512d ti = _mm512_add_pd(_mm512_mul_pd(c, iq), _mm512_mul_pd(s, rq));
-            if (writeUpper) {
-                store8(rqp, _mm512_sub_pd(rj, tr));
-                store8(iqp, _mm512_sub_pd(ij, ti));
-            }
-            store8(rjp, _mm512_add_pd(rj, tr));
-            store8(ijp, _mm512_add_pd(ij, ti));
-        }
-    }
-}
-
 // A butterfly whose two imaginary inputs are exact zeros: the terms multiplied by them are left
 // out, so tr = c * rq, ti = s * rq, and the imaginary outputs 0 - ti and 0 + ti are -float(ti) and
 // float(ti). Leaving out a term that is an exact zero can change only the sign of a zero result,
@@ -165,6 +136,25 @@ __attribute__((target("avx512f,avx2"))) void middleStage(float* re, float* im, u
             else
                 butterfly(rjp, ijp, rqp, iqp, c, s);
         }
+    }
+}
+
+// The last stage when its upper points are kept too, or when it is the first stage to see the
+// signal (transforms of two or four points): the butterflies of bins 0..count - 1, upper points
+// included.
+__attribute__((target("avx512f,avx2"))) void lastStage(float* re, float* im, uint32_t half,
+                                                       const double* cs, const double* ss,
+                                                       bool imagZero, uint32_t count) {
+    for (uint32_t m = 0; m < count; ++m) {
+        const __m512d c = _mm512_set1_pd(cs[m]), s = _mm512_set1_pd(ss[m]);
+        float* rjp = re + static_cast<size_t>(m) * LANES;
+        float* ijp = im + static_cast<size_t>(m) * LANES;
+        float* rqp = rjp + static_cast<size_t>(half) * LANES;
+        float* iqp = ijp + static_cast<size_t>(half) * LANES;
+        if (imagZero)
+            realPairButterfly(rjp, ijp, rqp, iqp, c, s);
+        else
+            butterfly(rjp, ijp, rqp, iqp, c, s);
     }
 }
 
@@ -243,12 +233,8 @@ __attribute__((target("avx512f"))) void spectrum(FrameBatch* batch, const FftPla
             imagZero = false;
             continue;
         }
-        // The last stage's lower points are the bins 0..n/2 - 1; its upper ones n/2..n - 1.
-        const bool writeUpper = !last || kept > n / 2;
-        const uint32_t lowerLimit = last && kept <= n / 2 ? kept : n;
-        stage(batch->real, batch->imag, n, half, plan->cosines + half - 1, plan->sines + half - 1,
-              imagZero, writeUpper, lowerLimit);
-        imagZero = false;
+        lastStage(batch->real, batch->imag, half, plan->cosines + half - 1,
+                  plan->sines + half - 1, imagZero, kept < half ? kept : half);
     }
     magnitudes(batch);
 }
