@@ -12,8 +12,8 @@ install(FILES docs/orvalix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS orvalix_core EXPORT OrvalixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/orvalix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix)
-install(FILES main/analysis_settings.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix/main)
-install(FILES wave/wave_loader.h wave/result_codes.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix/wave)
+
+
 
 set(ORVALIX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Orvalix)
 install(EXPORT OrvalixTargets NAMESPACE Orvalix:: DESTINATION ${ORVALIX_CMAKE_DIR})

@@ -27,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AnalysisSettings wholeSettings = settings, chunkedSettings = settings;
     FeatureMatrix whole{0, 0, nullptr}, chunked{0, 0, nullptr};
     int32_t wholeFrames = 0, chunkedFrames = 0;
-    const int wholeFailed = analyseWholeSignal(name, &wholeSettings, &whole, &wholeFrames);
-    const int chunkedFailed =
-        analyseWaveFileInChunks(name, &chunkedSettings, chunk, &chunked, &chunkedFrames);
+    SignalInfo wholeInfo, chunkedInfo;
+    const bool wholeFailed =
+        analyseWholeSignal(name, &wholeSettings, &whole, &wholeFrames, &wholeInfo) != 0;
+    const bool chunkedFailed = analyseWaveFileInChunks(name, &chunkedSettings, chunk, &chunked,
+                                                       &chunkedFrames, &chunkedInfo) != 0;
     if (wholeFailed != chunkedFailed) abort();
     if (!wholeFailed) {
         if (whole.rowCount != chunked.rowCount || wholeFrames != chunkedFrames) abort();

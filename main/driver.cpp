@@ -57,40 +57,35 @@ int checkOutputFile(const char* output) {
 }
 
 void fillAnalysisSettings(AnalysisSettings* settings) {
-    settings->windowLengthMs = optionValue(ROW_WINDOW_LENGTH);
-    settings->windowShiftMs = optionValue(ROW_WINDOW_SHIFT);
-    settings->featureType = optionValue(ROW_FEATURE_TYPE);
-    settings->melFilterCount = optionValue(ROW_FILTER_COUNT);
-    settings->dropDelta = optionValue(ROW_DROP_DELTA);
-    settings->dropDeltaDelta = optionValue(ROW_DROP_DELTA_DELTA);
-    settings->includeC0 = optionValue(ROW_INCLUDE_C0);
-    settings->removeSilence = optionValue(ROW_REMOVE_SILENCE);
-    settings->removeDcOffset = optionValue(ROW_DC_OFFSET);
-    settings->powerOfTwoBelow = optionValue(ROW_POWER_OF_TWO);
-    settings->cepstralCount = optionValue(ROW_CEPSTRAL_COUNT);
-    settings->windowType = optionValue(ROW_WINDOW_TYPE);
-    settings->lifterType = optionValue(ROW_LIFTER);
-    settings->filterDomain = optionValue(ROW_FILTER_DOMAIN);
-    settings->overwrite = optionValue(ROW_OVERWRITE);
-    settings->preEmphasis = static_cast<float>(optionValue(ROW_EMPHASIS) / 100.0);
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionValue(row);
+    settingsFromOptionValues(values, settings);
 }
 
 int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                       int32_t* frameCount) {
+                       int32_t* frameCount, SignalInfo* info) {
     float* signal = nullptr;
-    SignalInfo info;
-    if (loadWaveFile(input, &signal, &info) != RFX_SUCCESS) return 1;
+    const RFXRET loaded = loadWaveFile(input, &signal, info);
+    if (loaded != RFX_SUCCESS) return loaded;
 
     FrameGeometry geometry = {0, 0, 0, 0};
     float* window = nullptr;
-    if (prepareSignal(&window, signal, &geometry, &info, settings) != 0) {
+    if (prepareSignal(&window, signal, &geometry, info, settings) != 0) {
         free(signal);
-        return 1;
+        return ORVALIX_ANALYSIS_FAILED;
     }
-    int failed = analyseFrames(signal, window, settings, &info, &geometry, matrix, frameCount);
+    int failed = analyseFrames(signal, window, settings, info, &geometry, matrix, frameCount);
     free(signal);
     free(window);
-    return failed;
+    return failed ? ORVALIX_ANALYSIS_FAILED : 0;
+}
+
+int analyseWaveFile(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                    int32_t* frameCount, SignalInfo* info) {
+    const int32_t chunkLength = chunkLengthFor(input, settings, CHUNK_SAMPLES);
+    return chunkLength > 0
+               ? analyseWaveFileInChunks(input, settings, chunkLength, matrix, frameCount, info)
+               : analyseWholeSignal(input, settings, matrix, frameCount, info);
 }
 
 int runOrvalix(int argc, char** argv) {
@@ -104,12 +99,8 @@ int runOrvalix(int argc, char** argv) {
 
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
-    const int32_t chunkLength = chunkLengthFor(inputName, &settings, CHUNK_SAMPLES);
-    const int analysisFailed =
-        chunkLength > 0
-            ? analyseWaveFileInChunks(inputName, &settings, chunkLength, &matrix, &frameCount)
-            : analyseWholeSignal(inputName, &settings, &matrix, &frameCount);
-    if (analysisFailed) return 1;
+    SignalInfo info;
+    if (analyseWaveFile(inputName, &settings, &matrix, &frameCount, &info) != 0) return 1;
 
     int firstCoefficient = settings.includeC0 ? 0 : 1;
     int writeFailed = writeFeatureFile(matrix, frameCount, firstCoefficient,

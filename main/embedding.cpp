@@ -1,43 +1,67 @@
 #include "orvalix.h"
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "dsp/conditioning.h"
+#include "main/driver.h"
 #include "main/feature_writer.h"
 #include "main/float_format.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
+#include "options/command_line.h"
+#include "options/option_table.h"
+#include "wave/result_codes.h"
 
 // The library is silent until its user asks for the console; the program never calls this module.
-static int consoleChosen = 0;
+// The first call of any routine settles it once, so threads never write the console flags.
+static std::atomic<int> consoleChosen{0};
 
 static void silenceUnlessChosen() {
-    if (!consoleChosen) {
-        setStageReportsEnabled(0);
-        setErrorMessagesEnabled(0);
-    }
+    static const bool silenced = [] {
+        if (!consoleChosen.load()) {
+            setStageReportsEnabled(0);
+            setErrorMessagesEnabled(0);
+        }
+        return true;
+    }();
+    (void)silenced;
+}
+
+const char* orvalixResultName(int32_t result) {
+    if (result == ORVALIX_ANALYSIS_FAILED) return "ORVALIX_ANALYSIS_FAILED";
+    if (result >= RFX_SUCCESS && result <= RFX_INVALID_FILE) return resultCodeName(result);
+    return "ORVALIX_UNKNOWN_RESULT";
 }
 
 AnalysisSettings orvalixDefaultSettings() {
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionDefault(row);
     AnalysisSettings settings;
-    settings.windowLengthMs = 30;
-    settings.windowShiftMs = 10;
-    settings.featureType = 1;
-    settings.melFilterCount = 0;
-    settings.dropDelta = 0;
-    settings.dropDeltaDelta = 0;
-    settings.includeC0 = 0;
-    settings.removeSilence = 1;
-    settings.removeDcOffset = 0;
-    settings.powerOfTwoBelow = 0;
-    settings.cepstralCount = 12;
-    settings.windowType = 1;
-    settings.lifterType = 1;
-    settings.filterDomain = 1;
-    settings.overwrite = 0;
-    settings.preEmphasis = static_cast<float>(97 / 100.0);
+    settingsFromOptionValues(values, &settings);
     return settings;
+}
+
+int orvalixParseOptions(int count, const char* const* options, AnalysisSettings* settings,
+                        char* message, size_t messageSize) {
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionDefault(row);
+    char line[160] = "";
+    for (int i = 0; i < count; i++) {
+        int length = options[i][0] == '-'
+                         ? applyOptionTo(options[i], values, line, sizeof line)
+                         : snprintf(line, sizeof line, "ERROR: Not an option: %.100s\n", options[i]);
+        if (length > 0) {
+            // The line without its line end; a lone dash's letter (a NUL byte) ends it early.
+            line[length - 1] = '\0';
+            if (messageSize > 0) snprintf(message, messageSize, "%s", line);
+            return 1;
+        }
+    }
+    settingsFromOptionValues(values, settings);
+    return 0;
 }
 
 void orvalixSetConsoleOutput(int enabled) {
@@ -57,11 +81,11 @@ int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
     features->frameCount = 0;
     features->columnCount = settings->cepstralCount + 1;
     features->values = nullptr;
-    if (sampleCount < 0 || sampleRate <= 0) return 1;
+    if (sampleCount < 0 || sampleRate <= 0) return ORVALIX_ANALYSIS_FAILED;
 
     // The conditioning works in place; the caller's signal stays as it is.
     float* copy = static_cast<float*>(malloc(sizeof(float) * (static_cast<size_t>(sampleCount) + 1)));
-    if (!copy) return 1;
+    if (!copy) return ORVALIX_ANALYSIS_FAILED;
     if (sampleCount > 0) memcpy(copy, signal, sizeof(float) * static_cast<size_t>(sampleCount));
 
     SignalInfo info = {sampleCount, 1, sampleRate, 16, sampleCount};
@@ -69,24 +93,38 @@ int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
     float* window = nullptr;
     if (prepareSignal(&window, copy, &geometry, &info, settings) != 0) {
         free(copy);
-        return 1;
+        return ORVALIX_ANALYSIS_FAILED;
     }
     // A window of one sample or less would end the process inside the transform.
     if (geometry.frameLength <= 1 && sampleCount > geometry.frameLength) {
         free(copy);
         free(window);
-        return 1;
+        return ORVALIX_ANALYSIS_FAILED;
     }
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
     int failed = analyseFrames(copy, window, settings, &info, &geometry, &matrix, &frameCount);
     free(copy);
     free(window);
-    if (failed) return 1;
+    if (failed) return ORVALIX_ANALYSIS_FAILED;
     features->frameCount = frameCount;
     features->columnCount = matrix.columnCount;
     features->values = matrix.values;
     return 0;
+}
+
+int orvalixAnalyseFile(const char* name, AnalysisSettings* settings, OrvalixFeatures* features,
+                       SignalInfo* info) {
+    silenceUnlessChosen();
+    FeatureMatrix matrix = {0, 0, nullptr};
+    int32_t frameCount = 0;
+    SignalInfo read;
+    const int result = analyseWaveFile(name, settings, &matrix, &frameCount, &read);
+    features->frameCount = result == 0 ? frameCount : 0;
+    features->columnCount = settings->cepstralCount + 1;
+    features->values = result == 0 ? matrix.values : nullptr;
+    if (result == 0 && info) *info = read;
+    return result;
 }
 
 void orvalixReleaseFeatures(OrvalixFeatures* features) {

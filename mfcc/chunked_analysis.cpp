@@ -42,9 +42,10 @@ void releaseRun(ChunkedRun* run) {
     free(run->work);
 }
 
+// Failures return the wave layer's code, or ORVALIX_ANALYSIS_FAILED for the analysis' own.
 int reportReadFailure(RFXRET code) {
     printError("Reading wave file data failed: %s\n", resultCodeName(code));
-    return 1;
+    return code;
 }
 
 // Reads on until the buffer is full or the signal ends; returns the reader's result.
@@ -71,7 +72,7 @@ int analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, 
     FeatureMatrix rows = {0, 0, nullptr};
     int32_t count = 0;
     if (analyseFrames(conditioned, run->window, run->settings, &part, &geometry, &rows, &count))
-        return 1;
+        return ORVALIX_ANALYSIS_FAILED;
     const int64_t firstRow = chunkStart / run->shift;
     memcpy(matrixRow(*run->matrix, static_cast<int32_t>(firstRow)), rows.values,
            static_cast<size_t>(count) * static_cast<size_t>(rows.columnCount) * sizeof(float));
@@ -125,8 +126,9 @@ int analyseFollowingChunks(ChunkedRun* run) {
         const int64_t available = run->raw.start + run->raw.count;
         const bool last = available < chunkStart + span;
         const int64_t length = last ? available - chunkStart : span;
-        if (length > 0 && analyseLaterChunk(run, chunkStart, static_cast<int32_t>(length)))
-            return 1;
+        const int failed =
+            length > 0 ? analyseLaterChunk(run, chunkStart, static_cast<int32_t>(length)) : 0;
+        if (failed) return failed;
         if (last) return 0;
         slideTo(&run->raw, chunkStart + run->chunk - 1);
     }
@@ -176,14 +178,14 @@ int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
 }
 
 int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
-                            FeatureMatrix* matrix, int32_t* frameCount) {
+                            FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
     *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
     *frameCount = 0;
     int32_t total = 0;
     RFXRET result = queryWaveSize(inputName, &total);
     if (result != RFX_SUCCESS) {
         printError("Reading wave table size failed: %s\n", resultCodeName(result));
-        return 1;
+        return result;
     }
     ChunkedRun run{};
     run.settings = settings;
@@ -205,17 +207,22 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
     if (!matrix->values) {
         releaseRun(&run);
-        return reportAnalysisOutOfMemory();
+        reportAnalysisOutOfMemory();
+        return ORVALIX_ANALYSIS_FAILED;
     }
     matrix->rowCount = rows;
-    if (buildWindow(&run.window, settings->windowType, run.frameLength, run.frameLength) ||
-        analyseFollowingChunks(&run) || analyseFirstChunk(&run)) {
+    int failed = buildWindow(&run.window, settings->windowType, run.frameLength, run.frameLength)
+                     ? ORVALIX_ANALYSIS_FAILED
+                     : analyseFollowingChunks(&run);
+    if (!failed) failed = analyseFirstChunk(&run);
+    if (failed) {
         releaseRun(&run);
         releaseFeatureMatrix(matrix);
-        return 1;
+        return failed;
     }
     matrix->rowCount = featureRowsFor(run.info.samplesRead, run.frameLength, run.shift);
     *frameCount = run.frames;
+    *info = run.info;
     releaseRun(&run);
     return 0;
 }

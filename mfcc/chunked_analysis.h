@@ -25,7 +25,7 @@ constexpr int32_t CHUNK_SAMPLES = 1 << 18;
 int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
                        int32_t chunkTarget);
 
-// Returns 0, or 1 after printing the loader's or the analysis' message; on failure nothing is
-// left allocated. settings->melFilterCount is settled as analyseFrames settles it.
+// Returns 0, or after printing the loader's or the analysis' message the wave layer's code or
+// ORVALIX_ANALYSIS_FAILED; on failure nothing is left allocated. settings->melFilterCount is settled as analyseFrames settles it.
 int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
-                            FeatureMatrix* matrix, int32_t* frameCount);
+                            FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info);

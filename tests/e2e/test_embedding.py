@@ -53,7 +53,7 @@ def main():
                 r = run(tool, ["in.wav", "lib.txt"] + options, f.path)
                 checks.equal("%s %s: prints only its own line" % (os.path.basename(tool), options),
                              (r.status, r.out, r.err),
-                             (0, "653 frames of 13 coefficients with 30 filters\n", ""))
+                             (0, "653 frames of 13 coefficients with 30 filters at 16000 Hz\n", ""))
                 checks.true("%s %s: same file as the command line" % (os.path.basename(tool), options),
                             f.read("lib.txt") == f.read("cli.txt"))
     checks.finish()

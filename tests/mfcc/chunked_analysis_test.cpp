@@ -64,10 +64,12 @@ struct Outcome {
 Outcome run(const std::string& input, AnalysisSettings settings, int32_t chunk) {
     Outcome o{};
     FeatureMatrix matrix{0, 0, nullptr};
+    SignalInfo info;
     CapturedOutput console = captureOutput([&] {
         o.status = chunk > 0 ? analyseWaveFileInChunks(input.c_str(), &settings, chunk, &matrix,
-                                                       &o.frameCount)
-                             : analyseWholeSignal(input.c_str(), &settings, &matrix, &o.frameCount);
+                                                       &o.frameCount, &info)
+                             : analyseWholeSignal(input.c_str(), &settings, &matrix, &o.frameCount,
+                                                  &info);
     });
     o.out = console.out;
     o.err = console.err;
