@@ -96,3 +96,54 @@ size_t orvalixFormatCoefficient(float value, char* out);
 // Writes the features as the program's output file: coefficients from c0 (includeC0 non-zero)
 // or c1 to cM, "%f " each, one line per frame. Returns 0, or 1 when the file cannot be written.
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName);
+
+// ---------------------------------------------------------------------------------------------
+// Front end after the analysis: deltas, mean and variance normalisation, energy voice-activity
+// labels (docs/frontend.md gives every formula). Each call reads any feature matrix (cepstral or
+// log filter energy rows) and leaves it unchanged; values are computed in double and stored as
+// floats. A result matrix is released with orvalixReleaseFeatures. Each call returns 0, or
+// ORVALIX_ANALYSIS_FAILED for settings out of range or no memory (a result matrix is then empty).
+
+// Every row followed by its order-1 (and, for order 2, order-2) deltas over window frames on
+// each side, as Kaldi's add-deltas: columnCount * (order + 1) columns. order 1..2, window 1..100.
+int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+                  OrvalixFeatures* output);
+
+enum : int32_t { ORVALIX_CMVN_UTTERANCE = 1, ORVALIX_CMVN_SLIDING = 2 };
+
+// Mean (and variance) normalisation. The defaults are those of Kaldi's apply-cmvn-sliding.
+struct OrvalixCmvnSettings {
+    int32_t mode;               // ORVALIX_CMVN_SLIDING (default) or ORVALIX_CMVN_UTTERANCE
+    int32_t normaliseVariance;  // also divide by the standard deviation (0)
+    int32_t window;             // sliding: window in frames, at least 1 (600)
+    int32_t minWindow;          // sliding to the left: frames used at least at the start,
+                                // 1..window (100); not read when centred
+    int32_t centred;            // sliding: the window around the frame, not up to it (0)
+};
+
+OrvalixCmvnSettings orvalixDefaultCmvnSettings();
+
+int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
+                OrvalixFeatures* output);
+
+// energyColumn value that takes each frame's energy as the sum of its row (log filter energies).
+enum : int32_t { ORVALIX_VAD_ROW_SUM = -1 };
+
+// Energy voice-activity decision in the manner of Kaldi's compute-vad, on c0 by default.
+struct OrvalixVadSettings {
+    double energyThreshold;      // added to energyMeanScale * the mean energy (-2.5)
+    double energyMeanScale;      // 0 or more (1)
+    int32_t framesContext;       // frames on each side that vote, 0 or more (15)
+    double proportionThreshold;  // share of the voting frames above the threshold, 0..1 open (0.4)
+    int32_t energyColumn;        // column holding the energy (0: c0), or ORVALIX_VAD_ROW_SUM
+};
+
+OrvalixVadSettings orvalixDefaultVadSettings();
+
+// Writes frameCount labels: 1 voiced, 0 not.
+int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+               uint8_t* labels);
+
+// The rows whose label is non-zero, in their order.
+int orvalixSelectVoiced(const OrvalixFeatures* input, const uint8_t* labels,
+                        OrvalixFeatures* output);

@@ -1,0 +1,72 @@
+// Deltas as Kaldi's add-deltas defines them, computed in double and stored as float.
+#include <cstring>
+#include <vector>
+
+#include "frontend/feature_block.h"
+
+static const int32_t maximumDeltaOrder = 2;
+static const int32_t maximumDeltaWindow = 100;
+
+// weights[k][offset + k * window]: the weights of order k for offsets -k*window..k*window.
+// Order 1 is n / (2 * sum of k^2); each higher order convolves the one below with order 1,
+// summing over the lower order's offsets in ascending order.
+static std::vector<std::vector<double>> deltaWeights(int32_t order, int32_t window) {
+    std::vector<std::vector<double>> weights(order + 1);
+    weights[0] = {1.0};
+    int64_t sumOfSquares = 0;
+    for (int32_t k = 1; k <= window; k++) sumOfSquares += static_cast<int64_t>(k) * k;
+    const double normaliser = 2.0 * static_cast<double>(sumOfSquares);
+    std::vector<double> first(2 * window + 1);
+    for (int32_t n = -window; n <= window; n++) first[n + window] = n / normaliser;
+    for (int32_t k = 1; k <= order; k++) {
+        const std::vector<double>& lower = weights[k - 1];
+        const int32_t lowerReach = (k - 1) * window;
+        std::vector<double>& current = weights[k];
+        current.assign(2 * k * window + 1, 0.0);
+        for (int32_t m = -k * window; m <= k * window; m++) {
+            double sum = 0.0;
+            for (int32_t n = -lowerReach; n <= lowerReach; n++) {
+                const int32_t rest = m - n;
+                if (rest < -window || rest > window) continue;
+                sum += lower[n + lowerReach] * first[rest + window];
+            }
+            current[m + k * window] = sum;
+        }
+    }
+    return weights;
+}
+
+int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+                  OrvalixFeatures* output) {
+    if (!output) return ORVALIX_ANALYSIS_FAILED;
+    if (!readableFeatures(input) || order < 1 || order > maximumDeltaOrder || window < 1 ||
+        window > maximumDeltaWindow || input->columnCount > INT32_MAX / (order + 1)) {
+        allocateFeatures(0, 1, output);
+        return ORVALIX_ANALYSIS_FAILED;
+    }
+    const int32_t frames = input->frameCount, columns = input->columnCount;
+    if (allocateFeatures(frames, columns * (order + 1), output) != 0) return ORVALIX_ANALYSIS_FAILED;
+    const std::vector<std::vector<double>> weights = deltaWeights(order, window);
+    std::vector<double> sum(columns);
+    for (int32_t t = 0; t < frames; t++) {
+        float* out = output->values + static_cast<int64_t>(t) * output->columnCount;
+        memcpy(out, featureRow(*input, t), sizeof(float) * columns);
+        for (int32_t k = 1; k <= order; k++) {
+            const int32_t reach = k * window;
+            for (int32_t c = 0; c < columns; c++) sum[c] = 0.0;
+            for (int32_t j = -reach; j <= reach; j++) {
+                const double w = weights[k][j + reach];
+                // Kaldi leaves out zero weights too, so a frame's own infinity stays out of
+                // its order-1 delta.
+                if (w == 0.0) continue;
+                int32_t source = t + j;
+                if (source < 0) source = 0;
+                if (source >= frames) source = frames - 1;
+                const float* row = featureRow(*input, source);
+                for (int32_t c = 0; c < columns; c++) sum[c] += w * static_cast<double>(row[c]);
+            }
+            for (int32_t c = 0; c < columns; c++) out[k * columns + c] = static_cast<float>(sum[c]);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,62 @@
+// Energy voice-activity labels in the manner of Kaldi's compute-vad, from c0 (or the row sum of
+// log filter energies): a threshold relative to the utterance's mean energy, then a vote of the
+// frames around each frame.
+#include <vector>
+
+#include "frontend/feature_block.h"
+
+// Calibrated on espeak-ng speech with 0.2-2 s silences, clean and in white noise down to 5 dB
+// SNR, with the default analysis (30 filters, c0 in column 0): docs/frontend.md.
+OrvalixVadSettings orvalixDefaultVadSettings() {
+    OrvalixVadSettings settings;
+    settings.energyThreshold = -2.5;
+    settings.energyMeanScale = 1.0;
+    settings.framesContext = 15;
+    settings.proportionThreshold = 0.4;
+    settings.energyColumn = 0;
+    return settings;
+}
+
+static bool validVadSettings(const OrvalixVadSettings& s, int32_t columns) {
+    return s.energyThreshold == s.energyThreshold && s.energyMeanScale >= 0.0 &&
+           s.framesContext >= 0 && s.proportionThreshold > 0.0 && s.proportionThreshold < 1.0 &&
+           s.energyColumn >= ORVALIX_VAD_ROW_SUM && s.energyColumn < columns;
+}
+
+// The energy of frame t: its energy column, or the sum of its row in ascending column order.
+static double frameEnergy(const OrvalixFeatures& features, int32_t column, int32_t t) {
+    const float* row = featureRow(features, t);
+    if (column != ORVALIX_VAD_ROW_SUM) return row[column];
+    double sum = 0.0;
+    for (int32_t c = 0; c < features.columnCount; c++) sum += static_cast<double>(row[c]);
+    return sum;
+}
+
+int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+               uint8_t* labels) {
+    if (!readableFeatures(features) || !settings ||
+        !validVadSettings(*settings, features->columnCount) || (features->frameCount > 0 && !labels))
+        return ORVALIX_ANALYSIS_FAILED;
+    const int32_t frames = features->frameCount;
+    if (frames == 0) return 0;
+
+    std::vector<double> energy(frames);
+    double total = 0.0;
+    for (int32_t t = 0; t < frames; t++) {
+        energy[t] = frameEnergy(*features, settings->energyColumn, t);
+        total += energy[t];
+    }
+    const double threshold = settings->energyThreshold + settings->energyMeanScale * (total / frames);
+
+    // above[t]: frames 0..t-1 above the threshold, so any run of frames is counted in one step.
+    std::vector<int32_t> above(static_cast<size_t>(frames) + 1, 0);
+    for (int32_t t = 0; t < frames; t++) above[t + 1] = above[t] + (energy[t] > threshold ? 1 : 0);
+    const int32_t context = settings->framesContext;
+    for (int32_t t = 0; t < frames; t++) {
+        const int32_t first = t < context ? 0 : t - context;
+        const int32_t end = frames - t <= context ? frames : t + context + 1;
+        const int32_t voted = above[end] - above[first];
+        labels[t] = voted >= (end - first) * settings->proportionThreshold ? 1 : 0;
+    }
+    return 0;
+}
