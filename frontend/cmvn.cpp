@@ -1,6 +1,7 @@
 // Mean (and variance) normalisation over each frame's window: the whole utterance, or a window
 // sliding as in Kaldi's apply-cmvn-sliding. Sums in double, results stored as float.
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "frontend/feature_block.h"
@@ -53,57 +54,84 @@ static bool validCmvnSettings(const OrvalixCmvnSettings& s) {
     return s.centred || (s.minWindow >= 1 && s.minWindow <= s.window);
 }
 
-// Adds frame t's values (and their squares, when sumOfSquares is given) to the running sums.
-static void addFrame(const OrvalixFeatures& input, int32_t t, double* sum, double* sumOfSquares) {
-    const float* row = featureRow(input, t);
-    for (int32_t c = 0; c < input.columnCount; c++) sum[c] += static_cast<double>(row[c]);
+// Adds a row's values (and their squares, when sumOfSquares is given) to the running sums.
+static void addFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
+    for (int32_t c = 0; c < columns; c++) sum[c] += static_cast<double>(row[c]);
     if (sumOfSquares)
-        for (int32_t c = 0; c < input.columnCount; c++)
+        for (int32_t c = 0; c < columns; c++)
             sumOfSquares[c] += static_cast<double>(row[c]) * static_cast<double>(row[c]);
 }
 
-// Takes frame t's values (and squares) away from the running sums again.
-static void removeFrame(const OrvalixFeatures& input, int32_t t, double* sum, double* sumOfSquares) {
-    const float* row = featureRow(input, t);
-    for (int32_t c = 0; c < input.columnCount; c++) sum[c] -= static_cast<double>(row[c]);
+// Takes a row's values (and squares) away from the running sums again.
+static void removeFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
+    for (int32_t c = 0; c < columns; c++) sum[c] -= static_cast<double>(row[c]);
     if (sumOfSquares)
-        for (int32_t c = 0; c < input.columnCount; c++)
+        for (int32_t c = 0; c < columns; c++)
             sumOfSquares[c] -= static_cast<double>(row[c]) * static_cast<double>(row[c]);
 }
+
+// In place, a frame's row is overwritten once it is normalised, while the windows of later
+// frames still take it away from their sums: the last window + 2 original rows stay in a ring.
+struct OriginalRows {
+    const OrvalixFeatures* input;
+    bool inPlace;
+    int32_t ringRows;
+    std::vector<float> ring;
+
+    const float* row(int32_t t) const {
+        if (!inPlace) return featureRow(*input, t);
+        return ring.data() + static_cast<size_t>(t % ringRows) * input->columnCount;
+    }
+};
 
 int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
                 OrvalixFeatures* output) {
     if (!output) return ORVALIX_ANALYSIS_FAILED;
+    const bool inPlace = output == input;
     if (!readableFeatures(input) || !settings || !validCmvnSettings(*settings)) {
-        allocateFeatures(0, 1, output);
+        if (!inPlace) allocateFeatures(0, 1, output);
         return ORVALIX_ANALYSIS_FAILED;
     }
     const int32_t frames = input->frameCount, columns = input->columnCount;
-    if (allocateFeatures(frames, columns, output) != 0) return ORVALIX_ANALYSIS_FAILED;
+    OriginalRows original = {input, inPlace, settings->window + 2, {}};
+    if (inPlace && settings->mode == ORVALIX_CMVN_SLIDING)
+        original.ring.resize(static_cast<size_t>(original.ringRows) * columns);
+    if (!inPlace && allocateFeatures(frames, columns, output) != 0) return ORVALIX_ANALYSIS_FAILED;
     std::vector<double> sum(columns, 0.0), squares(columns, 0.0);
     double* sumOfSquares = settings->normaliseVariance ? squares.data() : nullptr;
     FrameWindow last = {0, 0};
     for (int32_t t = 0; t < frames; t++) {
-        // The window only moves forward: take away the frames it left, add the frames it reached.
+        // The window only moves forward: take away the frames it left (all before t), add the
+        // frames it reached (none before t, so still the input's own rows).
         const FrameWindow w = cmvnWindow(*settings, t, frames);
         for (int32_t r = last.start; r < w.start && r < last.end; r++)
-            removeFrame(*input, r, sum.data(), sumOfSquares);
+            removeFrame(original.row(r), columns, sum.data(), sumOfSquares);
         for (int32_t r = last.end > w.start ? last.end : w.start; r < w.end; r++)
-            addFrame(*input, r, sum.data(), sumOfSquares);
+            addFrame(featureRow(*input, r), columns, sum.data(), sumOfSquares);
         last = w;
 
-        const double n = w.end - w.start;
         const float* x = featureRow(*input, t);
+        if (!original.ring.empty()) {
+            float* kept = original.ring.data() + static_cast<size_t>(t % original.ringRows) * columns;
+            memcpy(kept, x, sizeof(float) * columns);
+            x = kept;
+        }
         float* out = output->values + static_cast<int64_t>(t) * columns;
+        // As Kaldi: x + (-1/n) sum, and the variance sumsq (1/n) + (-1/n^2) sum^2.
+        const double n = w.end - w.start;
+        const double minusInverse = -1.0 / n;
+        const double inverse = 1.0 / n;
+        const double minusInverseSquare = -1.0 / (n * n);
+        if (!sumOfSquares) {
+            for (int32_t c = 0; c < columns; c++)
+                out[c] = static_cast<float>(static_cast<double>(x[c]) + minusInverse * sum[c]);
+            continue;
+        }
         for (int32_t c = 0; c < columns; c++) {
-            const double mean = sum[c] / n;
-            double value = static_cast<double>(x[c]) - mean;
-            if (sumOfSquares) {
-                double variance = sumOfSquares[c] / n - mean * mean;
-                if (variance < varianceFloor) variance = varianceFloor;
-                value = value / std::sqrt(variance);
-            }
-            out[c] = static_cast<float>(value);
+            double variance = sumOfSquares[c] * inverse + minusInverseSquare * (sum[c] * sum[c]);
+            if (variance < varianceFloor) variance = varianceFloor;
+            const double value = static_cast<double>(x[c]) + minusInverse * sum[c];
+            out[c] = static_cast<float>(value * (1.0 / std::sqrt(variance)));
         }
     }
     return 0;

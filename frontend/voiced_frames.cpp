@@ -1,21 +1,30 @@
 // The rows a voice-activity decision kept, in their order.
+#include <cstring>
+
 #include "frontend/feature_block.h"
 
 int orvalixSelectVoiced(const OrvalixFeatures* input, const uint8_t* labels,
                         OrvalixFeatures* output) {
     if (!output) return ORVALIX_ANALYSIS_FAILED;
+    const bool inPlace = output == input;
     if (!readableFeatures(input) || (input->frameCount > 0 && !labels)) {
-        allocateFeatures(0, 1, output);
+        if (!inPlace) allocateFeatures(0, 1, output);
         return ORVALIX_ANALYSIS_FAILED;
     }
     int32_t voiced = 0;
     for (int32_t t = 0; t < input->frameCount; t++) voiced += labels[t] ? 1 : 0;
-    if (allocateFeatures(voiced, input->columnCount, output) != 0) return ORVALIX_ANALYSIS_FAILED;
-    float* out = output->values;
+    const int32_t columns = input->columnCount;
+    // In place the kept rows move towards the front; a row never lands after its own place.
+    float* out = input->values;
+    if (!inPlace) {
+        if (allocateFeatures(voiced, columns, output) != 0) return ORVALIX_ANALYSIS_FAILED;
+        out = output->values;
+    }
     for (int32_t t = 0; t < input->frameCount; t++) {
         if (!labels[t]) continue;
-        const float* row = featureRow(*input, t);
-        for (int32_t c = 0; c < input->columnCount; c++) *out++ = row[c];
+        memmove(out, featureRow(*input, t), sizeof(float) * columns);
+        out += columns;
     }
+    if (inPlace) output->frameCount = voiced;
     return 0;
 }

@@ -123,6 +123,8 @@ struct OrvalixCmvnSettings {
 
 OrvalixCmvnSettings orvalixDefaultCmvnSettings();
 
+// output may be input itself: the rows are then normalised in place, without a new matrix (and
+// left as they are when the settings are refused).
 int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
                 OrvalixFeatures* output);
 
@@ -144,6 +146,7 @@ OrvalixVadSettings orvalixDefaultVadSettings();
 int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
                uint8_t* labels);
 
-// The rows whose label is non-zero, in their order.
+// The rows whose label is non-zero, in their order. output may be input itself: the kept rows
+// then move to the front of its values and its frameCount shrinks.
 int orvalixSelectVoiced(const OrvalixFeatures* input, const uint8_t* labels,
                         OrvalixFeatures* output);

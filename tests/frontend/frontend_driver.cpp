@@ -6,6 +6,7 @@
 //   frontend_driver cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW CENTRED]
 //   frontend_driver vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN]
 //   frontend_driver select IN LABELS OUT
+// cmvn and select also run in place on a copy and end with status 4 if that differs.
 // A missing setting list means the library's defaults. Exit status 0, or the call's result.
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,20 @@ static bool writeMatrix(const char* name, const OrvalixFeatures& m) {
     return f && fclose(f) == 0 && ok;
 }
 
+// The call made in place on a copy of the input gives the same matrix as made into a new one.
+template <typename Call>
+static bool sameInPlace(const OrvalixFeatures& in, const OrvalixFeatures& out, Call call) {
+    size_t count = static_cast<size_t>(in.frameCount) * static_cast<size_t>(in.columnCount);
+    OrvalixFeatures copy = {in.frameCount, in.columnCount, static_cast<float*>(malloc(sizeof(float) * (count + 1)))};
+    if (count) memcpy(copy.values, in.values, sizeof(float) * count);
+    size_t outCount = static_cast<size_t>(out.frameCount) * static_cast<size_t>(out.columnCount);
+    bool same = call(&copy) == 0 && copy.frameCount == out.frameCount &&
+                copy.columnCount == out.columnCount &&
+                (outCount == 0 || memcmp(copy.values, out.values, sizeof(float) * outCount) == 0);
+    free(copy.values);
+    return same;
+}
+
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
     const char* op = argv[1];
@@ -59,6 +74,8 @@ int main(int argc, char** argv) {
         OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
         if (argc == 9) s = {atoi(argv[4]), atoi(argv[5]), atoi(argv[6]), atoi(argv[7]), atoi(argv[8])};
         result = orvalixCmvn(&in, &s, &out);
+        if (!result && !sameInPlace(in, out, [&](OrvalixFeatures* m) { return orvalixCmvn(m, &s, m); }))
+            result = 4;
     } else if (!strcmp(op, "vad")) {
         OrvalixVadSettings s = orvalixDefaultVadSettings();
         if (argc == 9) s = {atof(argv[4]), atof(argv[5]), atoi(argv[6]), atof(argv[7]), atoi(argv[8])};
@@ -74,6 +91,10 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> labels(labelMatrix.values, labelMatrix.values + (read ? labelMatrix.frameCount : 0));
         free(labelMatrix.values);
         result = read ? orvalixSelectVoiced(&in, labels.data(), &out) : 3;
+        if (!result && !sameInPlace(in, out, [&](OrvalixFeatures* m) {
+                return orvalixSelectVoiced(m, labels.data(), m);
+            }))
+            result = 4;
     } else {
         result = 2;
     }

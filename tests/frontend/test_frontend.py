@@ -114,10 +114,10 @@ def reference_cmvn(x, mode, variance, window, min_window, centred):
                 squares = squares + x64[last[1]] * x64[last[1]]
         last = (start, end)
         n = float(end - start)
-        mean = total / n
-        value = x64[t] - mean
+        value = x64[t] + (-1.0 / n) * total
         if variance:
-            value = value / np.sqrt(np.maximum(squares / n - mean * mean, 1e-10))
+            spread = squares * (1.0 / n) + (-1.0 / (n * n)) * (total * total)
+            value = value * (1.0 / np.sqrt(np.maximum(spread, 1e-10)))
         out[t] = value.astype(np.float32)
     return out
 

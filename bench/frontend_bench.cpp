@@ -1,0 +1,84 @@
+// The front end after the analysis against the analysis itself, on an hour of speech (the bundled
+// sample repeated) at the default settings: deltas (order 2, window 2), sliding CMVN (Kaldi's
+// defaults, in place) over the 39 columns and the energy VAD on c0; the selection of the voiced
+// rows (in place) is timed beside them.
+// Runs alternate (analysis, front end) so both meet the same state of a shared machine; prints
+// the median of each and their ratio as Markdown rows.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "orvalix.h"
+
+static double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+static double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? atoi(argv[1]) : 5;
+    const std::string sample = std::string(ORVALIX_SOURCE_DIR) + "/samples/speech16k.wav";
+    float* piece = nullptr;
+    SignalInfo info;
+    if (orvalixLoadWave(sample.c_str(), &piece, &info) != 0) return 1;
+    const int64_t hour = 3600LL * info.sampleRate;
+    std::vector<float> signal(hour);
+    for (int64_t i = 0; i < hour; i++) signal[i] = piece[i % info.samplesRead];
+    free(piece);
+
+    std::vector<double> analysis, deltas, cmvn, vad, select;
+    int32_t frames = 0, voiced = 0;
+    for (int run = 0; run < runs; run++) {
+        AnalysisSettings settings = orvalixDefaultSettings();
+        OrvalixFeatures features, withDeltas;
+        auto start = std::chrono::steady_clock::now();
+        if (orvalixAnalyse(signal.data(), static_cast<int32_t>(hour), info.sampleRate, &settings,
+                           &features) != 0)
+            return 1;
+        analysis.push_back(seconds(start));
+
+        const OrvalixCmvnSettings cmvnSettings = orvalixDefaultCmvnSettings();
+        const OrvalixVadSettings vadSettings = orvalixDefaultVadSettings();
+        std::vector<uint8_t> labels(features.frameCount);
+        start = std::chrono::steady_clock::now();
+        if (orvalixDeltas(&features, 2, 2, &withDeltas) != 0) return 1;
+        deltas.push_back(seconds(start));
+        start = std::chrono::steady_clock::now();
+        if (orvalixCmvn(&withDeltas, &cmvnSettings, &withDeltas) != 0) return 1;
+        cmvn.push_back(seconds(start));
+        start = std::chrono::steady_clock::now();
+        if (orvalixVad(&features, &vadSettings, labels.data()) != 0) return 1;
+        vad.push_back(seconds(start));
+        start = std::chrono::steady_clock::now();
+        if (orvalixSelectVoiced(&withDeltas, labels.data(), &withDeltas) != 0) return 1;
+        select.push_back(seconds(start));
+
+        frames = features.frameCount;
+        voiced = withDeltas.frameCount;
+        orvalixReleaseFeatures(&features);
+        orvalixReleaseFeatures(&withDeltas);
+    }
+    std::vector<double> frontEnd(runs);
+    for (int run = 0; run < runs; run++) frontEnd[run] = deltas[run] + cmvn[run] + vad[run];
+    const double base = median(analysis);
+    printf("%d frames, %d voiced; median of %d runs\n\n", frames, voiced, runs);
+    printf("| Step (1 h of speech) | Median wall (ms) | Share of the analysis |\n|---|---|---|\n");
+    const struct { const char* name; const std::vector<double>* times; } rows[] = {
+        {"analysis (orvalixAnalyse, 13 columns)", &analysis},
+        {"deltas, order 2, window 2 (39 columns)", &deltas},
+        {"sliding CMVN in place, window 600/100, 39 columns", &cmvn},
+        {"energy VAD on c0, context 15", &vad},
+        {"selection of the voiced rows, in place", &select},
+        {"deltas, CMVN and VAD together", &frontEnd}};
+    for (const auto& row : rows)
+        printf("| %s | %.1f | %.1f %% |\n", row.name, median(*row.times) * 1000.0,
+               median(*row.times) / base * 100.0);
+    return 0;
+}
