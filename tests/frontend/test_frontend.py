@@ -18,7 +18,7 @@ from e2e import Checks  # noqa: E402
 import vad_material  # noqa: E402
 
 DRIVER = None
-FOLDER = tempfile.mkdtemp(prefix="orvalix_frontend_")
+FOLDER = None
 
 
 def write_matrix(name, x):
@@ -247,19 +247,20 @@ def check_vad_accuracy(checks):
 
 
 def main():
-    global DRIVER
+    global DRIVER, FOLDER
     parser = argparse.ArgumentParser()
     parser.add_argument("--driver", required=True)
     parser.add_argument("--source", required=True)
     args = parser.parse_args()
     DRIVER = os.path.abspath(args.driver)
     checks = Checks()
-    inputs = matrices(args.source)
-    check_deltas(checks, inputs)
-    check_cmvn(checks, inputs)
-    check_vad_formula(checks, inputs)
-    check_refusals(checks)
-    check_vad_accuracy(checks)
+    with tempfile.TemporaryDirectory(prefix="orvalix_frontend_") as FOLDER:
+        inputs = matrices(args.source)
+        check_deltas(checks, inputs)
+        check_cmvn(checks, inputs)
+        check_vad_formula(checks, inputs)
+        check_refusals(checks)
+        check_vad_accuracy(checks)
     checks.finish()
 
 

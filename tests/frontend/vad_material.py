@@ -40,24 +40,24 @@ def write_wave(name, samples):
         w.writeframes(samples.astype("<i2").tobytes())
 
 
-def synthesise(text, folder, index):
+def synthesise(text, folder, index, voice):
     raw = os.path.join(folder, "raw%d.wav" % index)
     resampled = os.path.join(folder, "speech%d.wav" % index)
-    subprocess.run(["espeak-ng", "-v", "en-us", "-s", "155", "-w", raw, text], check=True)
-    subprocess.run(["sox", raw, "-r", str(RATE), "-b", "16", resampled], check=True)
+    subprocess.run(["espeak-ng", "-v", voice, "-s", "155", "-w", raw, text], check=True)
+    subprocess.run(["sox", "-D", "-V1", raw, "-r", str(RATE), "-b", "16", resampled], check=True)
     x = read_wave(resampled)
     loud = np.nonzero(np.abs(x) > TRIM_LEVEL)[0]
     return x[loud[0]:loud[-1] + 1]
 
 
-def make_clean(folder, seed=16):
+def make_clean(folder, seed=16, voice="en-us"):
     """The clean signal and its speech spans [start, end) in samples."""
     rng = np.random.default_rng(seed)
     gaps = rng.uniform(0.2, 2.0, len(SENTENCES) + 1)
     pieces, spans, at = [], [], 0
     for i, text in enumerate(SENTENCES):
         gap = np.zeros(int(gaps[i] * RATE))
-        speech = synthesise(text, folder, i)
+        speech = synthesise(text, folder, i, voice)
         pieces += [gap, speech]
         spans.append((at + len(gap), at + len(gap) + len(speech)))
         at += len(gap) + len(speech)
