@@ -192,6 +192,12 @@ def main():
             rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
             paired[tool] = own[0]
 
+    # Sections other benchmarks wrote by hand (from "## Front end" on) stay at the end.
+    kept = ""
+    if os.path.exists(args.report):
+        previous = open(args.report).read()
+        if "\n## Front end" in previous:
+            kept = previous[previous.index("\n## Front end"):]
     with open(args.report, "w") as f:
         f.write("# Benchmark results\n\n")
         f.write("Written by `bench/run_bench.sh` on %s. One core (`taskset -c 0`), median wall time "
@@ -244,6 +250,7 @@ def main():
         for tool, _, note in found:
             f.write("- %s: %s\n" % (tool, note))
         f.write("\nSkipped: %s\n" % (", ".join(skipped) if skipped else "none"))
+        f.write(kept)
     print("report written to", args.report)
 
 

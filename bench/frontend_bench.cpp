@@ -6,6 +6,7 @@
 // the median of each and their ratio as Markdown rows.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,9 +14,27 @@
 
 #include "orvalix.h"
 
-static double seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+// Wall and processor time of one step: on a shared machine the processor time is the steadier.
+struct Stopwatch {
+    std::chrono::steady_clock::time_point wall;
+    double cpu;
+};
+
+static double cpuSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec * 1e-9;
 }
+
+static Stopwatch startWatch() { return {std::chrono::steady_clock::now(), cpuSeconds()}; }
+
+struct Times {
+    std::vector<double> wall, cpu;
+    void add(const Stopwatch& since) {
+        wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - since.wall).count());
+        cpu.push_back(cpuSeconds() - since.cpu);
+    }
+};
 
 static double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -33,44 +52,47 @@ int main(int argc, char** argv) {
     for (int64_t i = 0; i < hour; i++) signal[i] = piece[i % info.samplesRead];
     free(piece);
 
-    std::vector<double> analysis, deltas, cmvn, vad, select;
+    Times analysis, deltas, cmvn, vad, select;
     int32_t frames = 0, voiced = 0;
     for (int run = 0; run < runs; run++) {
         AnalysisSettings settings = orvalixDefaultSettings();
         OrvalixFeatures features, withDeltas;
-        auto start = std::chrono::steady_clock::now();
+        Stopwatch start = startWatch();
         if (orvalixAnalyse(signal.data(), static_cast<int32_t>(hour), info.sampleRate, &settings,
                            &features) != 0)
             return 1;
-        analysis.push_back(seconds(start));
+        analysis.add(start);
 
         const OrvalixCmvnSettings cmvnSettings = orvalixDefaultCmvnSettings();
         const OrvalixVadSettings vadSettings = orvalixDefaultVadSettings();
         std::vector<uint8_t> labels(features.frameCount);
-        start = std::chrono::steady_clock::now();
+        start = startWatch();
         if (orvalixDeltas(&features, 2, 2, &withDeltas) != 0) return 1;
-        deltas.push_back(seconds(start));
-        start = std::chrono::steady_clock::now();
+        deltas.add(start);
+        start = startWatch();
         if (orvalixCmvn(&withDeltas, &cmvnSettings, &withDeltas) != 0) return 1;
-        cmvn.push_back(seconds(start));
-        start = std::chrono::steady_clock::now();
+        cmvn.add(start);
+        start = startWatch();
         if (orvalixVad(&features, &vadSettings, labels.data()) != 0) return 1;
-        vad.push_back(seconds(start));
-        start = std::chrono::steady_clock::now();
+        vad.add(start);
+        start = startWatch();
         if (orvalixSelectVoiced(&withDeltas, labels.data(), &withDeltas) != 0) return 1;
-        select.push_back(seconds(start));
+        select.add(start);
 
         frames = features.frameCount;
         voiced = withDeltas.frameCount;
         orvalixReleaseFeatures(&features);
         orvalixReleaseFeatures(&withDeltas);
     }
-    std::vector<double> frontEnd(runs);
-    for (int run = 0; run < runs; run++) frontEnd[run] = deltas[run] + cmvn[run] + vad[run];
-    const double base = median(analysis);
+    Times frontEnd;
+    for (int run = 0; run < runs; run++) {
+        frontEnd.wall.push_back(deltas.wall[run] + cmvn.wall[run] + vad.wall[run]);
+        frontEnd.cpu.push_back(deltas.cpu[run] + cmvn.cpu[run] + vad.cpu[run]);
+    }
     printf("%d frames, %d voiced; median of %d runs\n\n", frames, voiced, runs);
-    printf("| Step (1 h of speech) | Median wall (ms) | Share of the analysis |\n|---|---|---|\n");
-    const struct { const char* name; const std::vector<double>* times; } rows[] = {
+    printf("| Step (1 h of speech) | Wall (ms) | Share of the analysis | Processor (ms) | Share |\n"
+           "|---|---|---|---|---|\n");
+    const struct { const char* name; const Times* times; } rows[] = {
         {"analysis (orvalixAnalyse, 13 columns)", &analysis},
         {"deltas, order 2, window 2 (39 columns)", &deltas},
         {"sliding CMVN in place, window 600/100, 39 columns", &cmvn},
@@ -78,7 +100,8 @@ int main(int argc, char** argv) {
         {"selection of the voiced rows, in place", &select},
         {"deltas, CMVN and VAD together", &frontEnd}};
     for (const auto& row : rows)
-        printf("| %s | %.1f | %.1f %% |\n", row.name, median(*row.times) * 1000.0,
-               median(*row.times) / base * 100.0);
+        printf("| %s | %.1f | %.1f %% | %.1f | %.1f %% |\n", row.name, median(row.times->wall) * 1000.0,
+               median(row.times->wall) / median(analysis.wall) * 100.0, median(row.times->cpu) * 1000.0,
+               median(row.times->cpu) / median(analysis.cpu) * 100.0);
     return 0;
 }
