@@ -2,6 +2,7 @@
 // sliding as in Kaldi's apply-cmvn-sliding. Sums in double, results stored as float.
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "frontend/feature_block.h"
@@ -25,27 +26,28 @@ struct FrameWindow {
 };
 
 // The frames that normalise frame t of frames (docs/frontend.md shows them frame by frame).
+// In 64 bits, so a window of up to 2^31 - 1 frames cannot overflow.
 static FrameWindow cmvnWindow(const OrvalixCmvnSettings& s, int32_t t, int32_t frames) {
     if (s.mode == ORVALIX_CMVN_UTTERANCE) return {0, frames};
-    FrameWindow w;
+    int64_t start, end;
     if (s.centred) {
-        w.start = t - s.window / 2;
-        w.end = w.start + s.window;
-        if (w.start < 0) {
-            w.end -= w.start;
-            w.start = 0;
+        start = static_cast<int64_t>(t) - s.window / 2;
+        end = start + s.window;
+        if (start < 0) {
+            end -= start;
+            start = 0;
         }
     } else {
         // The frame and the window frames before it; at the start at least minWindow frames.
-        w.start = t - s.window < 0 ? 0 : t - s.window;
-        w.end = t + 1 < s.minWindow ? s.minWindow : t + 1;
+        start = t - s.window < 0 ? 0 : t - s.window;
+        end = t + 1 < s.minWindow ? s.minWindow : static_cast<int64_t>(t) + 1;
     }
-    if (w.end > frames) {
-        w.start -= w.end - frames;
-        w.end = frames;
-        if (w.start < 0) w.start = 0;
+    if (end > frames) {
+        start -= end - frames;
+        end = frames;
+        if (start < 0) start = 0;
     }
-    return w;
+    return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
 }
 
 static bool validCmvnSettings(const OrvalixCmvnSettings& s) {
@@ -71,7 +73,8 @@ static void removeFrame(const float* row, int32_t columns, double* sum, double* 
 }
 
 // In place, a frame's row is overwritten once it is normalised, while the windows of later
-// frames still take it away from their sums: the last window + 2 original rows stay in a ring.
+// frames still take it away from their sums: the last window + 2 original rows (or all, when
+// fewer) stay in a ring.
 struct OriginalRows {
     const OrvalixFeatures* input;
     bool inPlace;
@@ -84,18 +87,19 @@ struct OriginalRows {
     }
 };
 
-int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
-                OrvalixFeatures* output) {
-    if (!output) return ORVALIX_ANALYSIS_FAILED;
+static int normalise(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
+                     OrvalixFeatures* output) {
     const bool inPlace = output == input;
     if (!readableFeatures(input) || !settings || !validCmvnSettings(*settings)) {
         if (!inPlace) allocateFeatures(0, 1, output);
         return ORVALIX_ANALYSIS_FAILED;
     }
     const int32_t frames = input->frameCount, columns = input->columnCount;
-    OriginalRows original = {input, inPlace, settings->window + 2, {}};
-    if (inPlace && settings->mode == ORVALIX_CMVN_SLIDING)
+    OriginalRows original = {input, inPlace, 1, {}};
+    if (inPlace && settings->mode == ORVALIX_CMVN_SLIDING) {
+        original.ringRows = settings->window < frames ? settings->window + 2 : frames + 1;
         original.ring.resize(static_cast<size_t>(original.ringRows) * columns);
+    }
     if (!inPlace && allocateFeatures(frames, columns, output) != 0) return ORVALIX_ANALYSIS_FAILED;
     std::vector<double> sum(columns, 0.0), squares(columns, 0.0);
     double* sumOfSquares = settings->normaliseVariance ? squares.data() : nullptr;
@@ -135,4 +139,15 @@ int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* setting
         }
     }
     return 0;
+}
+
+int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
+                OrvalixFeatures* output) {
+    if (!output) return ORVALIX_ANALYSIS_FAILED;
+    try {
+        return normalise(input, settings, output);
+    } catch (const std::bad_alloc&) {
+        if (output != input) orvalixReleaseFeatures(output);
+        return ORVALIX_ANALYSIS_FAILED;
+    }
 }

@@ -1,5 +1,6 @@
 // Deltas as Kaldi's add-deltas defines them, computed in double and stored as float.
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "frontend/feature_block.h"
@@ -41,9 +42,8 @@ static std::vector<std::vector<double>> deltaWeights(int32_t order, int32_t wind
 // copy of them, a contiguous loop the compiler vectorises lane for lane.
 static const int32_t blockFrames = 64;
 
-int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
-                  OrvalixFeatures* output) {
-    if (!output) return ORVALIX_ANALYSIS_FAILED;
+static int addDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+                     OrvalixFeatures* output) {
     if (!readableFeatures(input) || order < 1 || order > maximumDeltaOrder || window < 1 ||
         window > maximumDeltaWindow || input->columnCount > INT32_MAX / (order + 1) / blockFrames) {
         allocateFeatures(0, 1, output);
@@ -88,4 +88,15 @@ int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
         }
     }
     return 0;
+}
+
+int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+                  OrvalixFeatures* output) {
+    if (!output) return ORVALIX_ANALYSIS_FAILED;
+    try {
+        return addDeltas(input, order, window, output);
+    } catch (const std::bad_alloc&) {
+        orvalixReleaseFeatures(output);
+        return ORVALIX_ANALYSIS_FAILED;
+    }
 }

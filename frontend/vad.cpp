@@ -1,6 +1,7 @@
 // Energy voice-activity labels in the manner of Kaldi's compute-vad, from c0 (or the row sum of
 // log filter energies): a threshold relative to the utterance's mean energy, then a vote of the
 // frames around each frame.
+#include <new>
 #include <vector>
 
 #include "frontend/feature_block.h"
@@ -32,8 +33,8 @@ static double frameEnergy(const OrvalixFeatures& features, int32_t column, int32
     return sum;
 }
 
-int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
-               uint8_t* labels) {
+static int labelFrames(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+                       uint8_t* labels) {
     if (!readableFeatures(features) || !settings ||
         !validVadSettings(*settings, features->columnCount) || (features->frameCount > 0 && !labels))
         return ORVALIX_ANALYSIS_FAILED;
@@ -59,4 +60,13 @@ int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settin
         labels[t] = voted >= (end - first) * settings->proportionThreshold ? 1 : 0;
     }
     return 0;
+}
+
+int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+               uint8_t* labels) {
+    try {
+        return labelFrames(features, settings, labels);
+    } catch (const std::bad_alloc&) {
+        return ORVALIX_ANALYSIS_FAILED;
+    }
 }
