@@ -289,7 +289,7 @@ void BM_WriteText(benchmark::State& state) {
     analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix, &frames);
     free(window);
     std::string name = "/tmp/orvalix_stages_bench_" + std::to_string(getpid()) + ".txt";
-    for (auto _ : state) writeFeatureFile(matrix, frames, 1, CEPSTRA, name.c_str());
+    for (auto _ : state) writeFeatureFile(matrix, frames, 1, CEPSTRA, name.c_str(), OUTPUT_REPLACE);
     unlink(name.c_str());
     releaseFeatureMatrix(&matrix);
     state.SetItemsProcessed(state.iterations() * frames * CEPSTRA);
