@@ -1,6 +1,7 @@
 // Energy voice-activity labels in the manner of Kaldi's compute-vad, from c0 (or the row sum of
 // log filter energies): a threshold relative to the utterance's mean energy, then a vote of the
 // frames around each frame.
+#include <cmath>
 #include <new>
 #include <vector>
 
@@ -19,7 +20,8 @@ OrvalixVadSettings orvalixDefaultVadSettings() {
 }
 
 static bool validVadSettings(const OrvalixVadSettings& s, int32_t columns) {
-    return s.energyThreshold == s.energyThreshold && s.energyMeanScale >= 0.0 &&
+    return std::isfinite(s.energyThreshold) && std::isfinite(s.energyMeanScale) &&
+           s.energyMeanScale >= 0.0 &&
            s.framesContext >= 0 && s.proportionThreshold > 0.0 && s.proportionThreshold < 1.0 &&
            s.energyColumn >= ORVALIX_VAD_ROW_SUM && s.energyColumn < columns;
 }

@@ -225,7 +225,8 @@ def check_refusals(checks):
                          ("cmvn", (2, 0, 50, 51, 0)), ("cmvn", (2, 0, 50, 0, 0)),
                          ("vad", (0, 1, 0, 0.0, 0)), ("vad", (0, 1, 0, 1.0, 0)),
                          ("vad", (0, 1, -1, 0.5, 0)), ("vad", (0, -1, 0, 0.5, 0)),
-                         ("vad", (0, 1, 0, 0.5, 3)), ("vad", (0, 1, 0, 0.5, -2))):
+                         ("vad", (0, 1, 0, 0.5, 3)), ("vad", (0, 1, 0, 0.5, -2)),
+                         ("vad", ("inf", 1, 0, 0.5, 0))):
         checks.equal("%s %s refused" % (op, settings), library(op, [path], *settings), 100)
     empty = write_matrix("empty.bin", np.zeros((0, 3), np.float32))
     for op, settings in (("deltas", (2, 2)), ("cmvn", ()), ("vad", ())):
