@@ -83,6 +83,14 @@ def main():
     a("zero_rate", [0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0], 0, speech[:10])
     a("empty_signal", [29, 9, 0, 11, 0, 0, 0, 0, 97, 1, 0, 0], 16000, [])
 
+    f = lambda name, settings, values: write(
+        "frontend", name, bytes(settings) + struct.pack("<%df" % len(values), *values))
+    rows = [((i * 37) % 41) - 20.5 for i in range(240)]
+    f("sliding_vad", [2, 9, 10, 2, 0, 28, 13, 0, 8, 2, 11, 4], rows)
+    f("centred_variance", [4, 10, 10, 2, 1, 15, 11, 1, 3, 2, 9, 6],
+      rows[:100] + [float("-inf")] + rows[101:])
+    f("utterance_row_sum", [1, 9, 9, 1, 1, 8, 8, 0, 8, 0, 10, 5], rows)
+
 
 if __name__ == "__main__":
     main()
