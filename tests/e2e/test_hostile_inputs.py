@@ -225,7 +225,7 @@ def main():
     # A peer reader's corpus of odd files: whatever they hold, no signal ends the run.
     waves = sorted(glob.glob(os.path.join(SCIPY_WAVES, "*.wav")))
     if not waves:
-        print("skipped: no scipy test files in %s (install python3-scipy)" % SCIPY_WAVES)
+        checks.cannot_run("no scipy test files in %s (apt-get install python3-scipy)" % SCIPY_WAVES)
     for path in waves:
         with Folder() as f:
             os.symlink(path, os.path.join(f.path, "in.wav"))
