@@ -5,7 +5,7 @@ JOBS ?= 2
 .PHONY: build demo test clean
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_OPTIONS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -13,6 +13,8 @@ demo: build
 	@echo "Features written to $(BUILD)/speech16k.txt:"
 	@head -n 3 $(BUILD)/speech16k.txt
 
+# The tests cover the Python package too (Debian: pybind11-dev python3-dev python3-pytest).
+test: CMAKE_OPTIONS += -DORVALIX_PYTHON=ON
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
