@@ -118,6 +118,9 @@ def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
 def test_options_and_keywords_mean_the_same(options, keywords):
     parsed = orvalix.Settings.from_options(options)
     assert parsed == orvalix.Settings(**keywords) == orvalix.Settings.from_options(parsed.options())
+    changed = dict(include_c0=False, coefficients=4)
+    assert orvalix.Settings.from_options(options + " -C -M3").replace(**changed) == \
+        orvalix.Settings(**keywords).replace(**changed)
     signal, info = orvalix.load_wave(SAMPLE)
     assert numpy.array_equal(orvalix.mfcc(signal, info.rate, parsed),
                              orvalix.mfcc(signal, info.rate, **keywords))
