@@ -85,6 +85,8 @@ def _range_error(keyword, value, message):
     letter = re.search(r"Parameter (.)\(", message).group(1)
     keyword = keyword or _KEYWORD_OF.get(letter, letter)
     limits = re.search(r"\[(-?\d+),(-?\d+)\]", message).groups()
+    if letter == "H":  # the option takes percent, the keyword the coefficient
+        limits = ["%g" % (int(limit) / 100) for limit in limits]
     return ValueError("%s=%r is out of range [%s,%s] (option -%s)"
                       % (keyword, value, limits[0], limits[1], letter))
 
