@@ -111,7 +111,10 @@ def main():
     # One core, as the end-to-end bench: the program through taskset, this process by affinity.
     os.sched_setaffinity(0, {0})
     program = ["taskset", "-c", "0", args.bin, hour, text, "-Q0", "-O"]
-    run_program = lambda: subprocess.run(program, check=True, stdout=subprocess.DEVNULL)  # noqa: E731
+
+    def run_program():
+        subprocess.run(program, check=True, stdout=subprocess.DEVNULL)
+
     signal, info = orvalix.load_wave(hour)
     features = orvalix.mfcc(signal, info.rate)
     orvalix.write_text(features, scratch)
@@ -125,7 +128,8 @@ def main():
     analysis = program_wall - write
     loadtxt = timed(lambda: numpy.loadtxt(text, dtype=numpy.float32))
     lines += [
-        "| What (1 h of 16 kHz speech, one core) | Median wall (s) | Against the program's analysis |",
+        "| What (1 h of 16 kHz speech, one core) | Median wall (s) "
+        "| Against the program's analysis |",
         "|---|---|---|",
         "| `orvalix` program, end to end (text file) | %.3f | |" % program_wall,
         "| `orvalix.write_text` of the hour (the program's text output) | %.3f | |" % write,
@@ -146,7 +150,6 @@ def main():
                          % (name, version, theirs, theirs / analysis, theirs / ours, ours))
     else:
         lines.append("\nSkipped: %s" % version)
-    del signal, features
 
     # Many files on both cores.
     os.sched_setaffinity(0, set(range(os.cpu_count())))
@@ -159,10 +162,12 @@ def main():
               "| threads=2 | %.3f | %.2f (target 1.8) |" % (two, one / two)]
 
     section = ("## Python\n\nWritten by `bench/run_python_bench.sh` on %s UTC (runs alternating, "
-               "median of %d; torchaudio %d runs). The features of `orvalix.mfcc` are checked "
+               "median of %d; torchaudio %d runs; load average %.1f at the end, on %d cores: "
+               "the machine is shared). The features of `orvalix.mfcc` are checked "
                "against the program's file byte for byte first. torchaudio: 30 ms / 10 ms, "
                "512-point FFT, 30 mel bins, 13 coefficients, `torch.set_num_threads(1)`.\n\n"
-               % (time.strftime("%Y-%m-%d %H:%M", time.gmtime()), args.runs, args.peer_runs)
+               % (time.strftime("%Y-%m-%d %H:%M", time.gmtime()), args.runs, args.peer_runs,
+                  os.getloadavg()[0], os.cpu_count())
                + "\n".join(lines) + "\n\n"
                "Target: `orvalix.mfcc` within 10 %% of the program's analysis (%s); "
                "`mfcc_files` 1.8x with 2 threads (%s).\n"

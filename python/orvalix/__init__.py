@@ -108,16 +108,18 @@ def _option(keyword, value):
     number = value
     if letter in _CHOICES and isinstance(value, str):
         if value not in _CHOICES[letter]:
-            raise ValueError("%s=%r: expected one of %s" % (keyword, value, ", ".join(_CHOICES[letter])))
+            raise ValueError("%s=%r: expected one of %s"
+                             % (keyword, value, ", ".join(_CHOICES[letter])))
         number = _CHOICES[letter].index(value) + 1
     elif letter == "H":
         number = round(float(value) * 100)
         if abs(float(value) * 100 - number) > 1e-9:
-            raise ValueError("pre_emphasis=%r: the program takes whole hundredths (option -H)" % value)
+            raise ValueError("pre_emphasis=%r: the program takes whole hundredths (option -H)"
+                             % value)
     else:
         number = operator.index(value)
     if not 0 <= number <= _LARGEST:
-        # The option syntax has no sign: the library's message for the largest value gives the range.
+        # The option syntax has no sign: the message for the largest value gives the range.
         message, _ = _orvalix.parse_options(["-%s%d" % (letter, _LARGEST)])
         raise _range_error(keyword, value, message)
     return "-%s%d" % (letter, number)
@@ -248,7 +250,8 @@ def mfcc(signal, rate, settings=None, scale=1.0, **keywords):
 def mfcc_file(path, settings=None, **keywords):
     """MFCCs of a wave file, exactly as the program analyses it (long files a chunk at a time,
     in bounded memory). Raises WaveError for a file the program refuses."""
-    code, features = _orvalix.analyse_files([os.fsencode(path)], _settings(settings, keywords)._values, 1)[0]
+    chosen = _settings(settings, keywords)
+    code, features = _orvalix.analyse_files([os.fsencode(path)], chosen._values, 1)[0]
     if code:
         raise _error(code, os.fspath(path))
     return features
