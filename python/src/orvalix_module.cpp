@@ -149,7 +149,9 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& se
     return out;
 }
 
-// Every column of the array, "%f " each, one line per row: the program's output file.
+// Every column of the array, "%f " each, one line per row: the program's output file. The
+// interpreter's lock stays held: the writer sets and restores the process umask to learn it, which
+// two writers at once could leave at 0.
 int writeText(FloatArray features, const std::string& path) {
     if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
     if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
@@ -159,7 +161,6 @@ int writeText(FloatArray features, const std::string& path) {
     OrvalixFeatures view = {static_cast<int32_t>(features.shape(0)),
                             static_cast<int32_t>(features.shape(1)),
                             const_cast<float*>(features.data())};
-    py::gil_scoped_release unlocked;
     return orvalixWriteFeatures(&view, 1, path.c_str());
 }
 
