@@ -48,7 +48,9 @@ int checkDistinctFiles(const char* input, const char* output) {
 }
 
 int checkOutputFile(const char* output) {
-    if (fileExists(output) == 1 && optionValue(ROW_OVERWRITE) == 0) {
+    // Any name counts, even one that cannot be read or a link that leads nowhere: publishing
+    // without -O would find it taken all the same.
+    if (nameExists(output) && optionValue(ROW_OVERWRITE) == 0) {
         printError("\nFile exists and no overwrite specified! Check parameter -O\n\n");
         printUsage();
         return 0;
@@ -104,7 +106,8 @@ int runOrvalix(int argc, char** argv) {
 
     int firstCoefficient = settings.includeC0 ? 0 : 1;
     int writeFailed = writeFeatureFile(matrix, frameCount, firstCoefficient,
-                                       settings.cepstralCount, outputName);
+                                       settings.cepstralCount, outputName,
+                                       settings.overwrite ? OUTPUT_REPLACE : OUTPUT_CREATE);
     releaseFeatureMatrix(&matrix);
     if (writeFailed) return 1;
 

@@ -141,5 +141,5 @@ int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const c
     silenceUnlessChosen();
     FeatureMatrix matrix = {features->frameCount, features->columnCount, features->values};
     return writeFeatureFile(matrix, features->frameCount, includeC0 ? 0 : 1,
-                            features->columnCount - 1, outputName);
+                            features->columnCount - 1, outputName, OUTPUT_REPLACE);
 }
