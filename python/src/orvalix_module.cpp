@@ -150,8 +150,8 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& se
 }
 
 // Every column of the array, "%f " each, one line per row: the program's output file. The
-// interpreter's lock stays held: the writer sets and restores the process umask to learn it, which
-// two writers at once could leave at 0.
+// interpreter's lock stays held, so Python threads write one at a time: the writer keeps its
+// hidden file's name and its cleanup signal handlers in process-wide state.
 int writeText(FloatArray features, const std::string& path) {
     if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
     if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
