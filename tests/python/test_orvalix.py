@@ -6,6 +6,7 @@ program and ORVALIX_CORPUS at the shared reference runs.
 import json
 import os
 import subprocess
+import sys
 import wave
 
 import numpy
@@ -190,3 +191,14 @@ def test_memory_does_not_grow_over_a_thousand_calls(tmp_path):
     before = resident_kib()
     calls(1000)
     assert resident_kib() - before < 1024
+
+
+def test_plot_tool_draws_a_wave_file_through_the_package(tmp_path):
+    tool = os.path.join(SOURCE, "tools", "orvalix-plot")
+    png = tmp_path / "plot.png"
+    drawn = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=-C -M16"],
+                           capture_output=True)
+    assert drawn.returncode == 0 and png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    refused = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=-M30"],
+                             capture_output=True)
+    assert refused.returncode == 1 and b"out of range [1,20]" in refused.stderr
