@@ -192,12 +192,15 @@ def main():
             rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
             paired[tool] = own[0]
 
-    # Sections other benchmarks wrote by hand (from "## Front end" on) stay at the end.
-    kept = ""
-    if os.path.exists(args.report):
-        previous = open(args.report).read()
-        if "\n## Front end" in previous:
-            kept = previous[previous.index("\n## Front end"):]
+    # The sections other scripts or people wrote (Python: bench/python_bench.py; Front end: by
+    # hand from orvalix_frontend_bench) stay at the end as they were last written.
+    old = open(args.report).read() if os.path.exists(args.report) else ""
+    starts = [old.find(h) for h in ("
+## Python
+", "
+## Front end
+") if h in old]
+    kept = old[min(starts):] if starts else ""
     with open(args.report, "w") as f:
         f.write("# Benchmark results\n\n")
         f.write("Written by `bench/run_bench.sh` on %s. One core (`taskset -c 0`), median wall time "

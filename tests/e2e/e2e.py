@@ -93,6 +93,19 @@ class Checks:
     def true(self, what, condition, detail=""):
         self.equal(what + (" " + detail if detail else ""), bool(condition), True)
 
+    def cannot_run(self, reason):
+        """A registered check whose prerequisite is missing fails rather than passing untested."""
+        self.failed += 1
+        print("FAIL cannot run the remaining checks: %s" % reason)
+        self.finish()
+
+    def skip(self, reason):
+        """Status 77: CTest lists the test as skipped (for checks that need privileges)."""
+        print("SKIPPED: %s" % reason)
+        if self.failed:
+            self.finish()
+        sys.exit(77)
+
     def finish(self):
         print("%d passed, %d failed" % (self.passed, self.failed))
         sys.exit(0 if self.failed == 0 else 1)

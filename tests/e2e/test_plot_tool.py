@@ -61,8 +61,8 @@ def main():
 
         code, err = plot(command, ["--help"], f.path)
         if code == 2 and "is missing" in err:
-            print("skip: matplotlib or numpy is not installed for %s; pictures not tested" % command[0])
-            checks.finish()
+            checks.cannot_run("matplotlib or numpy is not installed for %s (apt-get install "
+                              "python3-matplotlib python3-numpy)" % command[0])
 
         speech = [int(3000 * ((i * 13) % 97 - 48) / 48) for i in range(8000)]
         f.file("in.wav", wave_bytes(speech))

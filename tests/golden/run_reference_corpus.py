@@ -1,7 +1,8 @@
-"""Runs the shared reference corpus (../shared/golden beside the checkout) against the binary.
+"""Runs a reference corpus (the repository's copy in tests/golden/shared, or ../shared/golden beside
+the checkout, which may hold newer cases) against the binary with the corpus's own checker.
 
-Cases whose input files are missing from the corpus cannot be laid out; they are listed and left
-out, and the corpus's own checker runs the rest from a filtered copy of cases.json.
+A case whose input file is missing from the corpus cannot be laid out: it is reported as a failure,
+and the checker runs the other cases from a filtered copy of cases.json.
 """
 
 import argparse
@@ -19,7 +20,7 @@ def main():
     args = parser.parse_args()
     corpus = os.path.abspath(args.corpus)
     if not os.path.isfile(os.path.join(corpus, "cases.json")):
-        print("no reference corpus at %s" % corpus)
+        print("FAILED: no reference corpus at %s" % corpus)
         return 1
     with open(os.path.join(corpus, "cases.json")) as fh:
         document = json.load(fh)
@@ -29,17 +30,18 @@ def main():
         return all(os.path.exists(os.path.join(corpus, s)) for s in sources)
 
     runnable = [c for c in document["cases"] if complete(c)]
-    for case in document["cases"]:
-        if not complete(case):
-            print("SKIP %s: its input file is missing from the corpus" % case["id"])
+    incomplete = [c["id"] for c in document["cases"] if not complete(c)]
+    for name in incomplete:
+        print("FAILED %s: its input file is missing from the corpus" % name)
 
     with tempfile.TemporaryDirectory(prefix="orvalix_corpus_") as copy:
         for entry in ("blobs", "inputs"):
             os.symlink(os.path.join(corpus, entry), os.path.join(copy, entry))
         with open(os.path.join(copy, "cases.json"), "w") as fh:
             json.dump(dict(document, cases=runnable), fh)
-        return subprocess.call([sys.executable, os.path.join(corpus, "check.py"),
-                                "--bin", os.path.abspath(args.bin), "--corpus", copy])
+        status = subprocess.call([sys.executable, os.path.join(corpus, "check.py"),
+                                  "--bin", os.path.abspath(args.bin), "--corpus", copy])
+    return 1 if incomplete else status
 
 
 if __name__ == "__main__":
