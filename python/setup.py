@@ -14,7 +14,7 @@ from setuptools import setup
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-LIBRARY_FOLDERS = ["main", "options", "wave", "dsp", "mfcc", "modules"]
+LIBRARY_FOLDERS = ["main", "options", "wave", "dsp", "mfcc", "modules", "frontend"]
 
 
 def relative(path):

@@ -29,6 +29,22 @@ the program's options; they go through the program's own option parser:
     ============  ======  =================================================  ===========
 
 Columns follow the program's output file: c1..cM, or c0..cM with ``include_c0=True`` (-C).
+
+The front end after the analysis (docs/frontend.md) is there as calls over any feature array,
+``deltas``, ``cmvn`` and ``vad``, and as keywords of ``mfcc``, ``mfcc_file`` and ``mfcc_files``:
+
+    ==============  ====================================================  =======
+    keyword         meaning                                               default
+    ==============  ====================================================  =======
+    deltas          append deltas of order 1 or 2 (0: none)               0
+    delta_window    frames on each side of the deltas                     2
+    cmvn            'sliding' (Kaldi's apply-cmvn-sliding) or 'utterance'  None
+    cmvn_variance   also normalise the variance                           False
+    voiced_only     keep only the frames the energy VAD finds voiced      False
+    ==============  ====================================================  =======
+
+The VAD reads c0 of the static rows (whether or not it is kept); deltas come before CMVN, and the
+voiced frames are chosen last.
 """
 
 import operator
@@ -36,11 +52,13 @@ import os
 import re
 from collections import namedtuple
 
+import numpy
+
 from . import _orvalix
 
 __version__ = _orvalix.version
 __all__ = ["Settings", "WaveInfo", "WaveError", "AnalysisError", "load_wave", "mfcc",
-           "mfcc_file", "mfcc_files", "write_text", "format_coefficient"]
+           "mfcc_file", "mfcc_files", "write_text", "format_coefficient", "deltas", "cmvn", "vad"]
 
 # The library's settings record, field by field, as the compiled module hands it over.
 _FIELDS = ("L", "S", "F", "N", "D", "E", "C", "R", "V", "U", "M", "W", "I", "A", "O", "H")
@@ -235,26 +253,28 @@ def mfcc(signal, rate, settings=None, scale=1.0, **keywords):
 
     The signal is on the program's scale (int16 arrays as they are, 8-bit as 0..255); a signal
     in [-1, 1] (torchaudio, soundfile) takes scale=32768. `settings` (a Settings) and keywords
-    (see the module's help) choose the analysis. A signal shorter than one window gives
-    (0, columns). The array owns the library's buffer: no copy is made."""
+    (see the module's help) choose the analysis and the front end after it. A signal shorter than
+    one window gives (0, columns). The array owns the library's buffer: no copy is made."""
+    front = _front_end(keywords)
     chosen = _settings(settings, keywords)
     rate = operator.index(rate)
     if not 0 < rate <= _LARGEST:
         raise ValueError("rate=%r: expected a positive sample rate in Hz" % rate)
-    code, features = _orvalix.analyse(signal, rate, chosen._values, float(scale))
+    code, features = _orvalix.analyse(signal, rate, _analysed(chosen, front), float(scale))
     if code:
         raise _error(code)
-    return features
+    return _finish(features, chosen, front)
 
 
 def mfcc_file(path, settings=None, **keywords):
     """MFCCs of a wave file, exactly as the program analyses it (long files a chunk at a time,
     in bounded memory). Raises WaveError for a file the program refuses."""
+    front = _front_end(keywords)
     chosen = _settings(settings, keywords)
-    code, features = _orvalix.analyse_files([os.fsencode(path)], chosen._values, 1)[0]
+    code, features = _orvalix.analyse_files([os.fsencode(path)], _analysed(chosen, front), 1)[0]
     if code:
         raise _error(code, os.fspath(path))
-    return features
+    return _finish(features, chosen, front)
 
 
 def mfcc_files(paths, threads=None, settings=None, **keywords):
@@ -265,9 +285,11 @@ def mfcc_files(paths, threads=None, settings=None, **keywords):
     threads = (os.cpu_count() or 1) if threads is None else operator.index(threads)
     if threads < 1:
         raise ValueError("threads=%r: expected at least 1" % threads)
-    results = _orvalix.analyse_files([os.fsencode(p) for p in paths],
-                                     _settings(settings, keywords)._values, threads)
-    return [features if code == 0 else _error(code, os.fspath(path))
+    front = _front_end(keywords)
+    chosen = _settings(settings, keywords)
+    results = _orvalix.analyse_files([os.fsencode(p) for p in paths], _analysed(chosen, front),
+                                     threads)
+    return [_finish(features, chosen, front) if code == 0 else _error(code, os.fspath(path))
             for path, (code, features) in zip(paths, results)]
 
 
@@ -282,3 +304,77 @@ def write_text(features, path):
 def format_coefficient(value):
     """One coefficient as the program writes it ("%f" of the float)."""
     return _orvalix.format_coefficient(value)
+
+
+# ---- The front end after the analysis (docs/frontend.md) ----------------------------------
+
+_CMVN_MODES = {"utterance": 1, "sliding": 2}
+
+
+def _checked(result):
+    code, value = result
+    if code:
+        raise ValueError("a front-end setting is out of range (docs/frontend.md gives the ranges)")
+    return value
+
+
+def deltas(features, order=2, window=2):
+    """The rows followed by their deltas, as Kaldi's add-deltas: order 1 or 2 over `window`
+    (1..100) frames on each side, frame indices clamped to the first and last frame. Returns a
+    float32 array of columns x (order + 1) columns."""
+    return _checked(_orvalix.deltas(features, operator.index(order), operator.index(window)))
+
+
+def cmvn(features, mode=None, variance=None, window=None, min_window=None, centred=None):
+    """Mean normalisation (and variance normalisation with variance=True) of every column.
+    mode 'sliding' (the default) is Kaldi's apply-cmvn-sliding with its defaults (window 600
+    frames, min_window 100, centred False); 'utterance' uses every frame. Returns a new array."""
+    if mode is not None and mode not in _CMVN_MODES:
+        raise ValueError("mode=%r: expected one of %s" % (mode, ", ".join(_CMVN_MODES)))
+    given = (_CMVN_MODES.get(mode), variance, window, min_window, centred)
+    chosen = tuple(default if value is None else operator.index(value)
+                   for value, default in zip(given, _orvalix.cmvn_defaults()))
+    return _checked(_orvalix.cmvn(features, chosen))
+
+
+def vad(features, energy_threshold=None, energy_mean_scale=None, frames_context=None,
+        proportion_threshold=None, energy_column=None):
+    """Energy voice-activity labels, one bool per row, in the manner of Kaldi's compute-vad. A
+    frame's energy is column energy_column (default 0: c0 of rows from include_c0=True), or with
+    -1 the sum of its row; it counts as above when over energy_threshold (-2.5) plus
+    energy_mean_scale (1) x the mean energy, and a frame is voiced when at least
+    proportion_threshold (0.4) of the frames within frames_context (15) on each side are above."""
+    kinds = (float, float, operator.index, float, operator.index)
+    given = (energy_threshold, energy_mean_scale, frames_context, proportion_threshold,
+             energy_column)
+    chosen = tuple(default if value is None else kind(value)
+                   for value, default, kind in zip(given, _orvalix.vad_defaults(), kinds))
+    return _checked(_orvalix.vad(features, chosen))
+
+
+_FRONT_END_DEFAULTS = {"deltas": 0, "delta_window": 2, "cmvn": None, "cmvn_variance": False,
+                       "voiced_only": False}
+
+
+def _front_end(keywords):
+    """The front-end keywords, taken out of the analysis keywords."""
+    return {name: keywords.pop(name, default) for name, default in _FRONT_END_DEFAULTS.items()}
+
+
+def _analysed(chosen, front):
+    """The settings to analyse with: with c0 whenever the VAD needs it."""
+    return chosen.replace(include_c0=True)._values if front["voiced_only"] else chosen._values
+
+
+def _finish(features, chosen, front):
+    """Voice labels from c0, c0 dropped unless kept, deltas, CMVN, then the voiced rows."""
+    if front == _FRONT_END_DEFAULTS:
+        return features
+    labels = vad(features) if front["voiced_only"] else None
+    if labels is not None and not chosen.include_c0:
+        features = numpy.ascontiguousarray(features[:, 1:])
+    if front["deltas"]:
+        features = deltas(features, front["deltas"], front["delta_window"])
+    if front["cmvn"] is not None:
+        features = cmvn(features, front["cmvn"], bool(front["cmvn_variance"]))
+    return features[labels] if labels is not None else features

@@ -164,6 +164,70 @@ int writeText(FloatArray features, const std::string& path) {
     return orvalixWriteFeatures(&view, 1, path.c_str());
 }
 
+// ---- The front end over (frames, columns) float32 arrays; each returns (code, result or None).
+
+// The library's view of an array: no copy, read only.
+OrvalixFeatures matrixView(const FloatArray& features) {
+    if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
+    if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
+        features.shape(1) > std::numeric_limits<int32_t>::max() || features.shape(1) < 1) {
+        throw py::value_error("features: expected 1 to 2147483647 columns and rows");
+    }
+    return {static_cast<int32_t>(features.shape(0)), static_cast<int32_t>(features.shape(1)),
+            const_cast<float*>(features.data())};
+}
+
+py::tuple deltas(FloatArray features, int32_t order, int32_t window) {
+    const OrvalixFeatures input = matrixView(features);
+    OrvalixFeatures output = {0, 0, nullptr};
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = orvalixDeltas(&input, order, window, &output);
+    }
+    if (result != 0) return py::make_tuple(result, py::none());
+    return py::make_tuple(0, featuresToArray(output, 1));
+}
+
+OrvalixCmvnSettings cmvnFromTuple(const py::tuple& t) {
+    if (t.size() != 5) throw py::value_error("cmvn settings: expected 5 fields");
+    return {t[0].cast<int32_t>(), t[1].cast<int32_t>(), t[2].cast<int32_t>(), t[3].cast<int32_t>(),
+            t[4].cast<int32_t>()};
+}
+
+py::tuple cmvn(FloatArray features, const py::tuple& settingsTuple) {
+    const OrvalixFeatures input = matrixView(features);
+    const OrvalixCmvnSettings settings = cmvnFromTuple(settingsTuple);
+    OrvalixFeatures output = {0, 0, nullptr};
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = orvalixCmvn(&input, &settings, &output);
+    }
+    if (result != 0) return py::make_tuple(result, py::none());
+    return py::make_tuple(0, featuresToArray(output, 1));
+}
+
+OrvalixVadSettings vadFromTuple(const py::tuple& t) {
+    if (t.size() != 5) throw py::value_error("vad settings: expected 5 fields");
+    return {t[0].cast<double>(), t[1].cast<double>(), t[2].cast<int32_t>(), t[3].cast<double>(),
+            t[4].cast<int32_t>()};
+}
+
+// One label per frame as a bool array.
+py::tuple vad(FloatArray features, const py::tuple& settingsTuple) {
+    const OrvalixFeatures input = matrixView(features);
+    const OrvalixVadSettings settings = vadFromTuple(settingsTuple);
+    py::array_t<bool> labels(input.frameCount);
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = orvalixVad(&input, &settings, reinterpret_cast<uint8_t*>(labels.mutable_data()));
+    }
+    if (result != 0) return py::make_tuple(result, py::none());
+    return py::make_tuple(0, labels);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_orvalix, m) {
@@ -189,4 +253,16 @@ PYBIND11_MODULE(_orvalix, m) {
     m.def("analyse", &analyse);
     m.def("analyse_files", &analyseFiles);
     m.def("write_text", &writeText);
+    m.def("deltas", &deltas);
+    m.def("cmvn", &cmvn);
+    m.def("vad", &vad);
+    m.def("cmvn_defaults", [] {
+        const OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
+        return py::make_tuple(s.mode, s.normaliseVariance, s.window, s.minWindow, s.centred);
+    });
+    m.def("vad_defaults", [] {
+        const OrvalixVadSettings s = orvalixDefaultVadSettings();
+        return py::make_tuple(s.energyThreshold, s.energyMeanScale, s.framesContext,
+                              s.proportionThreshold, s.energyColumn);
+    });
 }
