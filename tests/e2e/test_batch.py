@@ -31,6 +31,7 @@ def corpus(f):
     for key, (rate, bits, channels, samples) in recordings.items():
         f.file("in/%s.wav" % key, wave_bytes(samples, rate=rate, bits=bits, channels=channels))
     f.file("in/bad.wav", b"RIFF....WAVEnot a wave file")
+    f.file("in/sub dir/a b.WAV", f.read("in/a.wav"))
     f.file("wav.scp", SCP.encode())
     f.file("segments", SEGMENTS.encode())
     for line in SEGMENTS.splitlines():
@@ -122,9 +123,12 @@ def main():
         # Text: the program's own files, from a folder tree and from a list with segments.
         r = batch_run("in", "tree", "-j", "3", *OPTIONS)
         checks.equal("tree: summary", (r.status, r.out.splitlines()[1:3]), (
-            1, ["orvalix-batch: 4 done, 0 skipped (output exists), 1 failed", "failed: bad: " + FAILED["bad"]]))
-        for key in ["a", "b", "c", "short"]:
-            checks.true("tree: %s.txt is orvalix's output" % key, f.read("tree/%s.txt" % key) == wanted[key][1])
+            1, ["orvalix-batch: 5 done, 0 skipped (output exists), 1 failed", "failed: bad: " + FAILED["bad"]]))
+        for name, key in [("a", "a"), ("b", "b"), ("c", "c"), ("short", "short"), ("sub dir/a b", "a")]:
+            checks.true("tree: %s.txt is orvalix's output" % name, f.read("tree/%s.txt" % name) == wanted[key][1])
+        r = batch_run("in", "treekaldi", "--format", "kaldi")
+        checks.true("tree: a name with a blank is no Kaldi key",
+                    "failed: sub dir/a b: a key with a blank cannot go into a Kaldi script" in r.out, r.out)
         r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
         log = "failed: x-1: %s\n" % FAILED["x-1"]
         checks.equal("segments: status, failure log", (r.status, f.read("text/orvalix-batch.log").decode()), (1, log))

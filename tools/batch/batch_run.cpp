@@ -127,6 +127,9 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
 
 Analysis analyseUtterance(Run& run, const Utterance& utterance) {
     if (!utterance.listError.empty()) return {false, utterance.listError, {0, 0, nullptr}};
+    // A folder tree's names may hold blanks; a Kaldi script line cannot.
+    if (run.settings.format == OutputFormat::Kaldi && utterance.key.find_first_of(" \t\n\r") != std::string::npos)
+        return {false, "a key with a blank cannot go into a Kaldi script", {0, 0, nullptr}};
     if (utterance.isSegment) return analyseSegment(run, utterance);
     Analysis analysis;
     const Recording& recording = run.list.recordings[utterance.recording];
