@@ -11,6 +11,7 @@ import subprocess
 import time
 
 from e2e import Checks, Folder, arguments, run, wave_bytes
+from test_corpus_tool import fake_ssh
 
 OPTIONS = ["-L25", "-M13", "-C"]
 COLUMNS = 14
@@ -196,11 +197,12 @@ def main():
         checks.true("refused options: orvalix's message", "ERROR: Parameter L(1) = 0 is out of range [1,100]." in
                     batch_run("wav.scp", "usage", "-L0").err)
 
-        # orvalix-corpus with a list: one orvalix-batch job per shard.
+        # orvalix-corpus with a list: one orvalix-batch job per shard, through an ssh login.
         corpus_tool = os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus")
-        r = run(corpus_tool, ["--batch", batch, "--shards", "3", "-j", "2", "--format", "kaldi", "wav.scp", "viacorpus"]
-                + OPTIONS, f.path)
-        checks.equal("orvalix-corpus --shards 3: status (two failures)", r.status, 1)
+        r = run(corpus_tool, ["--batch", batch, "--shards", "3", "--sshlogin", "2/%s node1" % fake_ssh(f.path),
+                              "--format", "kaldi", "wav.scp", "viacorpus"] + OPTIONS, f.path)
+        checks.equal("orvalix-corpus --shards 3: status (two failures), jobs through the login",
+                     (r.status, f.read("ssh-calls").count(b"x")), (1, 3))
         checks.true("orvalix-corpus --shards 3: the same entries",
                     read_kaldi(f, ["viacorpus/feats.%d.scp" % k for k in (1, 2, 3)]) == whole)
     checks.finish()
