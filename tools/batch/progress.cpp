@@ -18,7 +18,7 @@ void showProgress(size_t finished, size_t total, double elapsedSeconds, bool fin
         const double left = elapsedSeconds / static_cast<double>(finished) * static_cast<double>(total - finished);
         snprintf(estimate, sizeof estimate, "%d:%02d", static_cast<int>(left) / 60, static_cast<int>(left) % 60);
     }
-    fprintf(stderr, "\rorvalix-batch: %zu done, %zu left, %s left   ", finished, total - finished, estimate);
+    fprintf(stderr, "\rorvalix-batch: %zu done, %zu left, about %s to go   ", finished, total - finished, estimate);
     fflush(stderr);
 }
 
