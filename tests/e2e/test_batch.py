@@ -17,10 +17,11 @@ OPTIONS = ["-L25", "-M13", "-C"]
 COLUMNS = 14
 SCP = ("a in/a.wav\nb cat in/b.wav |\nc in/c.wav\nshort in/short.wav\nbad in/bad.wav\n"
        "gone sh -c 'echo no such recording >&2; exit 3' |\n")
-SEGMENTS = "a-1 a 0.25 1.5\na-2 a 1.2 -1\nb-1 b 0.1 0.9\nc-1 c 0.5 1.0\nx-1 gone 0 1\n"
+SEGMENTS = "a-1 a 0.25 1.5\na-2 a 1.2 -1\nb-1 b 0.1 0.9\nc-1 c 0.5 1.3\na-9 a 1 3.1\nx-1 gone 0 1\n"
 FAILED = {"bad": "in/bad.wav: RFX_FILE_ERROR",
           "gone": "the command failed with status 3: no such recording",
-          "x-1": "the command failed with status 3: no such recording"}
+          "x-1": "the command failed with status 3: no such recording",
+          "a-9": "the segment ends after its recording (40000 samples at 16000 Hz)"}
 
 
 def corpus(f):
@@ -37,9 +38,11 @@ def corpus(f):
     f.file("segments", SEGMENTS.encode())
     for line in SEGMENTS.splitlines():
         key, source, start, end = line.split()
-        if source in recordings:
+        if source in recordings and key != "a-9":
             rate, bits, channels, samples = recordings[source]
-            first, last = int(float(start) * rate), len(samples) // channels if end == "-1" else int(float(end) * rate)
+            # Half a second past the end at most is cut at the end.
+            length = len(samples) // channels
+            first, last = int(float(start) * rate), length if end == "-1" else min(length, int(float(end) * rate))
             f.file("cut/%s.wav" % key, wave_bytes(samples[first * channels:last * channels], rate, bits, channels))
 
 
@@ -131,14 +134,14 @@ def main():
         checks.true("tree: a name with a blank is no Kaldi key",
                     "failed: sub dir/a b: a key with a blank cannot go into a Kaldi script" in r.out, r.out)
         r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
-        log = "failed: x-1: %s\n" % FAILED["x-1"]
+        log = "failed: a-9: %s\nfailed: x-1: %s\n" % (FAILED["a-9"], FAILED["x-1"])
         checks.equal("segments: status, failure log", (r.status, f.read("text/orvalix-batch.log").decode()), (1, log))
         for key in utterances:
             checks.true("segment %s is orvalix's output of the cut file" % key, f.read("text/%s.txt" % key) == wanted[key][1])
         os.remove(os.path.join(f.path, "text/a-2.txt"))
         r = batch_run(*lists, "text", *OPTIONS)
         checks.equal("rerun redoes the missing file", r.out.splitlines()[1],
-                     "orvalix-batch: 1 done, 3 skipped (output exists), 1 failed")
+                     "orvalix-batch: 1 done, 3 skipped (output exists), 2 failed")
 
         # Kaldi: one run on 3 threads, one on 1, and three shards give the same entries.
         batch_run("wav.scp", "kaldi", "--format", "kaldi", "-j", "3", *OPTIONS)

@@ -104,18 +104,18 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
         if (!loadShared(&shared, recording)) analysis.message = shared.failure;
     }
     if (analysis.message.empty()) {
+        // Bounds are compared as doubles first, so no far-off time reaches an integer.
         const double rate = shared.info.sampleRate;
-        const int64_t length = shared.info.samplesRead;
-        const int64_t first = static_cast<int64_t>(std::floor(utterance.startSeconds * rate));
-        int64_t last = utterance.endSeconds < 0 ? length
-                                                : static_cast<int64_t>(std::floor(utterance.endSeconds * rate));
-        if (last > length && static_cast<double>(last - length) <= 0.5 * rate) last = length;
+        const double length = shared.info.samplesRead;
+        const double first = std::floor(utterance.startSeconds * rate);
+        double last = utterance.endSeconds < 0 ? length : std::floor(utterance.endSeconds * rate);
+        if (last > length && last - length <= 0.5 * rate) last = length;
         if (last > length || first > last) {
-            analysis.message = "the segment ends after its recording (" + std::to_string(length) +
+            analysis.message = "the segment ends after its recording (" + std::to_string(shared.info.samplesRead) +
                                " samples at " + std::to_string(shared.info.sampleRate) + " Hz)";
         } else {
             AnalysisSettings settings = run.settings.analysis;
-            int result = orvalixAnalyse(shared.signal + first, static_cast<int32_t>(last - first),
+            int result = orvalixAnalyse(shared.signal + static_cast<int32_t>(first), static_cast<int32_t>(last - first),
                                         shared.info.sampleRate, &settings, &analysis.features);
             analysis.ok = result == 0;
             if (!analysis.ok) analysis.message = describeResult(result, recording);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -81,7 +82,7 @@ bool parseSeconds(const std::string& text, double* value) {
     char* end = nullptr;
     errno = 0;
     *value = strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0';
+    return errno == 0 && *end == '\0' && std::isfinite(*value);
 }
 
 // The lines of a file as (first word, rest of the line) pairs; blank lines are left out.
