@@ -192,6 +192,10 @@ def main():
         r = batch_run("slow.scp", "killed-text")
         checks.equal("after a kill, the rerun does the rest", r.out.splitlines()[1],
                      "orvalix-batch: 1 done, 1 skipped (output exists), 0 failed")
+        for rerun, summary in (("killed shard", "2 done, 0 skipped"), ("finished shard", "0 done, 2 skipped")):
+            r = batch_run("slow.scp", "killed-kaldi", "--format", "kaldi", "--shard", "1/1")
+            checks.equal("kaldi, rerun of a %s" % rerun, r.out.splitlines()[1],
+                         "orvalix-batch: %s (output exists), 0 failed" % summary)
 
         # Usage errors stop before any work.
         for bad in (["-L0"], ["--shard", "4/3"], ["--format", "ark"]):
