@@ -134,7 +134,8 @@ def main():
         checks.true("tree: a name with a blank is no Kaldi key",
                     "failed: sub dir/a b: a key with a blank cannot go into a Kaldi script" in r.out, r.out)
         r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
-        log = "failed: a-9: %s\nfailed: x-1: %s\n" % (FAILED["a-9"], FAILED["x-1"])
+        log = "orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: %s\nfailed: x-1: %s\n" % (
+            FAILED["a-9"], FAILED["x-1"])
         checks.equal("segments: status, failure log", (r.status, f.read("text/orvalix-batch.log").decode()), (1, log))
         for key in utterances:
             checks.true("segment %s is orvalix's output of the cut file" % key, f.read("text/%s.txt" % key) == wanted[key][1])

@@ -68,11 +68,14 @@ bool exists(const std::string& name) {
     return stat(name.c_str(), &status) == 0;
 }
 
-// A Kaldi shard is finished when its archive, its script and a log without failures exist.
-bool finishedArchive(const BatchSettings& settings, const std::string& logName) {
+// A Kaldi shard is finished when its archive, its script and its log exist, the log naming this
+// very shard (the same part of a list of the same length) and no failure.
+bool finishedArchive(const BatchSettings& settings, const std::string& logName, const std::string& logHeader) {
     if (!exists(settings.arkName) || !exists(settings.scpName)) return false;
     std::ifstream log(logName);
-    return log && log.peek() == std::ifstream::traits_type::eof();
+    std::stringstream text;
+    text << log.rdbuf();
+    return log && text.str() == logHeader;
 }
 
 }  // namespace
@@ -136,7 +139,8 @@ int main(int argc, char** argv) {
 
     int shard = 1, shardCount = 1;
     if (!shardText.empty()) parseShard(shardText, &shard, &shardCount);
-    const std::string suffix = shardText.empty() ? "" : "." + std::to_string(shard);
+    std::string suffix;  // ".K" with --shard
+    if (!shardText.empty()) suffix.append(".").append(std::to_string(shard));
     if (settings.arkName.empty()) settings.arkName = settings.outputFolder + "/feats" + suffix + ".ark";
     if (settings.scpName.empty()) settings.scpName = settings.outputFolder + "/feats" + suffix + ".scp";
     const std::string logName = settings.outputFolder + "/orvalix-batch" + suffix + ".log";
@@ -157,12 +161,17 @@ int main(int argc, char** argv) {
     if (!shardText.empty()) printf(" (shard %d of %d, of %zu in all)", shard, shardCount, list.utterances.size());
     printf("\n");
 
+    // The log, written at the end of every run: which shard, then one line per failure.
+    std::ostringstream header;
+    header << PROGRAM << ": shard " << shard << " of " << shardCount << ", " << count << " utterances of "
+           << list.utterances.size() << "\n";
+    const std::string logHeader = header.str();
     Tally tally;
-    if (settings.format == OutputFormat::Kaldi && !settings.overwrite && finishedArchive(settings, logName)) {
+    if (settings.format == OutputFormat::Kaldi && !settings.overwrite && finishedArchive(settings, logName, logHeader)) {
         tally.total = tally.skipped = count;
     } else {
         tally = runBatch(list, range, settings);
-        if (!writeWholeFile(logName, failureLog(tally), true, &message)) {
+        if (!writeWholeFile(logName, logHeader + failureLog(tally), true, &message)) {
             tally.outputFailure += (tally.outputFailure.empty() ? "" : "; ") + message;
         }
     }
