@@ -23,6 +23,7 @@ struct Outcome {
     State state = State::Pending;
     std::string message;
     OrvalixFeatures features = {0, 0, nullptr};
+    std::string kaldiEntry;  // encoded by the analysing thread, written in list order
 };
 
 // A recording that segments are cut from: loaded by the first segment that needs it, released
@@ -173,17 +174,12 @@ void writeUtteranceFile(Run& run, const Utterance& utterance, Outcome* outcome) 
 // Appends every completed entry that is next in list order to the archive and the script.
 void archiveReadyEntries(Run& run) {
     std::lock_guard<std::mutex> hold(run.archiveLock);
-    const bool includeC0 = run.settings.analysis.includeC0 != 0;
-    std::string entry;
     while (run.nextToArchive < run.outcomes.size() && run.outcomes[run.nextToArchive].state != State::Pending) {
         Outcome& outcome = run.outcomes[run.nextToArchive];
         const Utterance& utterance = run.list.utterances[run.range.begin + run.nextToArchive];
         run.nextToArchive++;
-        if (outcome.state != State::Done) continue;
-        entry.clear();
-        appendKaldiEntry(utterance.key, outcome.features, includeC0, &entry);
-        orvalixReleaseFeatures(&outcome.features);
-        if (!run.outputFailure.empty()) continue;
+        const std::string entry = std::move(outcome.kaldiEntry);
+        if (outcome.state != State::Done || !run.outputFailure.empty()) continue;
         if (!appendToFile(&run.ark, entry.data(), entry.size(), &run.outputFailure)) continue;
         // The script's offset points at the binary marker after "key ".
         run.scp += utterance.key + " " + run.arkPath + ":" + std::to_string(run.arkOffset + utterance.key.size() + 1) + "\n";
@@ -207,6 +203,11 @@ void work(Run& run) {
             outcome.message = analysis.message;
             outcome.features = analysis.features;
             if (analysis.ok && perFile) writeUtteranceFile(run, utterance, &outcome);
+            if (analysis.ok && !perFile) {
+                appendKaldiEntry(utterance.key, outcome.features, run.settings.analysis.includeC0 != 0,
+                                 &outcome.kaldiEntry);
+                orvalixReleaseFeatures(&outcome.features);
+            }
         }
         if (perFile) {
             run.outcomes[i] = std::move(outcome);
