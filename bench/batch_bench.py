@@ -65,6 +65,7 @@ def main():
     }
     for fmt in ("text", "kaldi"):
         commands["orvalix-batch -j 2 --format %s" % fmt] = [batch, "-j", "2", "--format", fmt, files, out]
+    load = os.getloadavg()[0]
     times = {name: [] for name in commands}
     for _ in range(args.runs):  # alternating, so a slow stretch of this shared machine hits all alike
         for name, command in commands.items():
@@ -88,8 +89,10 @@ def main():
     lines = [SECTION, "",
              "Written by `bench/run_batch_bench.sh` on %s. %d files of %d s at 16 kHz (%d s of audio, "
              "`samples/speech16k.wav` looped from a different start in each), default settings, both "
-             "cores (`taskset -c 0,1`), median wall time of %d runs, the tools alternating."
-             % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), FILES, SECONDS, FILES * SECONDS, args.runs), "",
+             "cores (`taskset -c 0,1`), median wall time of %d runs, the tools alternating; load average "
+             "%.1f when it began (this machine is shared)."
+             % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), FILES, SECONDS, FILES * SECONDS, args.runs,
+                load), "",
              "| Run | Median wall (s) | Files per s | Against orvalix-corpus |", "|---|---|---|---|"]
     for name, median in medians.items():
         lines.append("| %s | %.3f | %.0f | %.1fx |" % (name, median, FILES / median, corpus_time / median))
