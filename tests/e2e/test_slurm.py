@@ -108,8 +108,9 @@ def main():
         daemons, env = start_slurm(os.path.join(f.path, "slurm"))
         try:
             checks.true("the test's Slurm node comes up", node_ready(env))
-            proc = subprocess.run([slurm, "--shards", "3", "--batch", batch, "wav.scp", "array", "-C"], cwd=f.path,
-                                  env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+            proc = subprocess.run([slurm, "--shards", "3", "--sbatch", "--cpus-per-task=1", "--batch", batch,
+                                   "wav.scp", "array", "-C"], cwd=f.path, env=env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, timeout=120)
             report = proc.stdout.decode()
             checks.equal("orvalix-slurm: status", (local.status, proc.returncode), (0, 0))
             checks.true("orvalix-slurm: summary", "3 shards, 0 unfinished, 0 utterances failed" in report, report)
