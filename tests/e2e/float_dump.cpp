@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     }
     FILE* out = fopen(argv[2], "wb");
     size_t count = static_cast<size_t>(features.frameCount) * static_cast<size_t>(features.columnCount);
-    bool ok = out && fwrite(features.values, sizeof(float), count, out) == count;
+    bool ok = out && (count == 0 || fwrite(features.values, sizeof(float), count, out) == count);
     ok = out && fclose(out) == 0 && ok;
     orvalixReleaseFeatures(&features);
     return ok ? 0 : 1;
