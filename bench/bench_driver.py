@@ -192,9 +192,14 @@ def main():
             rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
             paired[tool] = own[0]
 
-    # The Python section is bench/python_bench.py's: it stays as that script last wrote it.
+    # The sections after this driver's own (Python, corpus runs) belong to their own scripts:
+    # they stay as those last wrote them.
     old = open(args.report).read() if os.path.exists(args.report) else ""
-    python_section = old[old.find("\n## Python\n"):] if "\n## Python\n" in old else ""
+    starts = [old.find(mark) for mark in ("
+## Python
+", "
+## Corpus runs") if mark in old]
+    other_sections = old[min(starts):] if starts else ""
     with open(args.report, "w") as f:
         f.write("# Benchmark results\n\n")
         f.write("Written by `bench/run_bench.sh` on %s. One core (`taskset -c 0`), median wall time "
@@ -247,7 +252,7 @@ def main():
         for tool, _, note in found:
             f.write("- %s: %s\n" % (tool, note))
         f.write("\nSkipped: %s\n" % (", ".join(skipped) if skipped else "none"))
-        f.write(python_section)
+        f.write(other_sections)
     print("report written to", args.report)
 
 
