@@ -192,6 +192,7 @@ def main():
             rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
             paired[tool] = own[0]
 
+<<<<<<< HEAD
     # The sections other scripts or people wrote (Python: bench/python_bench.py; Front end: by
     # hand from orvalix_frontend_bench) stay at the end as they were last written.
     old = open(args.report).read() if os.path.exists(args.report) else ""
@@ -201,6 +202,16 @@ def main():
 ## Front end
 ") if h in old]
     kept = old[min(starts):] if starts else ""
+=======
+    # The sections after this driver's own (Python, corpus runs) belong to their own scripts:
+    # they stay as those last wrote them.
+    old = open(args.report).read() if os.path.exists(args.report) else ""
+    starts = [old.find(mark) for mark in ("
+## Python
+", "
+## Corpus runs") if mark in old]
+    other_sections = old[min(starts):] if starts else ""
+>>>>>>> refs/heads/main
     with open(args.report, "w") as f:
         f.write("# Benchmark results\n\n")
         f.write("Written by `bench/run_bench.sh` on %s. One core (`taskset -c 0`), median wall time "
@@ -253,7 +264,11 @@ def main():
         for tool, _, note in found:
             f.write("- %s: %s\n" % (tool, note))
         f.write("\nSkipped: %s\n" % (", ".join(skipped) if skipped else "none"))
+<<<<<<< HEAD
         f.write(kept)
+=======
+        f.write(other_sections)
+>>>>>>> refs/heads/main
     print("report written to", args.report)
 
 

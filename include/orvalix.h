@@ -94,7 +94,9 @@ void orvalixReleaseFeatures(OrvalixFeatures* features);
 size_t orvalixFormatCoefficient(float value, char* out);
 
 // Writes the features as the program's output file: coefficients from c0 (includeC0 non-zero)
-// or c1 to cM, "%f " each, one line per frame. Returns 0, or 1 when the file cannot be written.
+// or c1 to cM, "%f " each, one line per frame. The file appears only when complete; an existing
+// one (or a link's target) is replaced, keeping its permissions. Writes from several threads take
+// turns. Returns 0, or 1 when the file cannot be written.
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName);
 
 // ---------------------------------------------------------------------------------------------

@@ -25,7 +25,8 @@ def main():
     with Folder() as f:
         prefix = os.path.join(f.path, "prefix")
         checks.equal("install", quiet(["cmake", "--install", build, "--prefix", prefix]), 0)
-        for installed in ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot",
+        for installed in ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot", "bin/orvalix-batch",
+                          "bin/orvalix-slurm",
                           "share/man/man1/orvalix.1", "include/orvalix/orvalix.h"):
             checks.true("installed " + installed, os.path.exists(os.path.join(prefix, installed)))
 
