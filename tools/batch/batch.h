@@ -62,14 +62,37 @@ struct Analysis {
     OrvalixFeatures features = {0, 0, nullptr};
 };
 
-// --- feature_formats.cpp: the bytes of one utterance's features in each format. The columns
-// are c0..cM when includeC0 is set (HTK: c1..cM then c0), otherwise c1..cM.
-void appendText(const OrvalixFeatures& features, bool includeC0, std::string* out);
-void appendKaldiEntry(const std::string& key, const OrvalixFeatures& features, bool includeC0,
-                      std::string* out);
-void appendHtk(const OrvalixFeatures& features, bool includeC0, int32_t shiftMs, std::string* out);
-void appendNpy(const OrvalixFeatures& features, bool includeC0, std::string* out);
+// --- feature_formats.cpp: the bytes of one utterance's features in each format, every column of
+// the matrix as it stands (front_end.cpp arranges the columns first).
+void appendText(const OrvalixFeatures& features, std::string* out);
+void appendKaldiEntry(const std::string& key, const OrvalixFeatures& features, std::string* out);
+void appendHtk(const OrvalixFeatures& features, uint16_t kind, int32_t shiftMs, std::string* out);
+void appendNpy(const OrvalixFeatures& features, std::string* out);
+// Voice-activity labels: a Kaldi float-vector entry (1 or 0 per frame), or one "1" or "0" line
+// per frame.
+void appendKaldiVector(const std::string& key, const std::vector<uint8_t>& labels, std::string* out);
+void appendLabelText(const std::vector<uint8_t>& labels, std::string* out);
 const char* formatExtension(OutputFormat format);
+
+// --- front_end.cpp: what is done to an utterance's rows after the analysis (docs/frontend.md).
+struct FrontEnd {
+    bool filterbank = false;         // --features fbank: log filter energies instead of MFCC
+    int32_t deltaOrder = 0;          // --deltas N: 0, 1 or 2
+    int32_t deltaWindow = 2;         // --delta-window N
+    bool cmvn = false;               // --cmvn utterance|sliding
+    OrvalixCmvnSettings cmvnSettings = orvalixDefaultCmvnSettings();
+    bool vadLabels = false;          // --vad-labels: labels written beside the features
+    bool voicedOnly = false;         // --voiced-only: only the voiced rows are written
+};
+struct BatchSettings;
+// Labels from the static rows' energy (c0, or the row sum of log filter energies) when wanted;
+// then the columns in the format's order (c0 dropped without -C, last in HTK with -C), deltas,
+// CMVN and the voiced rows. The matrix then holds exactly the rows and columns to write.
+// Returns false with a message (a setting the library refuses, or no memory).
+bool finishFeatures(const BatchSettings& settings, OrvalixFeatures* features,
+                    std::vector<uint8_t>* labels, std::string* message);
+// HTK's parameter kind of the rows finishFeatures leaves: MFCC or FBANK with _0, _D, _A, _Z.
+uint16_t htkKind(const BatchSettings& settings);
 
 // --- output_file.cpp: a file that appears under its name only when complete.
 struct PendingFile {
@@ -108,5 +131,8 @@ struct BatchSettings {
     int threads = 1;
     bool overwrite = false;
     bool progress = false;
+    FrontEnd frontEnd;
+    std::string vadArkName;  // with --vad-labels in the Kaldi format
+    std::string vadScpName;
 };
 Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings& settings);

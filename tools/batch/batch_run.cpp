@@ -23,7 +23,17 @@ struct Outcome {
     State state = State::Pending;
     std::string message;
     OrvalixFeatures features = {0, 0, nullptr};
+    std::vector<uint8_t> labels;  // voice activity per frame, with --vad-labels or --voiced-only
     std::string kaldiEntry;  // encoded by the analysing thread, written in list order
+    std::string vadEntry;    // the same for the labels' archive
+};
+
+// A Kaldi archive with its script, written in list order.
+struct Archive {
+    PendingFile file;
+    uint64_t offset = 0;
+    std::string path;  // absolute, as the script names it
+    std::string scp;
 };
 
 // A recording that segments are cut from: loaded by the first segment that needs it, released
@@ -50,14 +60,12 @@ struct Run {
     std::atomic<size_t> finished{0};
     std::mutex progressLock;
     std::condition_variable progressChanged;
-    // The Kaldi archive and script, written in list order under archiveLock.
+    // The Kaldi archives (features, and labels with --vad-labels) and their scripts, written in
+    // list order under archiveLock.
     std::mutex archiveLock;
     size_t nextToArchive = 0;
-    PendingFile ark;
-    bool arkOpen = false;
-    uint64_t arkOffset = 0;
-    std::string arkPath;
-    std::string scp;
+    Archive feats;
+    Archive vad;
     std::string outputFailure;
 };
 
@@ -153,22 +161,36 @@ std::string outputNameOf(const Run& run, const Utterance& utterance) {
     return run.settings.outputFolder + "/" + utterance.outputStem + formatExtension(run.settings.format);
 }
 
-// One file per utterance: text, HTK or NumPy.
+// One file per utterance: text, HTK or NumPy; with --vad-labels its labels beside it first
+// (KEY.lab), so features on file always have their labels.
 void writeUtteranceFile(Run& run, const Utterance& utterance, Outcome* outcome) {
-    const bool includeC0 = run.settings.analysis.includeC0 != 0;
     std::string bytes;
     switch (run.settings.format) {
-        case OutputFormat::Text: appendText(outcome->features, includeC0, &bytes); break;
+        case OutputFormat::Text: appendText(outcome->features, &bytes); break;
         case OutputFormat::Htk:
-            appendHtk(outcome->features, includeC0, run.settings.analysis.windowShiftMs, &bytes);
+            appendHtk(outcome->features, htkKind(run.settings), run.settings.analysis.windowShiftMs, &bytes);
             break;
-        case OutputFormat::Npy: appendNpy(outcome->features, includeC0, &bytes); break;
+        case OutputFormat::Npy: appendNpy(outcome->features, &bytes); break;
         case OutputFormat::Kaldi: break;
     }
     orvalixReleaseFeatures(&outcome->features);
     const std::string name = outputNameOf(run, utterance);
-    if (!makeParentFolders(name, &outcome->message) || !writeWholeFile(name, bytes, false, &outcome->message))
+    std::string labelText;
+    if (run.settings.frontEnd.vadLabels) appendLabelText(outcome->labels, &labelText);
+    const std::string labelName = run.settings.outputFolder + "/" + utterance.outputStem + ".lab";
+    if (!makeParentFolders(name, &outcome->message) ||
+        (run.settings.frontEnd.vadLabels && !writeWholeFile(labelName, labelText, false, &outcome->message)) ||
+        !writeWholeFile(name, bytes, false, &outcome->message))
         outcome->state = State::Failed;
+}
+
+// Appends one entry to an archive and its script line; the script's offset points at the binary
+// marker after "key ".
+bool appendToArchive(Archive* archive, const std::string& key, const std::string& entry, std::string* failure) {
+    if (!appendToFile(&archive->file, entry.data(), entry.size(), failure)) return false;
+    archive->scp += key + " " + archive->path + ":" + std::to_string(archive->offset + key.size() + 1) + "\n";
+    archive->offset += entry.size();
+    return true;
 }
 
 // Appends every completed entry that is next in list order to the archive and the script.
@@ -179,11 +201,10 @@ void archiveReadyEntries(Run& run) {
         const Utterance& utterance = run.list.utterances[run.range.begin + run.nextToArchive];
         run.nextToArchive++;
         const std::string entry = std::move(outcome.kaldiEntry);
+        const std::string vadEntry = std::move(outcome.vadEntry);
         if (outcome.state != State::Done || !run.outputFailure.empty()) continue;
-        if (!appendToFile(&run.ark, entry.data(), entry.size(), &run.outputFailure)) continue;
-        // The script's offset points at the binary marker after "key ".
-        run.scp += utterance.key + " " + run.arkPath + ":" + std::to_string(run.arkOffset + utterance.key.size() + 1) + "\n";
-        run.arkOffset += entry.size();
+        if (!appendToArchive(&run.feats, utterance.key, entry, &run.outputFailure)) continue;
+        if (run.settings.frontEnd.vadLabels) appendToArchive(&run.vad, utterance.key, vadEntry, &run.outputFailure);
     }
 }
 
@@ -199,15 +220,16 @@ void work(Run& run) {
             if (utterance.isSegment) releaseSharedUse(*run.shared[utterance.recording]);
         } else {
             Analysis analysis = analyseUtterance(run, utterance);
-            outcome.state = analysis.ok ? State::Done : State::Failed;
             outcome.message = analysis.message;
             outcome.features = analysis.features;
+            analysis.ok = analysis.ok && finishFeatures(run.settings, &outcome.features, &outcome.labels, &outcome.message);
+            outcome.state = analysis.ok ? State::Done : State::Failed;
             if (analysis.ok && perFile) writeUtteranceFile(run, utterance, &outcome);
             if (analysis.ok && !perFile) {
-                appendKaldiEntry(utterance.key, outcome.features, run.settings.analysis.includeC0 != 0,
-                                 &outcome.kaldiEntry);
-                orvalixReleaseFeatures(&outcome.features);
+                appendKaldiEntry(utterance.key, outcome.features, &outcome.kaldiEntry);
+                if (run.settings.frontEnd.vadLabels) appendKaldiVector(utterance.key, outcome.labels, &outcome.vadEntry);
             }
+            orvalixReleaseFeatures(&outcome.features);
         }
         if (perFile) {
             run.outcomes[i] = std::move(outcome);
@@ -234,11 +256,18 @@ Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings&
         run.shared[utterance.recording]->users++;
     }
     if (settings.format == OutputFormat::Kaldi) {
-        run.arkPath = absolutePath(settings.arkName);
+        run.feats.path = absolutePath(settings.arkName);
         if (!makeParentFolders(settings.arkName, &run.outputFailure) ||
             !makeParentFolders(settings.scpName, &run.outputFailure) ||
-            !beginFile(settings.arkName, &run.ark, &run.outputFailure)) {
+            !beginFile(settings.arkName, &run.feats.file, &run.outputFailure)) {
             run.outputFailure = run.outputFailure.empty() ? "cannot write " + settings.arkName : run.outputFailure;
+        }
+        run.vad.path = absolutePath(settings.vadArkName);
+        if (settings.frontEnd.vadLabels && run.outputFailure.empty() &&
+            (!makeParentFolders(settings.vadArkName, &run.outputFailure) ||
+             !makeParentFolders(settings.vadScpName, &run.outputFailure) ||
+             !beginFile(settings.vadArkName, &run.vad.file, &run.outputFailure))) {
+            run.outputFailure = run.outputFailure.empty() ? "cannot write " + settings.vadArkName : run.outputFailure;
         }
     }
 
@@ -259,11 +288,18 @@ Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings&
     if (settings.progress) showProgress(count, count, 0, true);
 
     if (settings.format == OutputFormat::Kaldi) {
-        // The archive first, then its script: a script that exists points into a whole archive.
-        if (run.outputFailure.empty() && commitFile(&run.ark, true, &run.outputFailure)) {
-            writeWholeFile(settings.scpName, run.scp, true, &run.outputFailure);
+        // The labels' archive and script first, then the features' archive and script: a script
+        // that exists points into a whole archive, and features on file have their labels.
+        const bool labels = settings.frontEnd.vadLabels;
+        if (labels && run.outputFailure.empty() && commitFile(&run.vad.file, true, &run.outputFailure)) {
+            writeWholeFile(settings.vadScpName, run.vad.scp, true, &run.outputFailure);
+        } else if (labels) {
+            abandonFile(&run.vad.file);
+        }
+        if (run.outputFailure.empty() && commitFile(&run.feats.file, true, &run.outputFailure)) {
+            writeWholeFile(settings.scpName, run.feats.scp, true, &run.outputFailure);
         } else {
-            abandonFile(&run.ark);
+            abandonFile(&run.feats.file);
         }
     }
 

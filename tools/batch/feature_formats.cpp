@@ -1,20 +1,10 @@
 // The bytes of one utterance's features in each output format; every value is the float the
-// analysis computed, stored as it is.
+// analysis (or the front end after it) computed, stored as it is.
 #include <cstring>
 
 #include "tools/batch/batch.h"
 
 namespace {
-
-// Column order of a row: c0..cM with c0, c1..cM without it; HTK puts c0 last instead.
-struct Columns {
-    int32_t first;
-    int32_t count;
-};
-
-Columns columnsOf(const OrvalixFeatures& features, bool includeC0) {
-    return includeC0 ? Columns{0, features.columnCount} : Columns{1, features.columnCount - 1};
-}
 
 const float* rowOf(const OrvalixFeatures& features, int32_t row) {
     return features.values + static_cast<size_t>(row) * static_cast<size_t>(features.columnCount);
@@ -52,13 +42,12 @@ const char* formatExtension(OutputFormat format) {
 }
 
 // The program's output file: "%f " per coefficient, one line per frame.
-void appendText(const OrvalixFeatures& features, bool includeC0, std::string* out) {
-    const Columns columns = columnsOf(features, includeC0);
+void appendText(const OrvalixFeatures& features, std::string* out) {
     char number[64];
     for (int32_t row = 0; row < features.frameCount; row++) {
         const float* values = rowOf(features, row);
-        for (int32_t j = 0; j < columns.count; j++) {
-            out->append(number, orvalixFormatCoefficient(values[columns.first + j], number));
+        for (int32_t j = 0; j < features.columnCount; j++) {
+            out->append(number, orvalixFormatCoefficient(values[j], number));
             out->push_back(' ');
         }
         out->push_back('\n');
@@ -66,42 +55,52 @@ void appendText(const OrvalixFeatures& features, bool includeC0, std::string* ou
 }
 
 // A Kaldi archive entry: key, space, binary marker, float matrix token, sizes, row-major floats.
-void appendKaldiEntry(const std::string& key, const OrvalixFeatures& features, bool includeC0,
-                      std::string* out) {
-    const Columns columns = columnsOf(features, includeC0);
+void appendKaldiEntry(const std::string& key, const OrvalixFeatures& features, std::string* out) {
     out->append(key);
     out->append(" \0BFM ", 6);
     out->push_back('\4');
     appendLittle32(static_cast<uint32_t>(features.frameCount), out);
     out->push_back('\4');
-    appendLittle32(static_cast<uint32_t>(columns.count), out);
+    appendLittle32(static_cast<uint32_t>(features.columnCount), out);
     for (int32_t row = 0; row < features.frameCount; row++) {
         const float* values = rowOf(features, row);
-        for (int32_t j = 0; j < columns.count; j++) appendLittle32(bitsOf(values[columns.first + j]), out);
+        for (int32_t j = 0; j < features.columnCount; j++) appendLittle32(bitsOf(values[j]), out);
     }
 }
 
-// An HTK parameter file: frame count, period in 100 ns, bytes per frame, kind MFCC (6), with the
-// _0 qualifier (0x2000) and c0 as the last column when c0 is included.
-void appendHtk(const OrvalixFeatures& features, bool includeC0, int32_t shiftMs, std::string* out) {
-    const int32_t count = includeC0 ? features.columnCount : features.columnCount - 1;
+// A Kaldi archive entry of a float vector (compute-vad's output): key, space, binary marker,
+// "FV ", the size, then 1 or 0 per frame.
+void appendKaldiVector(const std::string& key, const std::vector<uint8_t>& labels, std::string* out) {
+    out->append(key);
+    out->append(" \0BFV ", 6);
+    out->push_back('\4');
+    appendLittle32(static_cast<uint32_t>(labels.size()), out);
+    for (uint8_t label : labels) appendLittle32(bitsOf(label ? 1.0f : 0.0f), out);
+}
+
+// One label per line, frame after frame: "1" voiced, "0" not.
+void appendLabelText(const std::vector<uint8_t>& labels, std::string* out) {
+    for (uint8_t label : labels) out->append(label ? "1\n" : "0\n");
+}
+
+// An HTK parameter file: frame count, period in 100 ns, bytes per frame, parameter kind, then
+// the rows big-endian (front_end.cpp puts c0 last when the kind has _0).
+void appendHtk(const OrvalixFeatures& features, uint16_t kind, int32_t shiftMs, std::string* out) {
     appendBig32(static_cast<uint32_t>(features.frameCount), out);
     appendBig32(static_cast<uint32_t>(shiftMs) * 10000u, out);
-    appendBig16(static_cast<uint16_t>(count * 4), out);
-    appendBig16(includeC0 ? 6 | 0x2000 : 6, out);
+    appendBig16(static_cast<uint16_t>(features.columnCount * 4), out);
+    appendBig16(kind, out);
     for (int32_t row = 0; row < features.frameCount; row++) {
         const float* values = rowOf(features, row);
-        for (int32_t j = 1; j < features.columnCount; j++) appendBig32(bitsOf(values[j]), out);
-        if (includeC0) appendBig32(bitsOf(values[0]), out);
+        for (int32_t j = 0; j < features.columnCount; j++) appendBig32(bitsOf(values[j]), out);
     }
 }
 
 // NumPy's format 1.0: magic, version, header length, a dictionary padded with spaces and ended by
 // a line feed so the data starts at a multiple of 64 bytes; then little-endian float32, C order.
-void appendNpy(const OrvalixFeatures& features, bool includeC0, std::string* out) {
-    const Columns columns = columnsOf(features, includeC0);
+void appendNpy(const OrvalixFeatures& features, std::string* out) {
     std::string header = "{'descr': '<f4', 'fortran_order': False, 'shape': (" +
-                         std::to_string(features.frameCount) + ", " + std::to_string(columns.count) + "), }";
+                         std::to_string(features.frameCount) + ", " + std::to_string(features.columnCount) + "), }";
     const size_t preamble = 10;
     header.append(63 - (preamble + header.size()) % 64, ' ');
     header.push_back('\n');
@@ -111,6 +110,6 @@ void appendNpy(const OrvalixFeatures& features, bool includeC0, std::string* out
     out->append(header);
     for (int32_t row = 0; row < features.frameCount; row++) {
         const float* values = rowOf(features, row);
-        for (int32_t j = 0; j < columns.count; j++) appendLittle32(bitsOf(values[columns.first + j]), out);
+        for (int32_t j = 0; j < features.columnCount; j++) appendLittle32(bitsOf(values[j]), out);
     }
 }

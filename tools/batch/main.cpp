@@ -29,6 +29,19 @@ const char* const USAGE =
     "  --ark FILE        the Kaldi archive (default OUTPUT_FOLDER/feats.K.ark, feats.ark unsharded)\n"
     "  --scp FILE        the Kaldi script (default OUTPUT_FOLDER/feats.K.scp, feats.scp unsharded)\n"
     "  -j N, --threads N threads (default: the cores this process may use)\n"
+    "\n"
+    "Front end after the analysis (docs/frontend.md):\n"
+    "  --deltas N        append deltas of order N (1 or 2) to every row\n"
+    "  --delta-window N  frames on each side of the deltas (default 2)\n"
+    "  --cmvn MODE       none (default), utterance, or sliding (Kaldi's apply-cmvn-sliding)\n"
+    "  --cmvn-variance   also normalise the variance\n"
+    "  --cmvn-window N   sliding window in frames (default 600)\n"
+    "  --cmvn-min-window N  frames used at least at the start (default 100)\n"
+    "  --cmvn-centred    the sliding window around the frame instead of before it\n"
+    "  --vad-labels      energy voice-activity labels beside the features: vad.ark and\n"
+    "                    vad.scp (float vectors) in the kaldi format, KEY.lab (one 1 or 0\n"
+    "                    per frame and line) otherwise\n"
+    "  --voiced-only     write only the frames the energy VAD finds voiced\n"
     "  --no-progress     no progress line, even on a terminal\n"
     "  -h, --help        this text\n"
     "\n"
@@ -58,6 +71,22 @@ bool parseFormat(const std::string& text, OutputFormat* format) {
     return true;
 }
 
+// Reads a whole non-negative number.
+bool parseCount(const std::string& text, int32_t* value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = atoi(text.c_str());
+    return true;
+}
+
+// The library's own ranges decide: its calls refuse out-of-range settings even with no rows.
+bool frontEndAccepted(const FrontEnd& front) {
+    float none = 0;
+    OrvalixFeatures empty = {0, 1, &none}, out;
+    if (front.deltaOrder > 0 && orvalixDeltas(&empty, front.deltaOrder, front.deltaWindow, &out) != 0) return false;
+    if (front.cmvn && orvalixCmvn(&empty, &front.cmvnSettings, &empty) != 0) return false;
+    return true;
+}
+
 bool isFolder(const std::string& name) {
     struct stat status;
     return stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -72,6 +101,7 @@ bool exists(const std::string& name) {
 // very shard (the same part of a list of the same length) and no failure.
 bool finishedArchive(const BatchSettings& settings, const std::string& logName, const std::string& logHeader) {
     if (!exists(settings.arkName) || !exists(settings.scpName)) return false;
+    if (settings.frontEnd.vadLabels && (!exists(settings.vadArkName) || !exists(settings.vadScpName))) return false;
     std::ifstream log(logName);
     std::stringstream text;
     text << log.rdbuf();
@@ -115,6 +145,31 @@ int main(int argc, char** argv) {
             if (!value(&text) || (settings.threads = atoi(text.c_str())) < 1 ||
                 text.find_first_not_of("0123456789") != std::string::npos)
                 return failUsage("the thread count must be a positive number");
+        } else if (argument == "--deltas") {
+            if (!value(&text) || !parseCount(text, &settings.frontEnd.deltaOrder) || settings.frontEnd.deltaOrder > 2)
+                return failUsage("--deltas is 0, 1 or 2");
+        } else if (argument == "--delta-window") {
+            if (!value(&text) || !parseCount(text, &settings.frontEnd.deltaWindow))
+                return failUsage("--delta-window needs a number of frames");
+        } else if (argument == "--cmvn") {
+            if (!value(&text) || (text != "none" && text != "utterance" && text != "sliding"))
+                return failUsage("--cmvn is none, utterance or sliding");
+            settings.frontEnd.cmvn = text != "none";
+            settings.frontEnd.cmvnSettings.mode = text == "utterance" ? ORVALIX_CMVN_UTTERANCE : ORVALIX_CMVN_SLIDING;
+        } else if (argument == "--cmvn-variance") {
+            settings.frontEnd.cmvnSettings.normaliseVariance = 1;
+        } else if (argument == "--cmvn-window") {
+            if (!value(&text) || !parseCount(text, &settings.frontEnd.cmvnSettings.window))
+                return failUsage("--cmvn-window needs a number of frames");
+        } else if (argument == "--cmvn-min-window") {
+            if (!value(&text) || !parseCount(text, &settings.frontEnd.cmvnSettings.minWindow))
+                return failUsage("--cmvn-min-window needs a number of frames");
+        } else if (argument == "--cmvn-centred") {
+            settings.frontEnd.cmvnSettings.centred = 1;
+        } else if (argument == "--vad-labels") {
+            settings.frontEnd.vadLabels = true;
+        } else if (argument == "--voiced-only") {
+            settings.frontEnd.voicedOnly = true;
         } else if (argument == "--no-progress") {
             progressWanted = false;
         } else if (argument.rfind("--", 0) == 0) {
@@ -126,6 +181,9 @@ int main(int argc, char** argv) {
         }
     }
     if (positional.size() != 2) return failUsage("give an input (folder or list) and an output folder");
+    if (!frontEndAccepted(settings.frontEnd))
+        return failUsage("the front end refuses these settings: --delta-window 1..100, --cmvn-window at "
+                         "least 1, --cmvn-min-window 1..window (docs/frontend.md)");
     char refusal[256];
     if (orvalixParseOptions(static_cast<int>(analysisOptions.size()), analysisOptions.data(), &settings.analysis,
                             refusal, sizeof refusal) != 0) {
@@ -144,6 +202,8 @@ int main(int argc, char** argv) {
     if (settings.arkName.empty()) settings.arkName = settings.outputFolder + "/feats" + suffix + ".ark";
     if (settings.scpName.empty()) settings.scpName = settings.outputFolder + "/feats" + suffix + ".scp";
     const std::string logName = settings.outputFolder + "/orvalix-batch" + suffix + ".log";
+    settings.vadArkName = settings.outputFolder + "/vad" + suffix + ".ark";
+    settings.vadScpName = settings.outputFolder + "/vad" + suffix + ".scp";
 
     UtteranceList list;
     std::string message;
