@@ -7,7 +7,7 @@
 
 #include "dsp/conditioning.h"
 #include "main/feature_writer.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "modules/file.h"

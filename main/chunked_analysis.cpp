@@ -1,10 +1,12 @@
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "dsp/conditioning.h"
+#include "dsp/processor.h"
+#include "mfcc/mel_filterbank.h"
 #include "modules/console.h"
 #include "wave/signal_reader.h"
 #include "wave/wav_audio_file.h"
@@ -24,8 +26,8 @@ struct ChunkedRun {
     SignalInfo info;
     AnalysisSettings* settings;
     int32_t chunk;
-    int32_t frameLength;
-    int32_t shift;
+    FrameGeometry geometry;
+    FrameAnalyser analyser;   // made once, for every chunk
     float* window;
     SampleWindow raw;
     float* head;        // the first chunk and its frame of overlap, unfiltered
@@ -36,6 +38,7 @@ struct ChunkedRun {
 };
 
 void releaseRun(ChunkedRun* run) {
+    releaseFrameAnalyser(&run->analyser);
     free(run->window);
     free(run->raw.samples);
     free(run->head);
@@ -63,31 +66,21 @@ bool signalEnded(const ChunkedRun* run) {
 }
 
 // Analyses length conditioned samples starting at sample chunkStart (conditioned[0] is that
-// sample) into the matrix rows of their frames.
-int analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, int32_t length) {
-    if (framesToAnalyse(length, run->frameLength, run->shift) == 0) return 0;
-    SignalInfo part = run->info;
-    part.samplesRead = length;
-    FrameGeometry geometry = {0, 0, 0, run->frameLength};
-    FeatureMatrix rows = {0, 0, nullptr};
-    int32_t count = 0;
-    if (analyseFrames(conditioned, run->window, run->settings, &part, &geometry, &rows, &count))
-        return ORVALIX_ANALYSIS_FAILED;
-    const int64_t firstRow = chunkStart / run->shift;
-    memcpy(matrixRow(*run->matrix, static_cast<int32_t>(firstRow)), rows.values,
-           static_cast<size_t>(count) * static_cast<size_t>(rows.columnCount) * sizeof(float));
+// sample) straight into the matrix rows of their frames.
+void analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, int32_t length) {
+    const int32_t count = framesToAnalyse(length, &run->geometry);
+    const int32_t firstRow = static_cast<int32_t>(chunkStart / run->geometry.shiftSamples);
+    analyseFrameRows(&run->analyser, conditioned, count, matrixRow(*run->matrix, firstRow));
     run->frames += count;
-    releaseFeatureMatrix(&rows);
-    return 0;
 }
 
 // Chunk k > 0: its samples are conditioned against the unfiltered one before them into the work
 // buffer, since the sliding buffer keeps them unfiltered for the overlap with the next chunk.
-int analyseLaterChunk(ChunkedRun* run, int64_t chunkStart, int32_t length) {
+void analyseLaterChunk(ChunkedRun* run, int64_t chunkStart, int32_t length) {
     const float* from = run->raw.samples + (chunkStart - 1 - run->raw.start);
     if (!(run->settings->preEmphasis > 0)) return analyseChunk(run, from + 1, chunkStart, length);
     emphasizeFollowingInto(from, run->work, length + 1, run->settings->preEmphasis);
-    return analyseChunk(run, run->work + 1, chunkStart, length);
+    analyseChunk(run, run->work + 1, chunkStart, length);
 }
 
 // Drops the samples before `from`, moving the rest to the front of the buffer.
@@ -112,7 +105,7 @@ int allocateRun(ChunkedRun* run) {
 
 // Every chunk after the first, as the signal is read; keeps the first chunk aside.
 int analyseFollowingChunks(ChunkedRun* run) {
-    const int32_t span = run->chunk + run->frameLength;
+    const int32_t span = run->chunk + run->geometry.frameLength;
     for (int64_t chunkStart = run->chunk;; chunkStart += run->chunk) {
         RFXRET result = RFX_SUCCESS;
         while (result == RFX_SUCCESS && !signalEnded(run) &&
@@ -126,9 +119,7 @@ int analyseFollowingChunks(ChunkedRun* run) {
         const int64_t available = run->raw.start + run->raw.count;
         const bool last = available < chunkStart + span;
         const int64_t length = last ? available - chunkStart : span;
-        const int failed =
-            length > 0 ? analyseLaterChunk(run, chunkStart, static_cast<int32_t>(length)) : 0;
-        if (failed) return failed;
+        if (length > 0) analyseLaterChunk(run, chunkStart, static_cast<int32_t>(length));
         if (last) return 0;
         slideTo(&run->raw, chunkStart + run->chunk - 1);
     }
@@ -137,10 +128,10 @@ int analyseFollowingChunks(ChunkedRun* run) {
 // Frame and shift from the rate of the opened file; false when they no longer suit the chunk
 // chosen at the first look (the file changed in between).
 bool settleGeometry(ChunkedRun* run) {
-    run->frameLength = msToSamples(run->settings->windowLengthMs, run->info.sampleRate);
-    run->shift = msToSamples(run->settings->windowShiftMs, run->info.sampleRate);
-    return run->frameLength >= 2 && run->frameLength <= run->chunk && run->shift >= 1 &&
-           run->chunk % (8 * run->shift) == 0;
+    run->geometry = frameGeometryFor(run->settings, run->info.sampleRate);
+    const FrameGeometry& g = run->geometry;
+    return g.frameLength >= 2 && g.frameLength <= run->chunk && g.shiftSamples >= 1 &&
+           run->chunk % (MAX_LANES * g.shiftSamples) == 0;
 }
 
 // After the whole signal was read: the loader's closing remark, the conditioning's report, and
@@ -156,7 +147,8 @@ int analyseFirstChunk(ChunkedRun* run) {
         const float last = samplesRead > 0 ? run->raw.samples[samplesRead - 1 - run->raw.start] : 0;
         preEmphasizeAfter(run->head, run->headCount, run->settings->preEmphasis, last);
     }
-    return analyseChunk(run, run->head, 0, run->headCount);
+    analyseChunk(run, run->head, 0, run->headCount);
+    return 0;
 }
 
 }  // namespace
@@ -169,11 +161,11 @@ int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
     const uint32_t rate = file.sampleRate();
     const uint32_t frames = file.frameCount();
     if (rate > 0x7FFFFFFFu || frames > 0x7FFFFFFFu) return 0;
-    const int32_t frameLength = msToSamples(settings->windowLengthMs, static_cast<int32_t>(rate));
-    const int32_t shift = msToSamples(settings->windowShiftMs, static_cast<int32_t>(rate));
-    if (frameLength < 2 || shift < 1 || shift > chunkTarget / 8) return 0;
-    const int32_t chunk = chunkTarget / (8 * shift) * (8 * shift);
-    if (frameLength > chunk || frames / 4 < static_cast<uint32_t>(chunk)) return 0;
+    const FrameGeometry g = frameGeometryFor(settings, static_cast<int32_t>(rate));
+    const int32_t shift = g.shiftSamples;
+    if (g.frameLength < 2 || shift < 1 || shift > chunkTarget / MAX_LANES) return 0;
+    const int32_t chunk = chunkTarget / (MAX_LANES * shift) * (MAX_LANES * shift);
+    if (g.frameLength > chunk || frames / 4 < static_cast<uint32_t>(chunk)) return 0;
     return chunk;
 }
 
@@ -202,7 +194,9 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         releaseRun(&run);
         return reportReadFailure(result);
     }
-    const int32_t rows = featureRowsFor(total, run.frameLength, run.shift);
+    if (settings->melFilterCount == 0)
+        settings->melFilterCount = automaticFilterCount(run.info.sampleRate);
+    const int32_t rows = featureRowsFor(total, &run.geometry);
     matrix->values = static_cast<float*>(
         calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
     if (!matrix->values) {
@@ -211,7 +205,11 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         return ORVALIX_ANALYSIS_FAILED;
     }
     matrix->rowCount = rows;
-    int failed = buildWindow(&run.window, settings->windowType, run.frameLength, run.frameLength)
+    const int32_t frameLength = run.geometry.frameLength;
+    int failed = buildWindow(&run.window, settings->windowType, frameLength, frameLength) ||
+                         makeFrameAnalyser(&run.analyser, &run.geometry, settings,
+                                           run.info.sampleRate, run.window, processorLanes(),
+                                           ROWS_CEPSTRA)
                      ? ORVALIX_ANALYSIS_FAILED
                      : analyseFollowingChunks(&run);
     if (!failed) failed = analyseFirstChunk(&run);
@@ -220,7 +218,7 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         releaseFeatureMatrix(matrix);
         return failed;
     }
-    matrix->rowCount = featureRowsFor(run.info.samplesRead, run.frameLength, run.shift);
+    matrix->rowCount = featureRowsFor(run.info.samplesRead, &run.geometry);
     *frameCount = run.frames;
     *info = run.info;
     releaseRun(&run);

@@ -13,7 +13,7 @@
 
 #include "include/orvalix.h"
 #include "main/driver.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 #include "support/capture.h"
 #include "wave/wav_audio_file.h"
 
