@@ -22,63 +22,96 @@
 
 namespace {
 
-// The compiler's vector types of W doubles and of W floats.
+// The compiler's vector types of W doubles and of W floats; +, -, *, / work lane by lane.
 template <int W>
 struct VectorTypes;
-#define ORVALIX_VECTOR_TYPES(W)                                   \
-    template <>                                                   \
-    struct VectorTypes<W> {                                       \
-        typedef double V __attribute__((vector_size(8 * W)));     \
-        typedef float F __attribute__((vector_size(4 * W)));      \
+#define ORVALIX_VECTOR_TYPES(W)                                                   \
+    template <>                                                                   \
+    struct VectorTypes<W> {                                                       \
+        typedef double V __attribute__((vector_size(8 * W)));                     \
+        typedef float F __attribute__((vector_size(4 * W), aligned(4)));          \
     };
 ORVALIX_VECTOR_TYPES(2)
 ORVALIX_VECTOR_TYPES(4)
 ORVALIX_VECTOR_TYPES(8)
 #undef ORVALIX_VECTOR_TYPES
 
+// The conversions, broadcast and square root of W lanes: the vector unit's own instructions
+// where this file is compiled for one, else plain C++ over the lanes (slower, the same values).
 template <int W>
-struct Lanes {
+struct LaneUnit {
+    typedef typename VectorTypes<W>::V V;
+    typedef typename VectorTypes<W>::F F;
+    static V widen(const float* p) { return __builtin_convertvector(*reinterpret_cast<const F*>(p), V); }
+    static void narrow(float* p, V x) { *reinterpret_cast<F*>(p) = __builtin_convertvector(x, F); }
+    static V all(double x) { return x - V{}; }  // x - (+0) is x, the sign of a zero included
+    static V sqrt(V x) {
+        for (int k = 0; k < W; ++k) x[k] = std::sqrt(x[k]);
+        return x;
+    }
+};
+#if defined(__AVX512F__)
+template <>
+struct LaneUnit<8> {
+    typedef VectorTypes<8>::V V;
+    // Masked forms: the unmasked ones of this compiler's headers warn spuriously.
+    static V widen(const float* p) { return _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)); }
+    static void narrow(float* p, V x) { _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(0xFF, x)); }
+    static V all(double x) { return _mm512_set1_pd(x); }
+    static V sqrt(V x) { return _mm512_maskz_sqrt_pd(0xFF, x); }
+};
+#endif
+#if defined(__AVX__)
+template <>
+struct LaneUnit<4> {
+    typedef VectorTypes<4>::V V;
+    static V widen(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+    static void narrow(float* p, V x) { _mm_storeu_ps(p, _mm256_cvtpd_ps(x)); }
+    static V all(double x) { return _mm256_set1_pd(x); }
+    static V sqrt(V x) { return _mm256_sqrt_pd(x); }
+};
+#endif
+#if defined(__aarch64__)
+template <>
+struct LaneUnit<2> {
+    typedef VectorTypes<2>::V V;
+    static V widen(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
+    static void narrow(float* p, V x) { vst1_f32(p, vcvt_f32_f64(x)); }
+    static V all(double x) { return vdupq_n_f64(x); }
+    static V sqrt(V x) { return vsqrtq_f64(x); }
+};
+#elif defined(__SSE2__)
+template <>
+struct LaneUnit<2> {
+    typedef VectorTypes<2>::V V;
+    static V widen(const float* p) {
+        return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
+    }
+    static void narrow(float* p, V x) {
+        _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(_mm_cvtpd_ps(x)));
+    }
+    static V all(double x) { return _mm_set1_pd(x); }
+    static V sqrt(V x) { return _mm_sqrt_pd(x); }
+};
+#endif
+
+template <int W>
+struct Lanes : LaneUnit<W> {
     static constexpr int32_t width = W;
     typedef typename VectorTypes<W>::V V;
     typedef typename VectorTypes<W>::F F;
-
-    static V widen(const float* p) {
-        F f;
-        memcpy(&f, p, sizeof f);
-        return __builtin_convertvector(f, V);
-    }
-    static void narrow(float* p, V x) {
-        F f = __builtin_convertvector(x, F);
-        memcpy(p, &f, sizeof f);
-    }
-    static V all(double x) {
-        V v;
-        for (int k = 0; k < W; ++k) v[k] = x;
-        return v;
-    }
     static double lane(V x, int k) { return x[k]; }
     // The value a float variable holds: x rounded to float and widened again.
-    static V toFloat(V x) { return __builtin_convertvector(__builtin_convertvector(x, F), V); }
+    static V toFloat(V x) {
+        float f[W];
+        LaneUnit<W>::narrow(f, x);
+        return LaneUnit<W>::widen(f);
+    }
     // Sample i of each of W frames.
     static V gather(const float* const* frames, int64_t i) {
-        F f;
+        float f[W];
         for (int k = 0; k < W; ++k) f[k] = frames[k][i];
-        return __builtin_convertvector(f, V);
-    }
-    static V sqrt(V x) {
-#if defined(__AVX512F__)
-        if constexpr (W == 8) return _mm512_maskz_sqrt_pd(0xFF, x);  // (the unmasked form warns spuriously)
-#endif
-#if defined(__AVX__)
-        if constexpr (W == 4) return _mm256_sqrt_pd(x);
-#endif
-#if defined(__aarch64__)
-        if constexpr (W == 2) return vsqrtq_f64(x);
-#elif defined(__SSE2__)
-        if constexpr (W == 2) return _mm_sqrt_pd(x);
-#endif
-        for (int k = 0; k < W; ++k) x[k] = std::sqrt(x[k]);  // correctly rounded either way
-        return x;
+        return LaneUnit<W>::widen(f);
     }
 };
 
