@@ -50,50 +50,33 @@ struct LaneUnit {
         return x;
     }
 };
-#if defined(__AVX512F__)
-template <>
-struct LaneUnit<8> {
-    typedef VectorTypes<8>::V V;
-    // Masked forms: the unmasked ones of this compiler's headers warn spuriously.
-    static V widen(const float* p) { return _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)); }
-    static void narrow(float* p, V x) { _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(0xFF, x)); }
-    static V all(double x) { return _mm512_set1_pd(x); }
-    static V sqrt(V x) { return _mm512_maskz_sqrt_pd(0xFF, x); }
-};
+#define ORVALIX_LANE_UNIT(W, widenOf_p, narrowTo_p_x, all_x, sqrt_x)               \
+    template <>                                                                 \
+    struct LaneUnit<W> {                                                        \
+        typedef VectorTypes<W>::V V;                                            \
+        static V widen(const float* p) { return widenOf_p; }                    \
+        static void narrow(float* p, V x) { narrowTo_p_x; }                     \
+        static V all(double x) { return all_x; }                                \
+        static V sqrt(V x) { return sqrt_x; }                                   \
+    };
+#if defined(__AVX512F__)  // (masked forms: the unmasked ones of these headers warn spuriously)
+ORVALIX_LANE_UNIT(8, _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)),
+                  _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(0xFF, x)), _mm512_set1_pd(x),
+                  _mm512_maskz_sqrt_pd(0xFF, x))
 #endif
 #if defined(__AVX__)
-template <>
-struct LaneUnit<4> {
-    typedef VectorTypes<4>::V V;
-    static V widen(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
-    static void narrow(float* p, V x) { _mm_storeu_ps(p, _mm256_cvtpd_ps(x)); }
-    static V all(double x) { return _mm256_set1_pd(x); }
-    static V sqrt(V x) { return _mm256_sqrt_pd(x); }
-};
+ORVALIX_LANE_UNIT(4, _mm256_cvtps_pd(_mm_loadu_ps(p)), _mm_storeu_ps(p, _mm256_cvtpd_ps(x)),
+                  _mm256_set1_pd(x), _mm256_sqrt_pd(x))
 #endif
 #if defined(__aarch64__)
-template <>
-struct LaneUnit<2> {
-    typedef VectorTypes<2>::V V;
-    static V widen(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
-    static void narrow(float* p, V x) { vst1_f32(p, vcvt_f32_f64(x)); }
-    static V all(double x) { return vdupq_n_f64(x); }
-    static V sqrt(V x) { return vsqrtq_f64(x); }
-};
+ORVALIX_LANE_UNIT(2, vcvt_f64_f32(vld1_f32(p)), vst1_f32(p, vcvt_f32_f64(x)), vdupq_n_f64(x),
+                  vsqrtq_f64(x))
 #elif defined(__SSE2__)
-template <>
-struct LaneUnit<2> {
-    typedef VectorTypes<2>::V V;
-    static V widen(const float* p) {
-        return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
-    }
-    static void narrow(float* p, V x) {
-        _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(_mm_cvtpd_ps(x)));
-    }
-    static V all(double x) { return _mm_set1_pd(x); }
-    static V sqrt(V x) { return _mm_sqrt_pd(x); }
-};
+ORVALIX_LANE_UNIT(2, _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)))),
+                  _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(_mm_cvtpd_ps(x))),
+                  _mm_set1_pd(x), _mm_sqrt_pd(x))
 #endif
+#undef ORVALIX_LANE_UNIT
 
 template <int W>
 struct Lanes : LaneUnit<W> {

@@ -22,7 +22,8 @@ struct SampleWindow {
 };
 
 struct ChunkedRun {
-    SignalReader reader;
+    SignalReader reader;      // its delivered and limit count the samples of either source
+    const float* memory;      // an in-memory signal, or null to read the file
     SignalInfo info;
     AnalysisSettings* settings;
     int32_t chunk;
@@ -51,12 +52,19 @@ int reportReadFailure(RFXRET code) {
     return code;
 }
 
-// Reads on until the buffer is full or the signal ends; returns the reader's result.
+// Reads (or copies) on until the buffer is full or the signal ends; returns the reader's result.
 RFXRET fillSamples(ChunkedRun* run) {
     SampleWindow& raw = run->raw;
-    uint32_t got = 0;
-    RFXRET result = readSignalBlock(&run->reader, raw.samples + raw.count,
-                                    static_cast<uint32_t>(raw.capacity - raw.count), &got);
+    uint32_t got = static_cast<uint32_t>(raw.capacity - raw.count);
+    RFXRET result = RFX_SUCCESS;
+    if (run->memory) {
+        if (got > run->reader.limit - run->reader.delivered)
+            got = run->reader.limit - run->reader.delivered;
+        memcpy(raw.samples + raw.count, run->memory + run->reader.delivered, got * sizeof(float));
+        run->reader.delivered += got;
+    } else {
+        result = readSignalBlock(&run->reader, raw.samples + raw.count, got, &got);
+    }
     raw.count += static_cast<int32_t>(got);
     return result;
 }
@@ -153,21 +161,63 @@ int analyseFirstChunk(ChunkedRun* run) {
 
 }  // namespace
 
-int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
+int32_t chunkLengthFor(const AnalysisSettings* settings, int64_t sampleRate, int64_t samples,
                        int32_t chunkTarget) {
-    if (settings->removeDcOffset) return 0;
-    WavAudioFile file;
-    if (file.openForRead(inputName) != RFX_SUCCESS) return 0;
-    const uint32_t rate = file.sampleRate();
-    const uint32_t frames = file.frameCount();
-    if (rate > 0x7FFFFFFFu || frames > 0x7FFFFFFFu) return 0;
-    const FrameGeometry g = frameGeometryFor(settings, static_cast<int32_t>(rate));
+    if (settings->removeDcOffset || sampleRate > 0x7FFFFFFF || samples > 0x7FFFFFFF) return 0;
+    const FrameGeometry g = frameGeometryFor(settings, static_cast<int32_t>(sampleRate));
     const int32_t shift = g.shiftSamples;
     if (g.frameLength < 2 || shift < 1 || shift > chunkTarget / MAX_LANES) return 0;
     const int32_t chunk = chunkTarget / (MAX_LANES * shift) * (MAX_LANES * shift);
-    if (g.frameLength > chunk || frames / 4 < static_cast<uint32_t>(chunk)) return 0;
+    if (g.frameLength > chunk || samples / 4 < chunk) return 0;
     return chunk;
 }
+
+int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
+                       int32_t chunkTarget) {
+    WavAudioFile file;
+    if (file.openForRead(inputName) != RFX_SUCCESS) return 0;
+    return chunkLengthFor(settings, file.sampleRate(), file.frameCount(), chunkTarget);
+}
+
+namespace {
+
+// The run once its source is open and its geometry settled: the matrix, the window and the
+// analyser, every chunk, and the first chunk last. Releases the run.
+int analyseChunks(ChunkedRun* run, RowKind rowKind, FeatureMatrix* matrix, int32_t* frameCount) {
+    AnalysisSettings* settings = run->settings;
+    if (settings->melFilterCount == 0)
+        settings->melFilterCount = automaticFilterCount(run->info.sampleRate);
+    matrix->columnCount =
+        rowKind == ROWS_LOG_ENERGIES ? settings->melFilterCount : settings->cepstralCount + 1;
+    const int32_t rows = featureRowsFor(run->info.totalSamples, &run->geometry);
+    matrix->values = static_cast<float*>(
+        calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
+    if (!matrix->values) {
+        releaseRun(run);
+        reportAnalysisOutOfMemory();
+        return ORVALIX_ANALYSIS_FAILED;
+    }
+    matrix->rowCount = rows;
+    const int32_t frameLength = run->geometry.frameLength;
+    int failed = buildWindow(&run->window, settings->windowType, frameLength, frameLength) ||
+                         makeFrameAnalyser(&run->analyser, &run->geometry, settings,
+                                           run->info.sampleRate, run->window, processorLanes(),
+                                           rowKind)
+                     ? ORVALIX_ANALYSIS_FAILED
+                     : analyseFollowingChunks(run);
+    if (!failed) failed = analyseFirstChunk(run);
+    if (failed) {
+        releaseRun(run);
+        releaseFeatureMatrix(matrix);
+        return failed;
+    }
+    matrix->rowCount = featureRowsFor(run->info.samplesRead, &run->geometry);
+    *frameCount = run->frames;
+    releaseRun(run);
+    return 0;
+}
+
+}  // namespace
 
 int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
                             FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
@@ -194,33 +244,27 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
         releaseRun(&run);
         return reportReadFailure(result);
     }
-    if (settings->melFilterCount == 0)
-        settings->melFilterCount = automaticFilterCount(run.info.sampleRate);
-    const int32_t rows = featureRowsFor(total, &run.geometry);
-    matrix->values = static_cast<float*>(
-        calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
-    if (!matrix->values) {
+    const int failed = analyseChunks(&run, ROWS_CEPSTRA, matrix, frameCount);
+    if (!failed) *info = run.info;
+    return failed;
+}
+
+int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                          AnalysisSettings* settings, int32_t chunkLength, RowKind rowKind,
+                          FeatureMatrix* matrix, int32_t* frameCount) {
+    *matrix = FeatureMatrix{0, 0, nullptr};
+    *frameCount = 0;
+    ChunkedRun run{};
+    run.settings = settings;
+    run.chunk = chunkLength;
+    run.matrix = matrix;
+    run.memory = signal;
+    run.reader.limit = static_cast<uint32_t>(sampleCount);
+    run.info = SignalInfo{sampleCount, 1, sampleRate, 16, sampleCount};
+    settleGeometry(&run);  // suits the chunk, which was chosen for these settings and rate
+    if (!allocateRun(&run)) {
         releaseRun(&run);
-        reportAnalysisOutOfMemory();
-        return ORVALIX_ANALYSIS_FAILED;
+        return reportAnalysisOutOfMemory();
     }
-    matrix->rowCount = rows;
-    const int32_t frameLength = run.geometry.frameLength;
-    int failed = buildWindow(&run.window, settings->windowType, frameLength, frameLength) ||
-                         makeFrameAnalyser(&run.analyser, &run.geometry, settings,
-                                           run.info.sampleRate, run.window, processorLanes(),
-                                           ROWS_CEPSTRA)
-                     ? ORVALIX_ANALYSIS_FAILED
-                     : analyseFollowingChunks(&run);
-    if (!failed) failed = analyseFirstChunk(&run);
-    if (failed) {
-        releaseRun(&run);
-        releaseFeatureMatrix(matrix);
-        return failed;
-    }
-    matrix->rowCount = featureRowsFor(run.info.samplesRead, &run.geometry);
-    *frameCount = run.frames;
-    *info = run.info;
-    releaseRun(&run);
-    return 0;
+    return analyseChunks(&run, rowKind, matrix, frameCount) ? 1 : 0;
 }
