@@ -17,10 +17,6 @@
 
 namespace {
 
-const char* const PROGRAM_NAME = "Orvalix";
-const char* const PROGRAM_VERSION = "Version 0.01";
-const char* const PROGRAM_DATE = "29.06.2001";
-
 char inputName[NAME_BUFFER_SIZE];
 char outputName[NAME_BUFFER_SIZE];
 
