@@ -22,7 +22,8 @@
 
 namespace {
 
-// The compiler's vector types of W doubles and of W floats; +, -, *, / work lane by lane.
+// The compiler's vector types of W doubles, W floats and W 64-bit patterns; +, -, *, / work
+// lane by lane.
 template <int W>
 struct VectorTypes;
 #define ORVALIX_VECTOR_TYPES(W)                                                   \
@@ -30,6 +31,7 @@ struct VectorTypes;
     struct VectorTypes<W> {                                                       \
         typedef double V __attribute__((vector_size(8 * W)));                     \
         typedef float F __attribute__((vector_size(4 * W), aligned(4)));          \
+        typedef uint64_t U __attribute__((vector_size(8 * W)));                   \
     };
 ORVALIX_VECTOR_TYPES(2)
 ORVALIX_VECTOR_TYPES(4)

@@ -5,8 +5,10 @@
 // With Lanes<1> this is the plain frame-by-frame analysis; mfcc/frame_lanes*.cpp compile it for
 // each vector unit. In an anonymous namespace for the reason given in dsp/lanes.h.
 #include <cmath>
+#include <cstring>
 
 #include "dsp/fft_lanes.h"
+#include "dsp/float_log10.h"
 #include "dsp/lanes.h"
 #include "mfcc/frame_analysis.h"
 #include "mfcc/frame_steps.h"
@@ -45,25 +47,26 @@ void logFilterEnergies(FrameAnalyser* a) {
         const double* weights[FILTERS_TOGETHER];
         const float* bins[FILTERS_TOGETHER];
         int32_t longest = 0;
-        for (int32_t g = 0; g < count; ++g) {
-            const int32_t start = a->filterWeightStart[first + g];
+        for (int32_t g = 0; g < FILTERS_TOGETHER; ++g) {  // a fixed count keeps sums in registers
+            const int32_t start = a->filterWeightStart[first + (g < count ? g : 0)];
             sums[g] = L::all(0.0);
-            lengths[g] = a->filterWeightStart[first + g + 1] - start;
+            lengths[g] = g < count ? a->filterWeightStart[first + g + 1] - start : 0;
             weights[g] = a->filterWeights + start;
-            bins[g] = a->re + static_cast<int64_t>(a->filterFirstBin[first + g]) * W;
+            bins[g] = a->re + static_cast<int64_t>(a->filterFirstBin[first + (g < count ? g : 0)]) * W;
             if (lengths[g] > longest) longest = lengths[g];
         }
         for (int32_t k = 0; k < longest; ++k)
-            for (int32_t g = 0; g < count; ++g)
+            for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
                 if (k < lengths[g])
                     sums[g] = L::toFloat(sums[g] + L::widen(bins[g] + k * W) * L::all(weights[g][k]));
         for (int32_t g = 0; g < count; ++g) {
-            const V output = sums[g] / L::all(lengths[g]);
-            for (int32_t f = 0; f < W; ++f) {
-                const double value = L::lane(output, f);
-                const double energy = a->filterDomain == 1 ? value : squareByPow(value);
-                a->energies[(first + g) * W + f] = static_cast<float>(log10(energy));
+            V energy = sums[g] / L::all(lengths[g]);
+            if (a->filterDomain != 1) {
+                double squares[W];
+                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy, f));
+                memcpy(&energy, squares, sizeof energy);
             }
+            floatLog10<L>(energy, a->energies + (first + g) * W);
         }
     }
 }
