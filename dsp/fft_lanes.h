@@ -51,7 +51,7 @@ inline typename L::V magnitude(typename L::V re, typename L::V im) {
 // by magnitudes. Each bin's magnitude is taken in the last stage when the upper half of that
 // stage is not kept, so the square roots overlap the butterflies.
 template <class L>
-void realSpectrum(const FftTables& t, float* re, float* im) {
+__attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float* im) {
     typedef typename L::V V;
     constexpr int32_t W = L::width;
     const uint32_t n = t.pointCount, kept = t.keptBins;

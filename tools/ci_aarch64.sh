@@ -3,13 +3,14 @@
 # the literal pipeline and the shared reference runs under qemu-aarch64.
 # Needs the Debian packages g++-aarch64-linux-gnu, qemu-user and libgtest-dev (whose sources in
 # /usr/src/googletest are built here with the cross compiler).
-# Usage: tools/ci_aarch64.sh [build-dir]   (default: build-aarch64 beside the sources)
+# Usage: tools/ci_aarch64.sh [build-dir [corpus-dir]]
+#   (defaults: build-aarch64 beside the sources, and the shared corpus beside the checkout)
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$source_dir/build-aarch64}
 jobs=${JOBS:-2}
 toolchain=$source_dir/cmake/aarch64-linux-gnu.cmake
-corpus=${ORVALIX_CORPUS:-$source_dir/../shared/golden}
+corpus=${2:-$source_dir/../shared/golden}
 
 cmake -S /usr/src/googletest -B "$build_dir/googletest" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$build_dir/googletest-arm" \
