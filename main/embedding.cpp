@@ -15,6 +15,7 @@
 #include "options/command_line.h"
 #include "options/option_table.h"
 #include "wave/result_codes.h"
+#include "wave/wave_loader.h"
 
 // The library is silent until its user asks for the console; the program never calls this module.
 // The first call of any routine settles it once, so threads never write the console flags.
