@@ -22,8 +22,10 @@ struct SampleWindow {
 };
 
 struct ChunkedRun {
-    SignalReader reader;      // its delivered and limit count the samples of either source
-    const float* memory;      // an in-memory signal, or null to read the file
+    SignalReader* source;     // the open wave file's reader, or null for an in-memory signal
+    const float* memory;
+    uint32_t delivered;       // samples taken from the source so far, of limit
+    uint32_t limit;
     SignalInfo info;
     AnalysisSettings* settings;
     int32_t chunk;
@@ -58,19 +60,19 @@ RFXRET fillSamples(ChunkedRun* run) {
     uint32_t got = static_cast<uint32_t>(raw.capacity - raw.count);
     RFXRET result = RFX_SUCCESS;
     if (run->memory) {
-        if (got > run->reader.limit - run->reader.delivered)
-            got = run->reader.limit - run->reader.delivered;
-        memcpy(raw.samples + raw.count, run->memory + run->reader.delivered, got * sizeof(float));
-        run->reader.delivered += got;
+        if (got > run->limit - run->delivered)
+            got = run->limit - run->delivered;
+        memcpy(raw.samples + raw.count, run->memory + run->delivered, got * sizeof(float));
     } else {
-        result = readSignalBlock(&run->reader, raw.samples + raw.count, got, &got);
+        result = readSignalBlock(run->source, raw.samples + raw.count, got, &got);
     }
+    run->delivered += got;
     raw.count += static_cast<int32_t>(got);
     return result;
 }
 
 bool signalEnded(const ChunkedRun* run) {
-    return run->reader.delivered >= run->reader.limit;
+    return run->delivered >= run->limit;
 }
 
 // Analyses length conditioned samples starting at sample chunkStart (conditioned[0] is that
@@ -133,19 +135,10 @@ int analyseFollowingChunks(ChunkedRun* run) {
     }
 }
 
-// Frame and shift from the rate of the opened file; false when they no longer suit the chunk
-// chosen at the first look (the file changed in between).
-bool settleGeometry(ChunkedRun* run) {
-    run->geometry = frameGeometryFor(run->settings, run->info.sampleRate);
-    const FrameGeometry& g = run->geometry;
-    return g.frameLength >= 2 && g.frameLength <= run->chunk && g.shiftSamples >= 1 &&
-           run->chunk % (MAX_LANES * g.shiftSamples) == 0;
-}
-
 // After the whole signal was read: the loader's closing remark, the conditioning's report, and
 // the first chunk, whose first sample is filtered against the last one.
 int analyseFirstChunk(ChunkedRun* run) {
-    const int32_t samplesRead = static_cast<int32_t>(run->reader.delivered);
+    const int32_t samplesRead = static_cast<int32_t>(run->delivered);
     run->info.samplesRead = samplesRead;
     if (run->info.totalSamples != samplesRead) {
         printf("Reading error in input signal! Some samples cannot be read!");
@@ -219,34 +212,36 @@ int analyseChunks(ChunkedRun* run, RowKind rowKind, FeatureMatrix* matrix, int32
 
 }  // namespace
 
-int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
-                            FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
+int analyseReaderInChunks(SignalReader* reader, AnalysisSettings* settings, int32_t chunkLength,
+                          FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
     *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
     *frameCount = 0;
-    int32_t total = 0;
-    RFXRET result = queryWaveSize(inputName, &total);
-    if (result != RFX_SUCCESS) {
-        printError("Reading wave table size failed: %s\n", resultCodeName(result));
-        return result;
-    }
     ChunkedRun run{};
     run.settings = settings;
     run.chunk = chunkLength;
     run.matrix = matrix;
-    run.info.totalSamples = total;
+    run.info = *info;
+    run.limit = reader->limit;
+    run.source = reader;
+    run.geometry = frameGeometryFor(settings, run.info.sampleRate);
     if (!allocateRun(&run)) {
         releaseRun(&run);
         return reportReadFailure(RFX_OUT_OF_MEMORY);
     }
-    result = openSignalReader(&run.reader, inputName, total, &run.info);
-    if (result == RFX_SUCCESS && !settleGeometry(&run)) result = RFX_FILE_ERROR;
-    if (result != RFX_SUCCESS) {
-        releaseRun(&run);
-        return reportReadFailure(result);
-    }
     const int failed = analyseChunks(&run, ROWS_CEPSTRA, matrix, frameCount);
     if (!failed) *info = run.info;
     return failed;
+}
+
+int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
+                            FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
+    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
+    *frameCount = 0;
+    SignalReader reader;
+    const RFXRET result = openWaveReader(inputName, &reader, info);
+    return result != RFX_SUCCESS
+               ? result
+               : analyseReaderInChunks(&reader, settings, chunkLength, matrix, frameCount, info);
 }
 
 int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t sampleRate,
@@ -259,9 +254,9 @@ int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t samp
     run.chunk = chunkLength;
     run.matrix = matrix;
     run.memory = signal;
-    run.reader.limit = static_cast<uint32_t>(sampleCount);
+    run.limit = static_cast<uint32_t>(sampleCount);
     run.info = SignalInfo{sampleCount, 1, sampleRate, 16, sampleCount};
-    settleGeometry(&run);  // suits the chunk, which was chosen for these settings and rate
+    run.geometry = frameGeometryFor(settings, run.info.sampleRate);
     if (!allocateRun(&run)) {
         releaseRun(&run);
         return reportAnalysisOutOfMemory();

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include "main/analysis_settings.h"
 #include "mfcc/frame_analysis.h"
+#include "wave/signal_reader.h"
 
 // A long recording read, conditioned and analysed a chunk at a time, so that the memory a run
 // takes is a few chunks and the feature matrix however long the input: the same console output,
@@ -28,9 +29,13 @@ int32_t chunkLengthFor(const AnalysisSettings* settings, int64_t sampleRate, int
 int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
                        int32_t chunkTarget);
 
-// Returns 0, or after printing the loader's or the analysis' message the wave layer's code or
+// The signal of an open reader (info as openWaveReader filled it), chunk after chunk. Returns 0,
+// or after printing the loader's or the analysis' message the wave layer's code or
 // ORVALIX_ANALYSIS_FAILED; on failure nothing is left allocated. settings->melFilterCount is
-// settled as analyseFrames settles it.
+// settled as analyseFrames settles it; info->samplesRead is set.
+int analyseReaderInChunks(SignalReader* reader, AnalysisSettings* settings, int32_t chunkLength,
+                          FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info);
+// The same from a file name.
 int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
                             FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info);
 
