@@ -7,7 +7,7 @@
 // construction.
 //
 // Everything here is in an anonymous namespace on purpose: each file compiled for another vector
-// unit (mfcc/frame_lanes_*.cpp) gets its own copies, which the linker must never exchange.
+// unit (mfcc/frame_lanes*.cpp) gets its own copies, which the linker must never exchange.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
