@@ -8,6 +8,7 @@
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$source_dir/build-aarch64}
+mkdir -p "$build_dir" && build_dir=$(cd "$build_dir" && pwd)
 jobs=${JOBS:-2}
 toolchain=$source_dir/cmake/aarch64-linux-gnu.cmake
 corpus=${2:-$source_dir/../shared/golden}
