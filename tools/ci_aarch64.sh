@@ -4,14 +4,15 @@
 # Needs the Debian packages g++-aarch64-linux-gnu, qemu-user and libgtest-dev (whose sources in
 # /usr/src/googletest are built here with the cross compiler).
 # Usage: tools/ci_aarch64.sh [build-dir [corpus-dir]]
-#   (defaults: build-aarch64 beside the sources, and the shared corpus beside the checkout)
+#   (defaults: build-aarch64 beside the sources, and the repository's copy of the reference runs;
+#   the shared corpus beside the checkout is run too when present)
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$source_dir/build-aarch64}
 mkdir -p "$build_dir" && build_dir=$(cd "$build_dir" && pwd)
 jobs=${JOBS:-2}
 toolchain=$source_dir/cmake/aarch64-linux-gnu.cmake
-corpus=${2:-$source_dir/../shared/golden}
+corpus=$(cd "${2:-$source_dir/tests/golden/shared}" && pwd)
 
 cmake -S /usr/src/googletest -B "$build_dir/googletest" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$build_dir/googletest-arm" \
@@ -36,3 +37,7 @@ launcher=$build_dir/orvalix-under-qemu
 printf '#!/bin/sh\nexec qemu-aarch64 "%s" "$@"\n' "$build_dir/orvalix/orvalix" > "$launcher"
 chmod +x "$launcher"
 /usr/bin/python3 "$corpus/check.py" --bin "$launcher" --corpus "$corpus"
+shared=$source_dir/../shared/golden
+if [ -d "$shared" ] && [ "$(cd "$shared" && pwd)" != "$corpus" ]; then
+  /usr/bin/python3 "$shared/check.py" --bin "$launcher" --corpus "$shared"
+fi
