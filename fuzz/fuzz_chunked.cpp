@@ -10,7 +10,7 @@
 #include "fuzz_support.h"
 #include "include/orvalix.h"
 #include "main/driver.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     silenceStandardOutput();

@@ -74,6 +74,9 @@ int orvalixLoadWave(const char* name, float** signal, SignalInfo* info);
 
 // Analyses sampleCount samples at sampleRate Hz. The signal is not modified. On return
 // settings->melFilterCount holds the filter count used. Returns 0 or ORVALIX_ANALYSIS_FAILED.
+// Memory: a long signal (four chunks of about 2^18 samples or more) is conditioned and analysed a
+// chunk at a time, as the program analyses a long file, so besides the features only a few
+// chunks are held; a shorter one, or any with removeDcOffset, is copied whole once.
 int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
                    AnalysisSettings* settings, OrvalixFeatures* features);
 

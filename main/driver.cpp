@@ -7,19 +7,16 @@
 
 #include "dsp/conditioning.h"
 #include "main/feature_writer.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "modules/file.h"
 #include "options/command_line.h"
 #include "options/usage.h"
+#include "wave/signal_reader.h"
 #include "wave/wave_loader.h"
 
 namespace {
-
-const char* const PROGRAM_NAME = "Orvalix";
-const char* const PROGRAM_VERSION = "Version 0.01";
-const char* const PROGRAM_DATE = "29.06.2001";
 
 char inputName[NAME_BUFFER_SIZE];
 char outputName[NAME_BUFFER_SIZE];
@@ -64,30 +61,38 @@ void fillAnalysisSettings(AnalysisSettings* settings) {
     settingsFromOptionValues(values, settings);
 }
 
-int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                       int32_t* frameCount, SignalInfo* info) {
-    float* signal = nullptr;
-    const RFXRET loaded = loadWaveFile(input, &signal, info);
-    if (loaded != RFX_SUCCESS) return loaded;
-
+// Conditions the whole signal in place and analyses it; frees it.
+static int analyseSignal(float* signal, AnalysisSettings* settings, FeatureMatrix* matrix,
+                         int32_t* frameCount, SignalInfo* info) {
     FrameGeometry geometry = {0, 0, 0, 0};
     float* window = nullptr;
-    if (prepareSignal(&window, signal, &geometry, info, settings) != 0) {
-        free(signal);
-        return ORVALIX_ANALYSIS_FAILED;
-    }
-    int failed = analyseFrames(signal, window, settings, info, &geometry, matrix, frameCount);
+    int failed = prepareSignal(&window, signal, &geometry, info, settings) != 0 ||
+                 analyseFrames(signal, window, settings, info, &geometry, matrix, frameCount);
     free(signal);
     free(window);
     return failed ? ORVALIX_ANALYSIS_FAILED : 0;
 }
 
+int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                       int32_t* frameCount, SignalInfo* info) {
+    float* signal = nullptr;
+    const RFXRET loaded = loadWaveFile(input, &signal, info);
+    return loaded != RFX_SUCCESS ? loaded : analyseSignal(signal, settings, matrix, frameCount, info);
+}
+
 int analyseWaveFile(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
                     int32_t* frameCount, SignalInfo* info) {
-    const int32_t chunkLength = chunkLengthFor(input, settings, CHUNK_SAMPLES);
-    return chunkLength > 0
-               ? analyseWaveFileInChunks(input, settings, chunkLength, matrix, frameCount, info)
-               : analyseWholeSignal(input, settings, matrix, frameCount, info);
+    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
+    *frameCount = 0;
+    SignalReader reader;
+    RFXRET result = openWaveReader(input, &reader, info);
+    if (result != RFX_SUCCESS) return result;
+    // Whole or a chunk at a time, decided from what the open reader knows.
+    const int32_t chunk = chunkLengthFor(settings, info->sampleRate, reader.limit, CHUNK_SAMPLES);
+    if (chunk > 0) return analyseReaderInChunks(&reader, settings, chunk, matrix, frameCount, info);
+    float* signal = nullptr;
+    result = readWholeSignal(&reader, &signal, info);
+    return result != RFX_SUCCESS ? result : analyseSignal(signal, settings, matrix, frameCount, info);
 }
 
 int runOrvalix(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dsp/conditioning.h"
+#include "main/chunked_analysis.h"
 #include "main/driver.h"
 #include "main/feature_writer.h"
 #include "main/float_format.h"
@@ -15,6 +16,7 @@
 #include "options/command_line.h"
 #include "options/option_table.h"
 #include "wave/result_codes.h"
+#include "wave/wave_loader.h"
 
 // The library is silent until its user asks for the console; the program never calls this module.
 // The first call of any routine settles it once, so threads never write the console flags.
@@ -76,42 +78,49 @@ int orvalixLoadWave(const char* name, float** signal, SignalInfo* info) {
     return loadWaveFile(name, signal, info);
 }
 
-int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
-                   AnalysisSettings* settings, OrvalixFeatures* features) {
+// An in-memory signal, whole or (long, without DC removal) a chunk at a time as the program
+// analyses a long file: then only a few chunks are copied at once, never the whole signal.
+static int analyseInMemory(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                           AnalysisSettings* settings, RowKind rowKind, OrvalixFeatures* features) {
     silenceUnlessChosen();
-    features->frameCount = 0;
-    features->columnCount = settings->cepstralCount + 1;
-    features->values = nullptr;
+    *features = OrvalixFeatures{0, settings->cepstralCount + 1, nullptr};
     if (sampleCount < 0 || sampleRate <= 0) return ORVALIX_ANALYSIS_FAILED;
-
-    // The conditioning works in place; the caller's signal stays as it is.
-    float* copy = static_cast<float*>(malloc(sizeof(float) * (static_cast<size_t>(sampleCount) + 1)));
-    if (!copy) return ORVALIX_ANALYSIS_FAILED;
-    if (sampleCount > 0) memcpy(copy, signal, sizeof(float) * static_cast<size_t>(sampleCount));
-
-    SignalInfo info = {sampleCount, 1, sampleRate, 16, sampleCount};
-    FrameGeometry geometry = {0, 0, 0, 0};
-    float* window = nullptr;
-    if (prepareSignal(&window, copy, &geometry, &info, settings) != 0) {
-        free(copy);
-        return ORVALIX_ANALYSIS_FAILED;
-    }
-    // A window of one sample or less would end the process inside the transform.
-    if (geometry.frameLength <= 1 && sampleCount > geometry.frameLength) {
-        free(copy);
-        free(window);
-        return ORVALIX_ANALYSIS_FAILED;
-    }
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
-    int failed = analyseFrames(copy, window, settings, &info, &geometry, &matrix, &frameCount);
-    free(copy);
-    free(window);
-    if (failed) return ORVALIX_ANALYSIS_FAILED;
-    features->frameCount = frameCount;
-    features->columnCount = matrix.columnCount;
-    features->values = matrix.values;
+    const int32_t chunk = chunkLengthFor(settings, sampleRate, sampleCount, CHUNK_SAMPLES);
+    if (chunk > 0) {
+        if (analyseSignalInChunks(signal, sampleCount, sampleRate, settings, chunk, rowKind,
+                                  &matrix, &frameCount))
+            return ORVALIX_ANALYSIS_FAILED;
+    } else {
+        // The conditioning works in place; the caller's signal stays as it is.
+        float* copy = static_cast<float*>(malloc(sizeof(float) * (static_cast<size_t>(sampleCount) + 1)));
+        if (!copy) return ORVALIX_ANALYSIS_FAILED;
+        if (sampleCount > 0) memcpy(copy, signal, sizeof(float) * static_cast<size_t>(sampleCount));
+        SignalInfo info = {sampleCount, 1, sampleRate, 16, sampleCount};
+        FrameGeometry geometry = {0, 0, 0, 0};
+        float* window = nullptr;
+        int failed = prepareSignal(&window, copy, &geometry, &info, settings);
+        // A window of one sample or less would end the process inside the transform.
+        failed = failed || (geometry.frameLength <= 1 && sampleCount > geometry.frameLength) ||
+                 analyseFrames(copy, window, settings, &info, &geometry, &matrix, &frameCount, 0,
+                               rowKind);
+        free(copy);
+        free(window);
+        if (failed) return ORVALIX_ANALYSIS_FAILED;
+    }
+    *features = OrvalixFeatures{frameCount, matrix.columnCount, matrix.values};
     return 0;
+}
+
+int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                   AnalysisSettings* settings, OrvalixFeatures* features) {
+    return analyseInMemory(signal, sampleCount, sampleRate, settings, ROWS_CEPSTRA, features);
+}
+
+int orvalixAnalyseFilterbank(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                             AnalysisSettings* settings, OrvalixFeatures* features) {
+    return analyseInMemory(signal, sampleCount, sampleRate, settings, ROWS_LOG_ENERGIES, features);
 }
 
 int orvalixAnalyseFile(const char* name, AnalysisSettings* settings, OrvalixFeatures* features,

@@ -62,8 +62,9 @@ def main():
         print("skip: GNU parallel is not installed")
         checks.finish()
     rng = random.Random(13)
-    files = {"%s/f%02d.wav" % ("ab"[i % 2], i): wave_bytes([rng.randrange(-3000, 3000) for _ in range(16000)])
-             for i in range(12)}
+    # Enough files that no run is over before its signal, however quiet the machine.
+    block = [rng.randrange(-3000, 3000) for _ in range(16000)]
+    files = {"%s/f%02d.wav" % ("ab"[i % 2], i): wave_bytes(block[i:] + block[:i]) for i in range(36)}
 
     with Folder() as f:
         for relative, data in files.items():
@@ -82,7 +83,7 @@ def main():
             env = dict(os.environ, TMPDIR=tmp)
             proc = start(tool, ["--bin", binary, "in", out_dir, "-j1"] + OPTIONS, f.path, env)
             proc.stdout.readline()  # "N files, ...": the jobs are about to start
-            time.sleep(rng.uniform(0.05, 0.5))
+            time.sleep(rng.uniform(0.05, 0.3))
             proc.send_signal(sig)
             if sig == signal.SIGKILL:  # GNU parallel, told by the kernel, stops its jobs in 0.4 s;
                 proc.wait()            # an orphan would still be running (and holding the pipes)

@@ -33,14 +33,14 @@ TEST(FloatFormat, SpecialValuesAndSignsMatchPrintf) {
     const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, 1e-7f, -1e-7f, 5e-7f, -4e-7f,
                               std::numeric_limits<float>::infinity(),
                               -std::numeric_limits<float>::infinity(),
-                              std::numeric_limits<float>::quiet_NaN(),
-                              -std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
                               std::numeric_limits<float>::denorm_min(), 1.0f / 128, 3.0f / 128,
                               -216.74151611328125f, 1e20f, 1.5e32f, 3e33f, 16777216.0f};
     for (float value : specials) EXPECT_EQ(viaFormatter(value), viaPrintf(value)) << value;
     EXPECT_EQ(viaFormatter(-0.0f), "-0.000000");
+    // Every NaN is "-nan", the text x86 prints for the NaN the analysis makes, on every processor.
     EXPECT_EQ(viaFormatter(-std::numeric_limits<float>::quiet_NaN()), "-nan");
+    EXPECT_EQ(viaFormatter(std::numeric_limits<float>::quiet_NaN()), "-nan");
     EXPECT_EQ(viaFormatter(-216.74151611328125f), "-216.741516");
 }
 
@@ -56,6 +56,7 @@ TEST(FloatFormat, RandomBitPatternsMatchPrintf) {
     std::mt19937 random(20261206);
     for (int i = 0; i < 300000; ++i) {
         float value = fromBits(static_cast<uint32_t>(random()));
+        if (std::isnan(value)) continue;  // every NaN is "-nan", above
         ASSERT_EQ(viaFormatter(value), viaPrintf(value)) << std::hex << i;
     }
 }

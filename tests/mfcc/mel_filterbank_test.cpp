@@ -77,15 +77,6 @@ TEST_F(Bank16000, WeightsOfFirstSecondAndLastFilters) {
     EXPECT_EQ(last->weights[255 - 233], 0.0f);
 }
 
-TEST_F(Bank16000, OutputIsTheWeightedSumOverTheBinCount) {
-    std::vector<float> flat(512, 1.0f);
-    EXPECT_EQ(filterOutput(filterAt(&bank, 2), flat.data()), 0.5);
-    std::vector<float> ramp(512);
-    for (int k = 0; k < 512; ++k) ramp[k] = static_cast<float>(k);
-    // Filter 1: bins 0..4 with 1, 0.75, 0.5, 0.25, 0.
-    EXPECT_EQ(filterOutput(filterAt(&bank, 1), ramp.data()), (0.75 + 1.0 + 0.75) / 5);
-}
-
 TEST(MelFilterbank, SingleFilter) {
     MelFilterbank bank{};
     ASSERT_EQ(buildMelFilterbank(&bank, 1, 512, 16000), 0);
@@ -107,8 +98,6 @@ TEST(MelFilterbank, ManyFiltersOnAShortTransformLeaveFilterOneOnBinZero) {
             EXPECT_EQ(alone, count == fewest) << fftLength << " " << count;
             if (alone) {
                 EXPECT_EQ(first->weights[0], 0.0f);
-                std::vector<float> flat(fftLength, 1.0f);
-                EXPECT_EQ(filterOutput(first, flat.data()), 0.0);
             }
             releaseMelFilterbank(&bank);
         }

@@ -7,13 +7,16 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "include/orvalix.h"
 #include "main/driver.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
+#include "dsp/conditioning.h"
+#include "modules/console.h"
 #include "support/capture.h"
 #include "wave/wav_audio_file.h"
 
@@ -163,6 +166,44 @@ TEST_F(ChunkedAnalysis, ATruncatedDataChunkReadsWhatTheFileHolds) {
     const std::string input = writeInput(9000, 1, 16000, 16, 9);
     ASSERT_EQ(truncate(input.c_str(), 44 + 2 * 7000 + 1), 0);
     expectSameAsWholeSignal(input, orvalixDefaultSettings(), 1300, "truncated");
+}
+
+// An in-memory signal a chunk at a time, as the library analyses a long one: the whole-signal
+// rows, cepstra and log filter energies alike, and the caller's samples left as they were.
+TEST(InMemoryChunks, GiveTheWholeSignalsRows) {
+    std::mt19937 random(44);
+    std::uniform_int_distribution<int> noise(-20000, 20000);
+    std::vector<float> signal(4 * 4096 + 3001);
+    for (float& x : signal) x = static_cast<float>(noise(random));
+    const std::vector<float> original = signal;
+    for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
+        AnalysisSettings settings = orvalixDefaultSettings(), wholeSettings = settings;
+        const int32_t chunk = chunkLengthFor(&settings, 16000, static_cast<int64_t>(signal.size()), 4096);
+        ASSERT_GT(chunk, 0);
+        FeatureMatrix chunked{}, whole{};
+        int32_t chunkedFrames = 0, wholeFrames = 0;
+        setStageReportsEnabled(0);
+        ASSERT_EQ(analyseSignalInChunks(signal.data(), static_cast<int32_t>(signal.size()), 16000,
+                                        &settings, chunk, kind, &chunked, &chunkedFrames), 0);
+        std::vector<float> copy = signal;
+        SignalInfo info{static_cast<int32_t>(copy.size()), 1, 16000, 16, static_cast<int32_t>(copy.size())};
+        FrameGeometry geometry{};
+        float* window = nullptr;
+        ASSERT_EQ(prepareSignal(&window, copy.data(), &geometry, &info, &wholeSettings), 0);
+        ASSERT_EQ(analyseFrames(copy.data(), window, &wholeSettings, &info, &geometry, &whole,
+                                &wholeFrames, 0, kind), 0);
+        setStageReportsEnabled(1);
+        free(window);
+        EXPECT_EQ(chunkedFrames, wholeFrames);
+        ASSERT_EQ(chunked.rowCount, whole.rowCount);
+        ASSERT_EQ(chunked.columnCount, whole.columnCount);
+        EXPECT_EQ(memcmp(chunked.values, whole.values,
+                         sizeof(float) * static_cast<size_t>(whole.rowCount) * whole.columnCount),
+                  0);
+        EXPECT_TRUE(signal == original);
+        releaseFeatureMatrix(&chunked);
+        releaseFeatureMatrix(&whole);
+    }
 }
 
 }  // namespace
