@@ -30,8 +30,12 @@ the program's options; they go through the program's own option parser:
 
 Columns follow the program's output file: c1..cM, or c0..cM with ``include_c0=True`` (-C).
 
+``fbank`` and ``fbank_file`` give log-mel filterbank features instead: the log filter energies the
+analysis hands its cosine transform.
+
 The front end after the analysis (docs/frontend.md) is there as calls over any feature array,
-``deltas``, ``cmvn`` and ``vad``, and as keywords of ``mfcc``, ``mfcc_file`` and ``mfcc_files``:
+``deltas``, ``cmvn`` and ``vad``, and as keywords of ``mfcc``, ``mfcc_file``, ``mfcc_files``,
+``fbank`` and ``fbank_file``:
 
     ==============  ====================================================  =======
     keyword         meaning                                               default
@@ -58,7 +62,8 @@ from . import _orvalix
 
 __version__ = _orvalix.version
 __all__ = ["Settings", "WaveInfo", "WaveError", "AnalysisError", "load_wave", "mfcc",
-           "mfcc_file", "mfcc_files", "write_text", "format_coefficient", "deltas", "cmvn", "vad"]
+           "mfcc_file", "mfcc_files", "write_text", "format_coefficient", "fbank", "fbank_file",
+           "deltas", "cmvn", "vad"]
 
 # The library's settings record, field by field, as the compiled module hands it over.
 _FIELDS = ("L", "S", "F", "N", "D", "E", "C", "R", "V", "U", "M", "W", "I", "A", "O", "H")
@@ -260,10 +265,34 @@ def mfcc(signal, rate, settings=None, scale=1.0, **keywords):
     rate = operator.index(rate)
     if not 0 < rate <= _LARGEST:
         raise ValueError("rate=%r: expected a positive sample rate in Hz" % rate)
-    code, features = _orvalix.analyse(signal, rate, _analysed(chosen, front), float(scale))
+    code, features = _orvalix.analyse(signal, rate, _analysed(chosen, front), float(scale), False)
     if code:
         raise _error(code)
     return _finish(features, chosen, front)
+
+
+def fbank(signal, rate, settings=None, scale=1.0, **keywords):
+    """Log-mel filterbank features of a one-dimensional signal: float32 (frames, filters), the
+    base-10 log filter energies of every frame (of the magnitude or power spectrum, as `domain`
+    says), the very floats the analysis hands its cosine transform. Takes mfcc's settings (those
+    of the cepstrum, coefficients, lifter and include_c0, do not matter) and the front-end
+    keywords; the VAD then takes each row's sum, which is c0 of the same frame."""
+    front = _front_end(keywords)
+    chosen = _settings(settings, keywords)
+    rate = operator.index(rate)
+    if not 0 < rate <= _LARGEST:
+        raise ValueError("rate=%r: expected a positive sample rate in Hz" % rate)
+    code, features = _orvalix.analyse(signal, rate, chosen._values, float(scale), True)
+    if code:
+        raise _error(code)
+    return _finish(features, chosen, front, filterbank=True)
+
+
+def fbank_file(path, settings=None, **keywords):
+    """fbank of a wave file, loaded as the program loads it. Raises WaveError for a file the
+    program refuses."""
+    signal, info = load_wave(path)
+    return fbank(signal, info.rate, settings, **keywords)
 
 
 def mfcc_file(path, settings=None, **keywords):
@@ -366,12 +395,15 @@ def _analysed(chosen, front):
     return chosen.replace(include_c0=True)._values if front["voiced_only"] else chosen._values
 
 
-def _finish(features, chosen, front):
-    """Voice labels from c0, c0 dropped unless kept, deltas, CMVN, then the voiced rows."""
+def _finish(features, chosen, front, filterbank=False):
+    """Voice labels from c0 (or the row sums of log filter energies), c0 dropped unless kept,
+    deltas, CMVN, then the voiced rows."""
     if front == _FRONT_END_DEFAULTS:
         return features
-    labels = vad(features) if front["voiced_only"] else None
-    if labels is not None and not chosen.include_c0:
+    labels = None
+    if front["voiced_only"]:
+        labels = vad(features, energy_column=-1 if filterbank else 0)
+    if labels is not None and not filterbank and not chosen.include_c0:
         features = numpy.ascontiguousarray(features[:, 1:])
     if front["deltas"]:
         features = deltas(features, front["deltas"], front["delta_window"])

@@ -88,8 +88,10 @@ py::tuple loadWave(const std::string& path) {
 }
 
 // The signal on the program's scale; a scale other than 1 multiplies each sample in double and
-// stores the product as a float (exact for powers of two such as 32768).
-py::tuple analyse(FloatArray signal, int32_t rate, const py::tuple& settingsTuple, double scale) {
+// stores the product as a float (exact for powers of two such as 32768). With filterbank set, the
+// rows are the log filter energies (every column) instead of the coefficients.
+py::tuple analyse(FloatArray signal, int32_t rate, const py::tuple& settingsTuple, double scale,
+                  bool filterbank) {
     if (signal.ndim() != 1) throw py::value_error("signal: expected a one-dimensional array");
     if (signal.size() > std::numeric_limits<int32_t>::max()) {
         throw py::value_error("signal: more than 2147483647 samples");
@@ -109,10 +111,11 @@ py::tuple analyse(FloatArray signal, int32_t rate, const py::tuple& settingsTupl
             }
             samples = scaled.data();
         }
-        result = orvalixAnalyse(samples, count, rate, &settings, &features);
+        result = (filterbank ? orvalixAnalyseFilterbank : orvalixAnalyse)(samples, count, rate,
+                                                                          &settings, &features);
     }
     if (result != 0) return py::make_tuple(result, py::none());
-    return py::make_tuple(0, featuresToArray(features, settings.includeC0));
+    return py::make_tuple(0, featuresToArray(features, filterbank || settings.includeC0));
 }
 
 // Files shared out to `threads` workers, each taking the next file in turn, all without the

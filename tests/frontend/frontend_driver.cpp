@@ -2,6 +2,7 @@
 // checks can hold it against their own implementation. A matrix file is two int32 (rows,
 // columns) and the floats row after row; labels come back as a one-column matrix of 0 and 1.
 //   frontend_driver analyse IN.wav OUT            MFCC rows c0..c12 with the default settings
+//   frontend_driver fbank IN.wav OUT              log filter energies, default settings
 //   frontend_driver deltas IN OUT ORDER WINDOW
 //   frontend_driver cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW CENTRED]
 //   frontend_driver vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN]
@@ -57,9 +58,15 @@ int main(int argc, char** argv) {
     OrvalixFeatures in = {0, 0, nullptr}, out = {0, 0, nullptr};
     int result = 0;
     std::vector<float> labelValues;
-    if (!strcmp(op, "analyse")) {
+    if (!strcmp(op, "analyse") || !strcmp(op, "fbank")) {
         AnalysisSettings settings = orvalixDefaultSettings();
-        result = orvalixAnalyseFile(argv[2], &settings, &out, nullptr);
+        float* signal = nullptr;
+        SignalInfo info;
+        result = !strcmp(op, "analyse") ? orvalixAnalyseFile(argv[2], &settings, &out, nullptr)
+                                        : orvalixLoadWave(argv[2], &signal, &info);
+        if (!result && signal)
+            result = orvalixAnalyseFilterbank(signal, info.samplesRead, info.sampleRate, &settings, &out);
+        free(signal);
         if (!result && !writeMatrix(argv[3], out)) result = 3;
         orvalixReleaseFeatures(&out);
         return result;

@@ -1,6 +1,7 @@
 """orvalix-batch's front-end options against the library's calls made one by one (the test
 driver): deltas, CMVN, VAD labels beside the features (Kaldi float vectors, .lab text) and voiced
-rows only, in the kaldi, npy and htk formats; refused settings."""
+rows only, in the kaldi, npy and htk formats, from MFCC and from log filter energies; refused
+settings."""
 
 import argparse
 import os
@@ -71,8 +72,11 @@ def main():
         x = static[True]
         labels = library("vad", x)[:, 0].astype(np.uint8)
 
+        runs = []
+
         def batch(fmt, *options):
-            out = path(fmt)
+            runs.append(fmt)
+            out = path("%s%d" % (fmt, len(runs)))
             r = subprocess.run([args.batch, "--format", fmt, "--no-progress", path("in"), out] + list(options),
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
             return r.returncode, out
@@ -105,8 +109,24 @@ def main():
         checks.true("htk: c0 last in every block",
                     np.array_equal(np.frombuffer(data[12:], ">f4").reshape(frames, 39), wanted))
 
+        subprocess.run([args.driver, "fbank", path("in/speech.wav"), path("fbank.bin")], check=True)
+        data = open(path("fbank.bin"), "rb").read()
+        rows = np.frombuffer(data[8:], "<f4").reshape(np.frombuffer(data[:8], "<i4"))
+        status, out = batch("npy", "--features", "fbank", "--deltas", "1", "--vad-labels", "--voiced-only", "-C")
+        fbank_labels = library("vad", rows, -2.5, 1, 15, 0.4, -1)[:, 0].astype(np.uint8)
+        checks.equal("fbank: status", status, 0)
+        checks.true("fbank: log filter energies with deltas, voiced by their row sums",
+                    np.array_equal(np.load(os.path.join(out, "speech.npy")),
+                                   library("select", library("deltas", rows, 1, 2), labels=fbank_labels)))
+        checks.equal("fbank: labels", open(os.path.join(out, "speech.lab")).read(),
+                     "".join("%d\n" % v for v in fbank_labels))
+        status, out = batch("htk", "--features", "fbank")
+        checks.equal("fbank: HTK kind FBANK, 30 columns",
+                     struct.unpack(">HH", open(os.path.join(out, "speech.htk"), "rb").read()[8:12]), (120, 7))
+
         for bad in (["--deltas", "3"], ["--deltas", "1", "--delta-window", "0"], ["--cmvn", "global"],
-                    ["--cmvn", "sliding", "--cmvn-min-window", "601"], ["--cmvn-window", "x"]):
+                    ["--cmvn", "sliding", "--cmvn-min-window", "601"], ["--cmvn-window", "x"],
+                    ["--features", "plp"]):
             status, out = batch("text", *bad)
             checks.equal("refused %s: status 2, nothing written" % bad, (status, os.path.exists(out)), (2, False))
     finally:

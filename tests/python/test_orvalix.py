@@ -241,3 +241,19 @@ def test_front_end_settings_reach_the_library():
                     SAMPLE, deltas=3)):
         with pytest.raises(ValueError):
             bad()
+
+
+def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
+    signal, info = orvalix.load_wave(SAMPLE)
+    rows = orvalix.fbank(signal, info.rate)
+    c0 = orvalix.mfcc(signal, info.rate, include_c0=True)[:, 0]
+    assert rows.shape == (len(c0), 30) and rows.dtype == numpy.float32
+    total = numpy.zeros(len(rows), numpy.float32)
+    for column in rows.T:  # c0 = the float sum of the log energies, one filter after the other
+        total = total + column
+    assert numpy.array_equal(total, c0)
+    assert numpy.array_equal(orvalix.fbank_file(SAMPLE), rows)
+    assert orvalix.fbank(signal, info.rate, filters=40, domain="power").shape == (len(c0), 40)
+    labels = orvalix.vad(rows, energy_column=-1)
+    assert numpy.array_equal(orvalix.fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
+                             orvalix.cmvn(orvalix.deltas(rows, 1), "utterance")[labels])

@@ -76,6 +76,26 @@ std::string describeResult(int result, const Recording& recording) {
     return text;
 }
 
+// Cepstral rows, or with --features fbank the log filter energies.
+int analyseSignal(const BatchSettings& batch, const float* signal, int32_t count, int32_t rate,
+                  AnalysisSettings* settings, OrvalixFeatures* features) {
+    return (batch.frontEnd.filterbank ? orvalixAnalyseFilterbank : orvalixAnalyse)(signal, count, rate, settings,
+                                                                                  features);
+}
+
+// A whole wave file: MFCC exactly as the program reads it (a chunk at a time), or the log filter
+// energies of the signal loaded as the program loads it.
+int analyseWholeFile(const BatchSettings& batch, const char* name, AnalysisSettings* settings,
+                     OrvalixFeatures* features) {
+    if (!batch.frontEnd.filterbank) return orvalixAnalyseFile(name, settings, features, nullptr);
+    float* signal = nullptr;
+    SignalInfo info = {0, 0, 0, 0, 0};
+    int result = orvalixLoadWave(name, &signal, &info);
+    if (result == 0) result = analyseSignal(batch, signal, info.samplesRead, info.sampleRate, settings, features);
+    free(signal);
+    return result;
+}
+
 // Loads a recording's samples once for all its segments.
 bool loadShared(SharedRecording* shared, const Recording& recording) {
     if (shared->loaded) return shared->failure.empty();
@@ -124,8 +144,9 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
                                " samples at " + std::to_string(shared.info.sampleRate) + " Hz)";
         } else {
             AnalysisSettings settings = run.settings.analysis;
-            int result = orvalixAnalyse(shared.signal + static_cast<int32_t>(first), static_cast<int32_t>(last - first),
-                                        shared.info.sampleRate, &settings, &analysis.features);
+            int result = analyseSignal(run.settings, shared.signal + static_cast<int32_t>(first),
+                                       static_cast<int32_t>(last - first), shared.info.sampleRate, &settings,
+                                       &analysis.features);
             analysis.ok = result == 0;
             if (!analysis.ok) analysis.message = describeResult(result, recording);
         }
@@ -150,7 +171,7 @@ Analysis analyseUtterance(Run& run, const Utterance& utterance) {
     }
     // Each utterance settles its own filter count: the automatic one depends on the rate.
     AnalysisSettings settings = run.settings.analysis;
-    int result = orvalixAnalyseFile(name.c_str(), &settings, &analysis.features, nullptr);
+    int result = analyseWholeFile(run.settings, name.c_str(), &settings, &analysis.features);
     if (fd >= 0) close(fd);
     analysis.ok = result == 0;
     if (!analysis.ok) analysis.message = describeResult(result, recording);

@@ -31,6 +31,8 @@ const char* const USAGE =
     "  -j N, --threads N threads (default: the cores this process may use)\n"
     "\n"
     "Front end after the analysis (docs/frontend.md):\n"
+    "  --features F      mfcc (default) or fbank: the log filter energies the analysis hands\n"
+    "                    its cosine transform, one column per mel filter\n"
     "  --deltas N        append deltas of order N (1 or 2) to every row\n"
     "  --delta-window N  frames on each side of the deltas (default 2)\n"
     "  --cmvn MODE       none (default), utterance, or sliding (Kaldi's apply-cmvn-sliding)\n"
@@ -145,6 +147,9 @@ int main(int argc, char** argv) {
             if (!value(&text) || (settings.threads = atoi(text.c_str())) < 1 ||
                 text.find_first_not_of("0123456789") != std::string::npos)
                 return failUsage("the thread count must be a positive number");
+        } else if (argument == "--features") {
+            if (!value(&text) || (text != "mfcc" && text != "fbank")) return failUsage("--features is mfcc or fbank");
+            settings.frontEnd.filterbank = text == "fbank";
         } else if (argument == "--deltas") {
             if (!value(&text) || !parseCount(text, &settings.frontEnd.deltaOrder) || settings.frontEnd.deltaOrder > 2)
                 return failUsage("--deltas is 0, 1 or 2");
