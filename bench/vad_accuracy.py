@@ -2,7 +2,7 @@
 (tests/frontend/vad_material.py): the three draws of the silences the defaults were calibrated on,
 and two held out with other voices (a British female voice; the German voice reading the English
 sentences), clean and in white noise at 20, 10 and 5 dB SNR. Prints a Markdown table. Needs espeak-ng, sox and the test driver:
-    /usr/bin/python3 bench/vad_accuracy.py --driver build/tests/orvalix_frontend_driver"""
+    /usr/bin/python3 bench/vad_accuracy.py --driver build/tests/frontend/orvalix_frontend_driver"""
 
 import argparse
 import os
