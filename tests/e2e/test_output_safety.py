@@ -93,7 +93,7 @@ def main():
     if library:
         # A sanitized binary wants its runtime first; the shim only wraps open, so let it be.
         modes.append(("named temporary", dict(os.environ, LD_PRELOAD=library,
-                                              ASAN_OPTIONS="verify_asan_link_order=0")))
+                                              ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")))
     else:
         print("skipped: no C compiler for the named-temporary cases")
 
