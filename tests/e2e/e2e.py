@@ -1,8 +1,10 @@
-"""Small end-to-end harness: runs the real orvalix binary in fresh folders and checks exact output."""
+"""End-to-end harness: builds wave files, runs the real orvalix binary in fresh folders, and checks
+exact status, console text and the files left behind, case by case from tables."""
 
 import argparse
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -16,16 +18,29 @@ def arguments():
     return parser.parse_args()
 
 
-def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b"", tail=b""):
-    """A canonical PCM wave file (optionally with chunks before the data and bytes after it)."""
+def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b"", tail=b"",
+               tag=1, data_size=None):
+    """A PCM wave file: canonical unless chunks come before the data or bytes after it. Byte rate
+    and block align follow the format, in the wrapping 32-bit arithmetic the reader checks."""
     if bits == 8:
-        data = bytes(samples)
-    else:
+        data = bytes(s & 0xFF for s in samples)
+    elif bits == 16:
         data = struct.pack("<%dh" % len(samples), *samples)
-    block_align = channels * bits // 8
-    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, 1, channels, rate, rate * block_align, block_align, bits)
-    body = b"WAVE" + fmt + extra_chunks_before + struct.pack("<4sI", b"data", len(data)) + data + tail
-    return struct.pack("<4sI", b"RIFF", len(body)) + body
+    else:
+        data = bytes(len(samples) * max(1, bits // 8))
+    align = (channels * bits // 8) & 0xFFFF
+    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate,
+                      ((channels * rate * bits) & 0xFFFFFFFF) >> 3, align, bits)
+    size = len(data) if data_size is None else data_size
+    return riff(fmt + extra_chunks_before + chunk(b"data", data, size) + tail)
+
+
+def chunk(cid, body, size=None):
+    return struct.pack("<4sI", cid, len(body) if size is None else size) + body
+
+
+def riff(chunks, size=None):
+    return struct.pack("<4sI", b"RIFF", 4 + len(chunks) if size is None else size) + b"WAVE" + chunks
 
 
 class Folder:
@@ -96,3 +111,82 @@ class Checks:
     def finish(self):
         print("%d passed, %d failed" % (self.passed, self.failed))
         sys.exit(0 if self.failed == 0 else 1)
+
+
+# Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of given mode.
+FOLDER, FIFO = "<folder>", "<fifo>"
+
+
+class Link(str):
+    pass
+
+
+class Mode:
+    def __init__(self, data, mode):
+        self.data, self.mode = data, mode
+
+
+def lay_out(folder, files):
+    for name, what in files.items():
+        path = os.path.join(os.fsencode(folder.path), os.fsencode(name))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if what is FOLDER:
+            os.mkdir(path)
+        elif what is FIFO:
+            os.mkfifo(path)
+        elif isinstance(what, Link):
+            os.symlink(what, path)
+        elif isinstance(what, Mode):
+            os.chmod(folder.path, 0o777)
+            with open(path, "wb") as fh:
+                fh.write(what.data)
+            os.chmod(path, what.mode)
+        else:
+            with open(path, "wb") as fh:
+                fh.write(what)
+
+
+def contents(folder):
+    """Every regular file below the folder by name (bytes for names outside UTF-8)."""
+    found = {}
+    for root, _, names in os.walk(os.fsencode(folder.path)):
+        for n in names:
+            path = os.path.join(root, n)
+            rel = os.path.relpath(path, os.fsencode(folder.path))
+            try:
+                rel = rel.decode()
+            except UnicodeDecodeError:
+                pass
+            if stat.S_ISREG(os.lstat(path).st_mode):
+                with open(path, "rb") as fh:
+                    found[rel] = fh.read()
+            else:
+                found[rel] = None
+    return found
+
+
+def check_case(checks, binary, name, files, argv, status, out, err, after=None, preexec=None):
+    """One run of the binary in a fresh folder holding `files`. Expectations that are None are not
+    checked; `after` maps every file the run must leave to its bytes (None: any content, a
+    callable: a test of the bytes); no other file may remain."""
+    with Folder() as f:
+        lay_out(f, files)
+        try:
+            r = run(binary, argv, f.path, preexec=preexec, timeout=20)
+        except subprocess.TimeoutExpired:
+            checks.true(name + ": ends within 20 s", False)
+            return
+        want = tuple(w for w in (status, out, err) if w is not None)
+        got = tuple(g for g, w in zip((r.status, r.out, r.err), (status, out, err)) if w is not None)
+        checks.equal(name, got, want)
+        if after is None:
+            return
+        left = contents(f)
+        expected = dict((k, None) for k, v in files.items() if v is not FOLDER)
+        expected.update(after)
+        checks.equal(name + ": files left", sorted(map(str, left)), sorted(map(str, expected)))
+        for file, want in after.items():
+            if callable(want):
+                checks.true("%s: %s" % (name, file), want(left.get(file)))
+            elif want is not None:
+                checks.true("%s: %s holds what it should" % (name, file), left.get(file) == want)

@@ -1,7 +1,7 @@
 """Output faults on real file systems: a read-only folder and a full one. Each gives its message and
 status, leaves no partial or temporary file, and keeps an existing output intact. (A missing
 folder, a file-size limit and the output being the input through a link are in
-test_command_line.py.) Mounting needs privileges: without them the cases are skipped with a note."""
+test_program.py.) Mounting needs privileges: without them the cases are skipped with a note."""
 
 import os
 import subprocess
