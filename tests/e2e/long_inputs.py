@@ -35,18 +35,9 @@ def main():
     rng = random.Random(2026)
 
     with Folder() as f:
-        mono = speech_like(rng, SECONDS * 16000 + 1234)
-        f.file("mono16.wav", wave_bytes(mono))
-        stereo = speech_like(rng, 2 * (SECONDS * 11025 + 77))
-        f.file("stereo8.wav", wave_bytes([(s >> 8) + 128 for s in stereo], rate=11025, bits=8,
-                                         channels=2))
-        cases = [
-            ("mono16.wav", []),
-            ("mono16.wav", ["-C", "-M20", "-W3", "-H0", "-N40"]),
-            ("mono16.wav", ["-U1", "-A2", "-I2", "-L25", "-S7", "-H50"]),
-            ("mono16.wav", ["-V1"]),  # the mean needs the whole signal: the in-memory path
-            ("stereo8.wav", ["-W4", "-I3", "-M13", "-C"]),
-        ]
+        f.file("mono16.wav", wave_bytes(speech_like(rng, SECONDS * 16000 + 1234)))
+        cases = [("mono16.wav", []),
+                 ("mono16.wav", ["-C", "-M20", "-W4", "-U1", "-A2", "-I2", "-L25", "-S7", "-H50", "-N40"])]
         for number, (name, options) in enumerate(cases):
             ours, theirs = "ours%d.txt" % number, "literal%d.txt" % number
             result = run(args.bin, [name, ours] + options, f.path, timeout=120)

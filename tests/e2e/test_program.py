@@ -55,6 +55,13 @@ def with_format(data, rate=None, bits=None, channels=None):
     return bytes(out)
 
 
+def extensible(fmt, data, subformat):
+    """The format chunk of the extensible layout: 40 bytes, the sub-format GUID at byte 24."""
+    body = b"\xfe\xff" + fmt[10:24] + struct.pack("<HHI", 22, 16, 4) + struct.pack("<H", subformat) + \
+        bytes.fromhex("000000001000800000aa00389b71")
+    return riff(chunk(b"fmt ", body) + data)
+
+
 def patched(data, offset, value):
     out = bytearray(data)
     struct.pack_into("<I", out, offset, value)
@@ -141,6 +148,12 @@ def main():
                                tail=chunk(b"id3 ", b"abcd"))}, ["-Q0", "in", "out"], 0, ran, "", RAN),
         ("18-byte format chunk", {"in.wav": riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)},
          ["-Q0", "in", "out"], 0, ran, "", RAN),
+        ("extensible integer PCM", {"in.wav": extensible(fmt, data, 1)}, ["-Q0", "in", "out"], 0, ran,
+         "", RAN),
+        ("extensible float samples", {"in.wav": extensible(fmt, data, 3)}, ["-Q0", "in", "out"], 1,
+         file_report(), INVALID_CALL, {}),
+        ("extensible tag, no room for the sub-format", {"in.wav": riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)},
+         ["-Q0", "in", "out"], 1, file_report(), INVALID_CALL, {}),
         ("8 bits", {"in.wav": wave_bytes(range(4000), bits=8)}, ["-Q0", "in", "out"], 0,
          file_report(bits=8) + EMPHASIS + CLOSING, "", {"out.txt": shaped(22, 12)}),
         ("two equal channels give the mono features",

@@ -1,26 +1,25 @@
-// Runs the production analysis (prepareSignal + analyseFrames) and the literal pipeline on many
-// random signals and option combinations and requires the same coefficients, bit for bit.
+// The production analysis against the literal pipeline on many random signals and option
+// combinations, at every vector level the processor runs, whole and a chunk at a time: the same
+// coefficients, bit for bit. The production side is reached through the library's public face, the
+// vector-level cap and the chunked entry.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "dsp/conditioning.h"
 #include "dsp/fft_plan.h"
-#include "main/analysis_settings.h"
-#include "mfcc/frame_analysis.h"
-#include "modules/console.h"
+#include "include/orvalix.h"
+#include "mfcc/chunked_analysis.h"
 #include "reference/literal_pipeline.h"
+#include "wave/wav_audio_file.h"
 
 namespace {
 
 const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000};
-
 enum SignalKind { NOISE_16, NOISE_8, SILENCE, DC, TONE_16, SPARSE, MIXED_HALVES, KIND_COUNT };
 
 struct Case {
@@ -28,12 +27,6 @@ struct Case {
     int32_t rate;
     literal::Options options;
 };
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 // Integer-valued samples as the loader delivers them; halves for a mixed two-channel file.
 std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
@@ -48,25 +41,23 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
         case SILENCE: x[i] = 0.0f; break;
         case DC: x[i] = static_cast<float>(dc); break;
         case TONE_16:
-            x[i] = static_cast<float>(static_cast<int>(20000.0 * std::sin(step * i)) +
-                                      sample16(random) / 64);
+            x[i] = static_cast<float>(static_cast<int>(20000.0 * std::sin(step * i)) + sample16(random) / 64);
             break;
         case SPARSE:  // mostly exact zeros: the transform's zero-sign and tiny-residue cases
             x[i] = random() % 61 == 0 ? static_cast<float>(sample16(random)) : 0.0f;
             break;
-        default:
-            x[i] = static_cast<float>((sample16(random) + sample16(random)) / 2.0);
-            break;
+        default: x[i] = static_cast<float>((sample16(random) + sample16(random)) / 2.0); break;
         }
     }
     return x;
 }
 
+// Mostly the usual settings, every option pushed to its limits now and then; signals of no sample,
+// under a frame, a frame and about a sample, or up to a quarter of a second.
 Case makeCase(std::mt19937& random) {
     Case c;
     c.rate = RATES[random() % 6];
     literal::Options& o = c.options;
-    // Mostly the usual settings, with every option pushed to its limits now and then.
     o.windowLengthMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 30;
     o.windowShiftMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 10;
     o.windowType = 1 + static_cast<int>(random() % 4);
@@ -78,161 +69,137 @@ Case makeCase(std::mt19937& random) {
     o.lifterType = 1 + static_cast<int>(random() % 3);
     o.filterDomain = 1 + static_cast<int>(random() % 2);
     o.includeC0 = static_cast<int>(random() % 2);
-
-    // Very short signals (none, under one frame, one frame and a sample) as well as longer ones.
     const int32_t frameLength = literal::msToSamples(o.windowLengthMs, c.rate);
-    int32_t length;
-    switch (random() % 5) {
-    case 0: length = static_cast<int32_t>(random() % 4); break;
-    case 1: length = frameLength + static_cast<int32_t>(random() % 3) - 1; break;
-    default: length = static_cast<int32_t>(random() % (c.rate / 4 + 1)); break;
-    }
-    if (length < 0) length = 0;
-    c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT), length);
+    int32_t length = static_cast<int32_t>(random() % (c.rate / 4 + 1));
+    if (random() % 5 == 0) length = static_cast<int32_t>(random() % 4);
+    if (random() % 5 == 0) length = frameLength + static_cast<int32_t>(random() % 3) - 1;
+    c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT), std::max(length, 0));
     return c;
 }
 
 AnalysisSettings settingsFor(const literal::Options& o) {
-    AnalysisSettings s{};
-    s.windowLengthMs = o.windowLengthMs;
-    s.windowShiftMs = o.windowShiftMs;
-    s.featureType = 1;
-    s.melFilterCount = o.melFilterCount;
-    s.includeC0 = o.includeC0;
-    s.removeDcOffset = o.removeDcOffset;
-    s.powerOfTwoBelow = o.powerOfTwoBelow;
-    s.cepstralCount = o.cepstralCount;
-    s.windowType = o.windowType;
-    s.lifterType = o.lifterType;
-    s.filterDomain = o.filterDomain;
-    s.preEmphasis = static_cast<float>(o.emphasisPercent / 100.0);
+    AnalysisSettings s = orvalixDefaultSettings();
+    s.windowLengthMs = o.windowLengthMs, s.windowShiftMs = o.windowShiftMs;
+    s.melFilterCount = o.melFilterCount, s.includeC0 = o.includeC0;
+    s.removeDcOffset = o.removeDcOffset, s.powerOfTwoBelow = o.powerOfTwoBelow;
+    s.cepstralCount = o.cepstralCount, s.windowType = o.windowType, s.lifterType = o.lifterType;
+    s.filterDomain = o.filterDomain, s.preEmphasis = static_cast<float>(o.emphasisPercent / 100.0);
     return s;
 }
 
 std::string describe(const Case& c) {
     const literal::Options& o = c.options;
-    return "rate " + std::to_string(c.rate) + ", " + std::to_string(c.signal.size()) +
-           " samples, -L" + std::to_string(o.windowLengthMs) + " -S" +
-           std::to_string(o.windowShiftMs) + " -W" + std::to_string(o.windowType) + " -H" +
-           std::to_string(o.emphasisPercent) + (o.removeDcOffset ? " -V" : "") +
-           (o.powerOfTwoBelow ? " -U" : "") + " -N" + std::to_string(o.melFilterCount) + " -M" +
-           std::to_string(o.cepstralCount) + " -I" + std::to_string(o.lifterType) + " -A" +
-           std::to_string(o.filterDomain);
+    char text[200];
+    snprintf(text, sizeof text, "rate %d, %zu samples, -L%d -S%d -W%d -H%d -V%d -U%d -N%d -M%d -I%d -A%d",
+             c.rate, c.signal.size(), o.windowLengthMs, o.windowShiftMs, o.windowType,
+             o.emphasisPercent, o.removeDcOffset, o.powerOfTwoBelow, o.melFilterCount,
+             o.cepstralCount, o.lifterType, o.filterDomain);
+    return text;
 }
 
-// Runs one case through both pipelines; false (with a note) on the first differing coefficient.
-::testing::AssertionResult sameCoefficients(const Case& c) {
-    literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
+// Status, frame count, settled filter count and every coefficient's bits against the literal run.
+testing::AssertionResult sameAsLiteral(const Case& c, int status, int32_t frames, int32_t filters,
+                                       const float* values) {
+    const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
+    if (status != expected.status) return testing::AssertionFailure() << "status " << status << ": " << describe(c);
+    if (status) return testing::AssertionSuccess();
+    if (frames != static_cast<int32_t>(expected.rows.size()) || filters != expected.filterCount)
+        return testing::AssertionFailure() << frames << " frames, " << filters << " filters against "
+                                           << expected.rows.size() << ", " << expected.filterCount << ": " << describe(c);
+    const int32_t columns = c.options.cepstralCount + 1;
+    for (int32_t row = 0; row < frames; ++row)
+        for (int32_t i = 0; i < columns; ++i)
+            if (std::bit_cast<uint32_t>(values[row * columns + i]) != std::bit_cast<uint32_t>(expected.rows[row][i]))
+                return testing::AssertionFailure() << "frame " << row << " c" << i << ": " << values[row * columns + i]
+                                                   << " against " << expected.rows[row][i] << ": " << describe(c);
+    return testing::AssertionSuccess();
+}
 
+testing::AssertionResult sameCoefficients(const Case& c) {
     AnalysisSettings settings = settingsFor(c.options);
-    SignalInfo info{};
-    info.totalSamples = static_cast<int32_t>(c.signal.size());
-    info.channels = 1;
-    info.sampleRate = c.rate;
-    info.bitsPerSample = 16;
-    info.samplesRead = info.totalSamples;
-    std::vector<float> signal = c.signal;
-    signal.push_back(0.0f);  // never read: keeps data() valid for an empty signal
-    FrameGeometry geometry{};
-    float* window = nullptr;
-    if (prepareSignal(&window, signal.data(), &geometry, &info, &settings) != 0)
-        return ::testing::AssertionFailure() << "prepareSignal failed: " << describe(c);
-    FeatureMatrix matrix{};
-    int32_t frameCount = 0;
-    int failed = analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix,
-                               &frameCount);
-    free(window);
-    if (failed != expected.status) {
-        releaseFeatureMatrix(&matrix);
-        return ::testing::AssertionFailure() << "status " << failed << " against "
-                                             << expected.status << ": " << describe(c);
-    }
-    ::testing::AssertionResult result = ::testing::AssertionSuccess();
-    if (failed) return result;
-    if (frameCount != static_cast<int32_t>(expected.rows.size()) ||
-        matrix.rowCount != expected.rowCount) {
-        result = ::testing::AssertionFailure()
-                 << frameCount << " frames in " << matrix.rowCount << " rows against "
-                 << expected.rows.size() << " in " << expected.rowCount << ": " << describe(c);
-    }
-    for (int32_t row = 0; result && row < frameCount; ++row) {
-        const float* values = matrixRow(matrix, row);
-        for (int32_t i = 0; i <= c.options.cepstralCount; ++i) {
-            if (bitsOf(values[i]) != bitsOf(expected.rows[row][i])) {
-                result = ::testing::AssertionFailure()
-                         << "frame " << row << " c" << i << ": " << values[i] << " against "
-                         << expected.rows[row][i] << ": " << describe(c);
-                break;
-            }
-        }
-    }
-    releaseFeatureMatrix(&matrix);
-    return result;
+    OrvalixFeatures features{};
+    const int status = orvalixAnalyse(c.signal.data(), static_cast<int32_t>(c.signal.size()), c.rate,
+                                      &settings, &features);
+    testing::AssertionResult same = sameAsLiteral(c, status, features.frameCount, settings.melFilterCount,
+                                                  features.values);
+    orvalixReleaseFeatures(&features);
+    return same;
 }
 
-class QuietStageReports : public ::testing::Test {
+// Every vector level the processor runs, from the widest down to plain code.
+class EveryVectorLevel : public testing::TestWithParam<int> {
 protected:
-    void SetUp() override { setStageReportsEnabled(0); }
-    void TearDown() override { setStageReportsEnabled(1); }
+    void SetUp() override {
+        if (GetParam() > fftVectorLevel()) GTEST_SKIP() << "the processor lacks vector level " << GetParam();
+        capFftVectorLevel(GetParam());
+        orvalixSetConsoleOutput(0);
+    }
+    void TearDown() override { capFftVectorLevel(2); }
 };
 
-TEST_F(QuietStageReports, RandomSignalsAndOptionsGiveIdenticalCoefficients) {
-    std::mt19937 random(20010629);
-    for (int n = 0; n < 2500; ++n) {
-        Case c = makeCase(random);
-        ASSERT_TRUE(sameCoefficients(c)) << "case " << n;
-    }
+TEST_P(EveryVectorLevel, RandomSignalsAndOptions) {
+    std::mt19937 random(20010629 + GetParam());
+    for (int n = 0; n < (GetParam() == 2 ? 2000 : 600); ++n) ASSERT_TRUE(sameCoefficients(makeCase(random))) << n;
 }
 
-TEST_F(QuietStageReports, DefaultSettingsOnLongerSignalsOfEveryRate) {
+TEST_P(EveryVectorLevel, LongerSignalsOfEveryRateAndFrameCountsAroundMultiplesOfEight) {
     std::mt19937 random(16000);
     for (int32_t rate : RATES) {
         for (int kind = 0; kind < KIND_COUNT; ++kind) {
-            Case c;
-            c.rate = rate;
+            Case c{makeSignal(random, kind, rate + static_cast<int32_t>(random() % 1000)), rate, {}};
             c.options.includeC0 = 1;
-            c.signal = makeSignal(random, kind, rate + static_cast<int32_t>(random() % 1000));
             ASSERT_TRUE(sameCoefficients(c));
-            c.options.filterDomain = 2;
-            c.options.lifterType = 3;
+            c.options.filterDomain = 2, c.options.lifterType = 3;
             ASSERT_TRUE(sameCoefficients(c));
         }
-    }
-}
-
-// The analysis takes eight frames at a time while eight remain, the rest one by one: frame counts
-// on both sides of multiples of eight, at every rate, centred and -U frames, with and without a
-// leftover sample past the last frame.
-TEST_F(QuietStageReports, FrameCountsAroundMultiplesOfEightMatch) {
-    std::mt19937 random(8888);
-    for (int32_t rate : RATES) {
-        for (int32_t frames = 1; frames <= 26; ++frames) {
+        // Eight frames go at a time while eight remain, the rest one by one.
+        for (int32_t frames = 1; frames <= 18; ++frames) {
             Case c = makeCase(random);
             c.rate = rate;
+            c.options.powerOfTwoBelow = frames % 2;
             const int32_t frameLength = literal::msToSamples(c.options.windowLengthMs, rate);
             const int32_t shift = literal::msToSamples(c.options.windowShiftMs, rate);
-            c.options.powerOfTwoBelow = frames % 2;
-            const int32_t spare = static_cast<int32_t>(random() % static_cast<uint32_t>(shift));
             c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT),
-                                  frameLength + 1 + (frames - 1) * shift + spare);
+                                  frameLength + 1 + (frames - 1) * shift + static_cast<int32_t>(random() % shift));
             ASSERT_TRUE(sameCoefficients(c)) << frames << " frames";
         }
     }
 }
 
-// The same random cases with the processor's vector code held back: AVX2 only, then plain code.
-TEST_F(QuietStageReports, LowerVectorLevelsGiveIdenticalCoefficients) {
-    for (int level = 1; level >= 0; --level) {
-        capFftVectorLevel(level);
-        std::mt19937 random(20010629 + level);
-        for (int n = 0; n < 400; ++n) {
-            Case c = makeCase(random);
-            ::testing::AssertionResult same = sameCoefficients(c);
-            if (!same) capFftVectorLevel(2);
-            ASSERT_TRUE(same) << "vector level " << level << ", case " << n;
-        }
-        capFftVectorLevel(2);
+// Files read and analysed a chunk at a time, with chunks small enough that short inputs span many,
+// cut at and around chunk boundaries, against the literal reading and analysis of the whole file.
+TEST_P(EveryVectorLevel, ChunkedFiles) {
+    std::mt19937 random(42 + GetParam());
+    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(GetParam()) + ".wav";
+    for (int trial = 0; trial < 40; ++trial) {
+        Case c = makeCase(random);
+        c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
+        c.options.windowLengthMs = std::max(c.options.windowLengthMs, 2);
+        const int32_t channels = 1 + trial % 2, bits = trial % 3 ? 16 : 8;
+        const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
+        const int32_t frame = literal::msToSamples(c.options.windowLengthMs, c.rate);
+        const int32_t group = 8 * shift;
+        const int32_t chunk = ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
+        const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
+        const int32_t length = (4 + trial % 3) * chunk + extras[trial % 7];
+        std::vector<int16_t> slots(static_cast<size_t>(length * channels));
+        for (size_t i = 0; i < slots.size(); ++i)
+            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256 : 12000.0 * std::sin(0.01 * i * (1 + i % 7)) + random() % 4000);
+        ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), static_cast<uint32_t>(length), channels, c.rate, bits), RFX_SUCCESS);
+        literal::Wave wave;
+        ASSERT_TRUE(literal::readCanonicalWave(name, wave));
+        c.signal = wave.samples;
+        AnalysisSettings settings = settingsFor(c.options);
+        ASSERT_EQ(chunkLengthFor(name.c_str(), &settings, chunk), chunk) << describe(c);
+        FeatureMatrix matrix{0, 0, nullptr};
+        int32_t frames = 0;
+        const int status = analyseWaveFileInChunks(name.c_str(), &settings, chunk, &matrix, &frames);
+        EXPECT_TRUE(sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values)) << trial;
+        releaseFeatureMatrix(&matrix);
     }
+    remove(name.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Differential, EveryVectorLevel, testing::Values(2, 1, 0));
 
 }  // namespace

@@ -46,6 +46,12 @@ std::string formatted(const char* format, int a, int b) {
     return text;
 }
 
+struct Filter {
+    int firstBin = 0;
+    int lastBin = 0;
+    std::vector<float> weights;
+};
+
 }  // namespace
 
 int msToSamples(int ms, int rate) {
@@ -53,6 +59,8 @@ int msToSamples(int ms, int rate) {
     double samples = seconds * rate;
     return static_cast<int>(samples);
 }
+
+namespace {
 
 void subtractMean(std::vector<float>& x) {
     int count = static_cast<int>(x.size());
@@ -100,15 +108,12 @@ std::vector<float> makeWindow(int kind, int length) {
     return w;
 }
 
-bool fft(unsigned pointCount, bool inverse, const std::vector<float>& realIn,
-         const std::vector<float>* imagIn, std::vector<float>& realOut,
+// Forward complex radix-2 transform of a real input (positive exponent, unscaled), twiddles from
+// the three-term recurrence restarted for every block. False for a length below 2.
+bool fft(unsigned pointCount, const std::vector<float>& realIn, std::vector<float>& realOut,
          std::vector<float>& imagOut) {
     if (pointCount < 2) return false;
-    if ((pointCount & (pointCount - 1)) != 0) return false;
-    if (realIn.size() < pointCount) return false;
-    if (imagIn != nullptr && imagIn->size() < pointCount) return false;
-
-    double angleNumerator = inverse ? -kTwoPi : kTwoPi;
+    double angleNumerator = kTwoPi;
     unsigned bits = trailingZeroBits(pointCount);
 
     realOut.assign(pointCount, 0.0f);
@@ -116,7 +121,6 @@ bool fft(unsigned pointCount, bool inverse, const std::vector<float>& realIn,
     for (unsigned i = 0; i < pointCount; i++) {
         unsigned j = reverseBits(i, bits);
         realOut[j] = realIn[i];
-        imagOut[j] = (imagIn != nullptr) ? (*imagIn)[i] : 0.0f;
     }
 
     unsigned half = 1;
@@ -156,14 +160,6 @@ bool fft(unsigned pointCount, bool inverse, const std::vector<float>& realIn,
         }
         half = blockSize;
     }
-
-    if (inverse) {
-        double n = static_cast<double>(pointCount);
-        for (unsigned i = 0; i < pointCount; i++) {
-            realOut[i] = toFloat(static_cast<double>(realOut[i]) / n);
-            imagOut[i] = toFloat(static_cast<double>(imagOut[i]) / n);
-        }
-    }
     return true;
 }
 
@@ -198,37 +194,31 @@ std::vector<float> triangleWeights(int first, int peak, int end) {
     return w;
 }
 
-Filterbank buildFilterbank(int filterCount, int fftLength, int sampleRate) {
-    Filterbank bank;
+std::vector<Filter> buildFilterbank(int filterCount, int fftLength, int sampleRate) {
     float halfRate = toFloat(sampleRate / 2.0);
-    bank.melTop = toFloat(hzToMel(halfRate));
+    float melTop = toFloat(hzToMel(halfRate));
 
     // An edge at or above half the rate takes the topmost bin, the one the last
     // filter is made to end on anyway.
     int topBin = static_cast<int>(fftLength / 2.0 - 1);
 
-    bank.edgeFrequencies.assign(filterCount + 1, 0.0f);
-    bank.edgeBins.assign(filterCount + 1, 0);
+    std::vector<int> edgeBins(filterCount + 1, 0);
     for (int n = 1; n <= filterCount; n++) {
-        double mel = (static_cast<double>(n) / filterCount) * static_cast<double>(bank.melTop);
+        double mel = (static_cast<double>(n) / filterCount) * static_cast<double>(melTop);
         double power = pow(10.0, mel / 2595);
         float frequency = toFloat((power - 1) * 700);
         int bin = frequencyToBin(frequency, sampleRate, fftLength);
         if (bin == -1) bin = topBin;
-        bank.edgeFrequencies[n] = frequency;
-        bank.edgeBins[n] = bin;
+        edgeBins[n] = bin;
     }
 
+    std::vector<Filter> filters;
     for (int j = 1; j <= filterCount; j++) {
-        Filter filter;
-        int endBin = (j < filterCount) ? bank.edgeBins[j + 1] : bank.edgeBins[j];
-        filter.firstBin = bank.edgeBins[j - 1];
-        filter.lastBin = endBin;
-        filter.weights = triangleWeights(bank.edgeBins[j - 1], bank.edgeBins[j], endBin);
-        bank.filters.push_back(filter);
+        int endBin = (j < filterCount) ? edgeBins[j + 1] : edgeBins[j];
+        filters.push_back({edgeBins[j - 1], endBin, triangleWeights(edgeBins[j - 1], edgeBins[j], endBin)});
     }
-    bank.filters[filterCount - 1].lastBin = topBin;
-    return bank;
+    filters[filterCount - 1].lastBin = topBin;
+    return filters;
 }
 
 double filterOutput(const Filter& filter, const std::vector<float>& spectrum) {
@@ -250,8 +240,6 @@ int fftLengthFor(int frameLength, int powerOfTwoBelow) {
     return length;
 }
 
-double librarySquare(double a) { return libraryPow(a, 2); }
-
 std::vector<float> lifterWeights(int lifterType, int cepstralCount) {
     std::vector<float> weights;
     int L = cepstralCount;
@@ -268,6 +256,8 @@ std::vector<float> lifterWeights(int lifterType, int cepstralCount) {
     }
     return weights;
 }
+
+}  // namespace
 
 Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& options) {
     Analysis result;
@@ -291,9 +281,8 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
     }
     result.filterCount = options.melFilterCount;
     if (result.filterCount == 0) result.filterCount = automaticFilterCount(sampleRate);
-    Filterbank bank = buildFilterbank(result.filterCount, result.fftLength, sampleRate);
+    std::vector<Filter> bank = buildFilterbank(result.filterCount, result.fftLength, sampleRate);
     std::vector<float> lifter = lifterWeights(options.lifterType, options.cepstralCount);
-    int rowsFromShift = static_cast<int>(static_cast<double>(samplesRead) / result.shiftSamples);
 
     int frameStart = 0;
     while (frameStart + result.frameLength < samplesRead) {
@@ -312,13 +301,12 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
 
         std::vector<float> realOut;
         std::vector<float> imagOut;
-        if (!fft(static_cast<unsigned>(result.fftLength), false, buffer, nullptr, realOut, imagOut)) {
+        if (!fft(static_cast<unsigned>(result.fftLength), buffer, realOut, imagOut)) {
             result.status = 1;
             result.error = formatted(
                 ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
                 result.fftLength, 0);
             result.rows.clear();
-            result.logEnergies.clear();
             return result;
         }
 
@@ -332,11 +320,11 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
 
         std::vector<float> energies(result.filterCount);
         for (int j = 1; j <= result.filterCount; j++) {
-            double average = filterOutput(bank.filters[j - 1], magnitude);
+            double average = filterOutput(bank[j - 1], magnitude);
             if (options.filterDomain == 1) {
                 energies[j - 1] = toFloat(log10(average));
             } else {
-                energies[j - 1] = toFloat(log10(librarySquare(average)));
+                energies[j - 1] = toFloat(log10(libraryPow(average, 2)));
             }
         }
 
@@ -358,17 +346,9 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         }
 
         result.rows.push_back(row);
-        result.logEnergies.push_back(energies);
         frameStart = frameStart + result.shiftSamples;
     }
-
-    int frames = static_cast<int>(result.rows.size());
-    result.rowCount = rowsFromShift > frames ? rowsFromShift : frames;
     return result;
-}
-
-Rows analyse(std::vector<float> signal, int sampleRate, const Options& options) {
-    return analyseFull(signal, sampleRate, options).rows;
 }
 
 std::string formatFeatures(const Rows& rows, int includeC0) {

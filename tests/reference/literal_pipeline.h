@@ -27,43 +27,8 @@ struct Options {
 
 using Rows = std::vector<std::vector<float>>;
 
-// ---- building blocks, exposed so the tests can pin each one -------------
-
+// Samples in ms milliseconds at rate Hz: divided before multiplying, truncated.
 int msToSamples(int ms, int rate);
-void subtractMean(std::vector<float>& x);
-void preEmphasize(std::vector<float>& x, float a);
-std::vector<float> makeWindow(int kind, int length);
-
-// Complex radix-2 transform, twiddles from the three-term recurrence restarted
-// for every block. Returns false (and leaves the outputs alone) for a length
-// below 2 or not a power of two.
-bool fft(unsigned pointCount, bool inverse, const std::vector<float>& realIn,
-         const std::vector<float>* imagIn, std::vector<float>& realOut,
-         std::vector<float>& imagOut);
-
-double hzToMel(float hz);
-int frequencyToBin(float hz, int sampleRate, int fftLength);
-int automaticFilterCount(int sampleRate);
-
-struct Filter {
-    int firstBin = 0;
-    int lastBin = 0;
-    std::vector<float> weights;
-};
-struct Filterbank {
-    float melTop = 0;
-    std::vector<float> edgeFrequencies;  // f(1)..f(count); entry 0 is 0
-    std::vector<int> edgeBins;           // e(0)..e(count), after the top-edge rule
-    std::vector<Filter> filters;         // filters 1..count at indices 0..count-1
-};
-std::vector<float> triangleWeights(int first, int peak, int end);
-Filterbank buildFilterbank(int filterCount, int fftLength, int sampleRate);
-double filterOutput(const Filter& filter, const std::vector<float>& spectrum);
-
-int fftLengthFor(int frameLength, int powerOfTwoBelow);
-// pow(a, 2) as the C library computes it, never folded into a * a.
-double librarySquare(double a);
-std::vector<float> lifterWeights(int lifterType, int cepstralCount);
 
 // ---- the whole pipeline ---------------------------------------------------
 
@@ -71,16 +36,13 @@ struct Analysis {
     int status = 0;            // 0 done; 1 the run would stop with `error` on stderr
     std::string error;
     Rows rows;                 // one row of cepstralCount + 1 floats per analysed frame
-    std::vector<std::vector<float>> logEnergies;  // per frame, for inspection
     int frameLength = 0;
     int fftLength = 0;
     int shiftSamples = 0;
     int filterCount = 0;       // the count actually used
-    int rowCount = 0;          // matrix rows, max(samples / shift, frames)
 };
 
 Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& options);
-Rows analyse(std::vector<float> signal, int sampleRate, const Options& options);
 
 // "%f " per coefficient (from c0 when includeC0, else from c1), "\n" per row.
 std::string formatFeatures(const Rows& rows, int includeC0);

@@ -4,7 +4,7 @@
 import os
 import struct
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz")
 
 
 def wave(samples=(0, 1000, -1000, 32767, -32768, 5), rate=16000, bits=16, channels=1, tag=1,
