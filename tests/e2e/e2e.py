@@ -18,29 +18,23 @@ def arguments():
     return parser.parse_args()
 
 
-def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b"", tail=b"",
-               tag=1, data_size=None):
+def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b"", tail=b"", tag=1,
+               data_size=None):
     """A PCM wave file: canonical unless chunks come before the data or bytes after it. Byte rate
     and block align follow the format, in the wrapping 32-bit arithmetic the reader checks."""
-    if bits == 8:
-        data = bytes(s & 0xFF for s in samples)
-    elif bits == 16:
-        data = struct.pack("<%dh" % len(samples), *samples)
-    else:
-        data = bytes(len(samples) * max(1, bits // 8))
-    align = (channels * bits // 8) & 0xFFFF
-    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate,
-                      ((channels * rate * bits) & 0xFFFFFFFF) >> 3, align, bits)
-    size = len(data) if data_size is None else data_size
-    return riff(fmt + extra_chunks_before + chunk(b"data", data, size) + tail)
+    data = bytes(s & 0xFF for s in samples) if bits == 8 else struct.pack("<%dh" % len(samples), *samples) \
+        if bits == 16 else bytes(len(samples) * max(1, bits // 8))
+    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate, ((channels * rate * bits) & 0xFFFFFFFF) >> 3,
+                      (channels * bits // 8) & 0xFFFF, bits)
+    return riff(fmt + extra_chunks_before + chunk(b"data", data, data_size) + tail)
 
 
 def chunk(cid, body, size=None):
     return struct.pack("<4sI", cid, len(body) if size is None else size) + body
 
 
-def riff(chunks, size=None):
-    return struct.pack("<4sI", b"RIFF", 4 + len(chunks) if size is None else size) + b"WAVE" + chunks
+def riff(chunks):
+    return struct.pack("<4sI", b"RIFF", 4 + len(chunks)) + b"WAVE" + chunks
 
 
 class Folder:
@@ -70,33 +64,25 @@ class Folder:
             return fh.read()
 
     def names(self):
-        found = []
-        for root, dirs, files in os.walk(self.path):
-            for n in dirs + files:
-                found.append(os.path.relpath(os.path.join(root, n), self.path))
-        return sorted(found)
+        return sorted(os.path.relpath(os.path.join(root, n), self.path)
+                      for root, dirs, files in os.walk(self.path) for n in dirs + files)
 
 
 class Result:
     def __init__(self, proc):
-        self.status = proc.returncode
-        self.out = proc.stdout.decode("latin-1")
-        self.err = proc.stderr.decode("latin-1")
+        self.status, self.out, self.err = proc.returncode, proc.stdout.decode("latin-1"), proc.stderr.decode("latin-1")
 
 
 def run(binary, args, cwd, preexec=None, timeout=60):
-    proc = subprocess.run([binary] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
-                          preexec_fn=preexec)
-    return Result(proc)
+    return Result(subprocess.run([binary] + list(args), cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
+                                 timeout=timeout, preexec_fn=preexec))
 
 
 class Checks:
     """Collects failed expectations; ends the script with a summary line and a status."""
 
     def __init__(self):
-        self.passed = 0
-        self.failed = 0
+        self.passed = self.failed = 0
 
     def equal(self, what, got, want):
         if got == want:
@@ -113,7 +99,7 @@ class Checks:
         sys.exit(0 if self.failed == 0 else 1)
 
 
-# Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of given mode.
+# Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of a given mode.
 FOLDER, FIFO = "<folder>", "<fifo>"
 
 
@@ -136,18 +122,17 @@ def lay_out(folder, files):
             os.mkfifo(path)
         elif isinstance(what, Link):
             os.symlink(what, path)
-        elif isinstance(what, Mode):
-            os.chmod(folder.path, 0o777)
-            with open(path, "wb") as fh:
-                fh.write(what.data)
-            os.chmod(path, what.mode)
         else:
             with open(path, "wb") as fh:
-                fh.write(what)
+                fh.write(what.data if isinstance(what, Mode) else what)
+            if isinstance(what, Mode):
+                os.chmod(folder.path, 0o777)
+                os.chmod(path, what.mode)
 
 
 def contents(folder):
-    """Every regular file below the folder by name (bytes for names outside UTF-8)."""
+    """Every file below the folder by name (bytes for names outside UTF-8): its bytes, or None when
+    it is not a regular file."""
     found = {}
     for root, _, names in os.walk(os.fsencode(folder.path)):
         for n in names:
@@ -157,36 +142,28 @@ def contents(folder):
                 rel = rel.decode()
             except UnicodeDecodeError:
                 pass
-            if stat.S_ISREG(os.lstat(path).st_mode):
-                with open(path, "rb") as fh:
-                    found[rel] = fh.read()
-            else:
-                found[rel] = None
+            found[rel] = open(path, "rb").read() if stat.S_ISREG(os.lstat(path).st_mode) else None
     return found
 
 
 def check_case(checks, binary, name, files, argv, status, out, err, after=None, preexec=None):
     """One run of the binary in a fresh folder holding `files`. Expectations that are None are not
-    checked; `after` maps every file the run must leave to its bytes (None: any content, a
-    callable: a test of the bytes); no other file may remain."""
+    checked; `after` maps the files the run must add or change to their bytes (None: any content, a
+    callable: a test of the bytes); besides the files laid out, no other file may remain."""
     with Folder() as f:
         lay_out(f, files)
         try:
             r = run(binary, argv, f.path, preexec=preexec, timeout=20)
         except subprocess.TimeoutExpired:
-            checks.true(name + ": ends within 20 s", False)
-            return
-        want = tuple(w for w in (status, out, err) if w is not None)
-        got = tuple(g for g, w in zip((r.status, r.out, r.err), (status, out, err)) if w is not None)
-        checks.equal(name, got, want)
+            return checks.true(name + ": ends within 20 s", False)
+        expected = [(g, w) for g, w in zip((r.status, r.out, r.err), (status, out, err)) if w is not None]
+        checks.equal(name, tuple(g for g, _ in expected), tuple(w for _, w in expected))
         if after is None:
             return
         left = contents(f)
-        expected = dict((k, None) for k, v in files.items() if v is not FOLDER)
-        expected.update(after)
-        checks.equal(name + ": files left", sorted(map(str, left)), sorted(map(str, expected)))
+        names = set(k for k, v in files.items() if v is not FOLDER) | set(after)
+        checks.equal(name + ": files left", sorted(map(str, left)), sorted(map(str, names)))
         for file, want in after.items():
-            if callable(want):
-                checks.true("%s: %s" % (name, file), want(left.get(file)))
-            elif want is not None:
-                checks.true("%s: %s holds what it should" % (name, file), left.get(file) == want)
+            if want is not None:
+                checks.true("%s: %s holds what it should" % (name, file),
+                            want(left.get(file)) if callable(want) else left.get(file) == want)
