@@ -49,21 +49,17 @@ TEST(FftFloat, ForwardPositiveExponentInverseNegativeAndScaled) {
 
 TEST(FftFloatDeathTest, ArgumentErrorsEndTheProcess) {
     float a[8] = {}, b[8] = {}, c[8] = {};
-    const char* tooSmall = ">>> Error in fftmisc: argument %u to NumberOfBitsNeeded is too small.\n";
-    char one[100], zero[100];
-    snprintf(one, sizeof one, tooSmall, 1u);
-    snprintf(zero, sizeof zero, tooSmall, 0u);
-    EXPECT_EXIT(fft_float(1, 0, a, nullptr, b, c), testing::ExitedWithCode(1), testing::StrEq(one));
-    EXPECT_EXIT(fft_float(0, 1, a, nullptr, b, c), testing::ExitedWithCode(1), testing::StrEq(zero));
-    // The arrays are checked first, in the order RealIn, RealOut, ImagOut.
-    EXPECT_EXIT(fft_float(1, 0, nullptr, nullptr, nullptr, nullptr), testing::ExitedWithCode(1),
-                testing::StrEq("Error in fft_float():  RealIn == NULL\n"));
-    EXPECT_EXIT(fft_float(1, 0, a, nullptr, nullptr, c), testing::ExitedWithCode(1),
-                testing::StrEq("Error in fft_float():  RealOut == NULL\n"));
-    EXPECT_EXIT(fft_float(4, 0, a, nullptr, b, nullptr), testing::ExitedWithCode(1),
-                testing::StrEq("Error in fft_float():  ImagOut == NULL\n"));
-    EXPECT_EXIT(fft_float(6, 0, a, nullptr, b, c), testing::ExitedWithCode(1),
-                testing::StrEq("Error in fft_float():  PointCount 6 is not a power of two\n"));
+    // The arrays are checked first, in the order RealIn, RealOut, ImagOut; then the length.
+    const struct { uint32_t n; float *in, *re, *im; const char* message; } cases[] = {
+        {1, a, b, c, ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small.\n"},
+        {0, a, b, c, ">>> Error in fftmisc: argument 0 to NumberOfBitsNeeded is too small.\n"},
+        {1, nullptr, nullptr, nullptr, "Error in fft_float():  RealIn == NULL\n"},
+        {1, a, nullptr, c, "Error in fft_float():  RealOut == NULL\n"},
+        {4, a, b, nullptr, "Error in fft_float():  ImagOut == NULL\n"},
+        {6, a, b, c, "Error in fft_float():  PointCount 6 is not a power of two\n"}};
+    for (const auto& t : cases)
+        EXPECT_EXIT(fft_float(t.n, t.n == 0, t.in, nullptr, t.re, t.im), testing::ExitedWithCode(1),
+                    testing::StrEq(t.message));
 }
 
 TEST(FftMisc, BitsReversalLengthsAndBinFractions) {

@@ -25,7 +25,7 @@ constexpr int KIND_COUNT = 7;
 
 struct Case {
     std::vector<float> signal;
-    int32_t rate;
+    int32_t rate = 16000;
     literal::Options options;
 };
 
@@ -52,23 +52,16 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
 Case makeCase(std::mt19937& random) {
     Case c;
     c.rate = RATES[random() % 6];
+    auto pick = [&random](int count) { return static_cast<int>(random() % count); };
     literal::Options& o = c.options;
-    o.windowLengthMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 30;
-    o.windowShiftMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 10;
-    o.windowType = 1 + static_cast<int>(random() % 4);
-    o.emphasisPercent = random() % 4 == 0 ? static_cast<int>(random() % 101) : 97;
-    o.removeDcOffset = static_cast<int>(random() % 2);
-    o.powerOfTwoBelow = static_cast<int>(random() % 2);
-    o.melFilterCount = random() % 3 == 0 ? static_cast<int>(random() % 101) : 0;
-    o.cepstralCount = 1 + static_cast<int>(random() % 20);
-    o.lifterType = 1 + static_cast<int>(random() % 3);
-    o.filterDomain = 1 + static_cast<int>(random() % 2);
-    o.includeC0 = static_cast<int>(random() % 2);
+    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30, o.windowShiftMs = pick(3) == 0 ? 1 + pick(100) : 10;
+    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97, o.removeDcOffset = pick(2);
+    o.powerOfTwoBelow = pick(2), o.melFilterCount = pick(3) == 0 ? pick(101) : 0, o.cepstralCount = 1 + pick(20);
+    o.lifterType = 1 + pick(3), o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
     const int32_t frameLength = literal::msToSamples(o.windowLengthMs, c.rate);
-    int32_t length = static_cast<int32_t>(random() % (c.rate / 4 + 1));
-    if (random() % 5 == 0) length = static_cast<int32_t>(random() % 4);
-    if (random() % 5 == 0) length = frameLength + static_cast<int32_t>(random() % 3) - 1;
-    c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT), std::max(length, 0));
+    int32_t length = pick(c.rate / 4 + 1);
+    length = pick(5) == 0 ? pick(4) : pick(5) == 0 ? frameLength + pick(3) - 1 : length;
+    c.signal = makeSignal(random, pick(KIND_COUNT), std::max(length, 0));
     return c;
 }
 

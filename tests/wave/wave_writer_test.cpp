@@ -18,8 +18,7 @@ Bytes fileBytes(const std::string& path) {
     Bytes bytes;
     FILE* f = fopen(path.c_str(), "rb");
     for (int c; f && (c = getc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
-    if (f) fclose(f);
-    return bytes;
+    return f && fclose(f) == 0 ? bytes : Bytes{};
 }
 
 // The canonical 44-byte header and the samples, as the writer must lay them out.
@@ -105,11 +104,9 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
 
     Bytes twelveBit = canonical(1, 8000, 12, Bytes(8, 0));  // seeking rounds bytes per sample up
     FILE* f = fopen(path.c_str(), "wb");
-    fwrite(twelveBit.data(), 1, twelveBit.size(), f);
-    fclose(f);
+    fwrite(twelveBit.data(), 1, twelveBit.size(), f), fclose(f);
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
-    EXPECT_EQ(file.frameCount(), 8u);
-    EXPECT_EQ(file.seekToFrame(3), RFX_SUCCESS);
+    EXPECT_EQ(file.frameCount() * 100 + file.seekToFrame(3), 800u + RFX_SUCCESS);
     EXPECT_EQ(file.tell(), 44 + 3 * 2);
 }
 
