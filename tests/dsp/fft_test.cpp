@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "dsp/fftmisc.h"
@@ -21,30 +22,20 @@ std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats*
 }
 
 TEST(FftFloat, ForwardPositiveExponentInverseNegativeAndScaled) {
-    struct Case {
-        Floats in;
-        int inverse;
-        Floats re, im;
-    } cases[] = {{{3, 5}, 0, {8, -2}, {0, 0}},
+    const struct Case { Floats in; int inverse; Floats re, im; } cases[] = {{{3, 5}, 0, {8, -2}, {0, 0}},
                  {{1, 1, 1, 1}, 0, {4, 0, 0, 0}, {0, 0, 0, 0}},
                  {{0, 1, 0, 0}, 0, {1, 0, -1, 0}, {0, 1, 0, -1}},
                  {{0, 1, 0, 0}, 1, {0.25f, 0, -0.25f, 0}, {0, -0.25f, 0, 0.25f}}};
     for (const Case& c : cases) {
         auto [re, im] = transform(c.in, c.inverse);
-        for (size_t k = 0; k < re.size(); ++k) {
-            EXPECT_NEAR(re[k], c.re[k], 1e-15) << k;
-            EXPECT_NEAR(im[k], c.im[k], 1e-15) << k;
-        }
+        for (size_t k = 0; k < re.size(); ++k) EXPECT_LT(std::abs(re[k] - c.re[k]) + std::abs(im[k] - c.im[k]), 1e-15) << k;
     }
     Floats x(64), zeros(64, 0.0f);
     for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>((i * 37 % 11) - 5.0);
     auto [re, im] = transform(x, 0);
     EXPECT_EQ(transform(x, 0, &zeros), std::make_pair(re, im));  // a null imaginary part is zeros
     auto [backRe, backIm] = transform(re, 1, &im);
-    for (size_t i = 0; i < x.size(); ++i) {
-        EXPECT_NEAR(backRe[i], x[i], 1e-5) << i;
-        EXPECT_NEAR(backIm[i], 0.0f, 1e-5) << i;
-    }
+    for (size_t i = 0; i < x.size(); ++i) EXPECT_LT(std::abs(backRe[i] - x[i]) + std::abs(backIm[i]), 1e-5) << i;
 }
 
 TEST(FftFloatDeathTest, ArgumentErrorsEndTheProcess) {

@@ -45,8 +45,9 @@ def main():
         os.remove(os.path.join(folder, "single.txt"))
         return expected
 
-    def output(relative):
-        return f.read(os.path.join("out", os.path.splitext(relative)[0] + ".txt"))
+    def output(relative, read=True):
+        name = os.path.join("out", os.path.splitext(relative)[0] + ".txt")
+        return f.read(name) if read else os.stat(os.path.join(f.path, name)).st_mtime_ns
 
     with Folder() as f:
         os.makedirs(os.path.join(f.path, "bin"))  # the usual tools but not GNU parallel
@@ -70,22 +71,18 @@ def main():
         checks.equal("first run: status, summary, each failure with its message", (code, summary, failed),
                      (1, SUMMARY % (len(GOOD), 0, len(BROKEN)), failures))
         made = {os.path.relpath(os.path.join(d, n), f.path) for d, _, ns in os.walk(f.path + "/out") for n in ns}
-        checks.equal("first run: the mirrored tree and the job log", made, {"out/orvalix-corpus.joblog"} |
-                     {os.path.join("out", os.path.splitext(r)[0] + ".txt") for r in GOOD})
-        checks.equal("first run: outputs identical to single runs", [output(r) == expected[r] for r in GOOD],
-                     [True] * len(GOOD))
+        checks.equal("first run: the mirrored tree, outputs identical to single runs, the job log",
+                     (made, [output(r) == expected[r] for r in GOOD]), ({"out/orvalix-corpus.joblog"} | {
+                         os.path.join("out", os.path.splitext(r)[0] + ".txt") for r in GOOD}, [True] * len(GOOD)))
         log = f.read("out/orvalix-corpus.joblog").decode().splitlines()
         checks.equal("job log: a line per file, the failures marked", (len(log), sum(
             1 for l in log[1:] if l.split("\t")[6] != "0")), (1 + len(GOOD) + len(BROKEN), len(BROKEN)))
-
-        stamps = [os.stat(os.path.join(f.path, "out", os.path.splitext(r)[0] + ".txt")).st_mtime_ns for r in GOOD]
-        code, summary, failed, _ = corpus(f.path, "--bin", binary, "in", "out", *OPTIONS)
-        checks.equal("second run: finished files skipped, broken ones again", (code, summary, failed),
-                     (1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures))
-        checks.equal("second run: only the broken files started, no output touched",
-                     (len(f.read("out/orvalix-corpus.joblog").splitlines()), stamps),
-                     (1 + len(BROKEN), [os.stat(os.path.join(f.path, "out", os.path.splitext(r)[0] + ".txt"))
-                                        .st_mtime_ns for r in GOOD]))
+        stamps = [output(r, read=False) for r in GOOD]
+        checks.equal("second run: finished files skipped (not started, not touched), broken ones again",
+                     (corpus(f.path, "--bin", binary, "in", "out", *OPTIONS)[:3], stamps,
+                      len(f.read("out/orvalix-corpus.joblog").splitlines())),
+                     ((1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures), [output(r, read=False) for r in GOOD],
+                      1 + len(BROKEN)))
         for relative in BROKEN:
             os.remove(os.path.join(f.path, "in", relative))
         os.remove(os.path.join(f.path, "out", "a.txt"))

@@ -1,5 +1,5 @@
 """The program from the outside, case by case: the command line and its texts, wave files accepted
-and refused, hostile inputs and names, and output faults that need no privileges. Each case gives
+and refused, hostile inputs and names, output faults, and the committed golden cases. Each case gives
 the exact status, standard output, standard error and the files left behind."""
 
 import glob
@@ -27,6 +27,7 @@ TABLE_FAILED = "Reading wave table size failed: RFX_FILE_ERROR\n"
 INVALID_CALL = "Reading wave file data failed: RFX_INVALID_CALL\n"
 TOO_LONG = "ERROR: File name too long (at most 1023 characters).\n"
 DIFFERENT = "ERROR: Input and output filenames should be different. (%s)\n"
+REFUSED = (1, "", TABLE_FAILED, {})  # status, stdout, stderr, no file made
 
 
 def report(**values):
@@ -60,6 +61,11 @@ def extensible(fmt, data, subformat):
     body = b"\xfe\xff" + fmt[10:24] + struct.pack("<HHI", 22, 16, 4) + struct.pack("<H", subformat) + \
         bytes.fromhex("000000001000800000aa00389b71")
     return riff(chunk(b"fmt ", body) + data)
+
+
+def on(data, *options):
+    """The files and arguments of a quiet run on the given input file."""
+    return {"in.wav": data}, ["-Q0", "in", "out"] + list(options)
 
 
 def patched(data, offset, value):
@@ -121,106 +127,77 @@ def main():
         ("blanks and non-UTF-8 bytes in names", {b"my \xe9\xff \xe2\x82\xac.wav": wav},
          ["-Q0", b"my \xe9\xff \xe2\x82\xac", b"f \xe9 out"], 0, None, "", {b"f \xe9 out.txt": ref}),
         ("in and in: in.wav and in.txt", IN, ["-Q0", "in", "in"], 0, None, "", {"in.txt": ref}),
-        ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"],
-         0, None, "", {"a.b/c.txt": ref}),
+        ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"], 0, None, "",
+         {"a.b/c.txt": ref}),
         ("an extension is kept", {"x.y": wav}, ["-Q0", "x.y", ".hidden"], 0, None, "", {".hidden": ref}),
         ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
         ("-Q0 drops the report", IN, ["-q0", "in", "out"], 0, ran, "", RAN),
-        ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
-         file_report() + CLOSING, "", {"out.txt": shaped(16, 13)}),
-        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE,
-         EXISTS, {"out.txt": b"keep"}),
-        ("-O replaces it", {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-o", "in", "out"], 0, ran,
-         "", RAN),
+        ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0, file_report() + CLOSING, "",
+         {"out.txt": shaped(16, 13)}),
+        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE, EXISTS,
+         {"out.txt": b"keep"}),
+        ("-O replaces it", {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-o", "in", "out"], 0, ran, "", RAN),
         ("the same file under another name", IN, ["in.wav", "./in.wav", "-O"], 255,
          report() + DIFFERENT % "./in.wav", "", {"in.wav": wav}),
         ("the output a link to the input", {"in.wav": wav, "link.txt": Link("in.wav")},
          ["-Q0", "-O", "in", "link"], 255, DIFFERENT % "link.txt", "", {"in.wav": wav}),
         ("missing output folder", IN, ["-Q0", "in", "missing/out"], 1, None,
          "ERROR: Cannot write output file missing/out.txt: No such file or directory\n", {}),
-        ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"],
-         0, None, EXISTS, {}),
-        ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "",
-         {"p.txt": ref}),
+        ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"], 0, None,
+         EXISTS, {}),
+        ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "", {"p.txt": ref}),
         # Wave files people's tools write, and the ones the reader refuses.
-        ("LIST before the data, a chunk after it",
-         {"in.wav": wave_bytes(speech, extra_chunks_before=chunk(b"LIST", b"INFOx\0", 5),
-                               tail=chunk(b"id3 ", b"abcd"))}, ["-Q0", "in", "out"], 0, ran, "", RAN),
-        ("18-byte format chunk", {"in.wav": riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)},
-         ["-Q0", "in", "out"], 0, ran, "", RAN),
-        ("extensible integer PCM", {"in.wav": extensible(fmt, data, 1)}, ["-Q0", "in", "out"], 0, ran,
-         "", RAN),
-        ("extensible float samples", {"in.wav": extensible(fmt, data, 3)}, ["-Q0", "in", "out"], 1,
+        ("LIST before the data, a chunk after it", *on(wave_bytes(speech, extra_chunks_before=chunk(
+            b"LIST", b"INFOx\0", 5), tail=chunk(b"id3 ", b"abcd"))), 0, ran, "", RAN),
+        ("18-byte format chunk", *on(riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)), 0, ran, "", RAN),
+        ("extensible integer PCM", *on(extensible(fmt, data, 1)), 0, ran, "", RAN),
+        ("extensible float samples", *on(extensible(fmt, data, 3)), 1, file_report(), INVALID_CALL, {}),
+        ("extensible tag, no room for the sub-format", *on(riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)), 1,
          file_report(), INVALID_CALL, {}),
-        ("extensible tag, no room for the sub-format", {"in.wav": riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)},
-         ["-Q0", "in", "out"], 1, file_report(), INVALID_CALL, {}),
-        ("8 bits", {"in.wav": wave_bytes(range(4000), bits=8)}, ["-Q0", "in", "out"], 0,
-         file_report(bits=8) + EMPHASIS + CLOSING, "", {"out.txt": shaped(22, 12)}),
-        ("two equal channels give the mono features",
-         {"in.wav": wave_bytes([v for s in speech for v in (s, s)], channels=2)},
-         ["-Q0", "in", "out"], 0, file_report(channels=2) + EMPHASIS + CLOSING, "", RAN),
-        ("float samples", {"in.wav": wave_bytes(speech, tag=3, bits=32)}, ["-Q0", "in", "out"], 1,
-         file_report(bits=32), INVALID_CALL, {}),
-        ("lower-case form type", {"in.wav": wav[:8] + b"wave" + wav[12:]}, ["-Q0", "in", "out"], 1,
-         "", TABLE_FAILED, {}),
-        ("missing input", {}, ["-Q0", "absent", "out"], 1, "", TABLE_FAILED, {}),
-        ("no samples: an empty output", {"in.wav": wave_bytes([])}, ["-Q0", "in", "out"], 0, ran, "",
-         {"out.txt": b""}),
-        ("header alone, data size beyond the file", {"in.wav": wav[:44]}, ["-Q0", "in", "out"], 0,
-         ran, "", {"out.txt": b""}),
-        ("RIFF and data sizes far beyond the file",
-         {"in.wav": patched(patched(wav, 4, 0xFFFFFFFF), 40, 0x7FFFFFFF)}, ["-Q0", "in", "out"], 0,
-         None, "", RAN),
-        ("data size 2^32 - 1", {"in.wav": patched(wav, 40, 0xFFFFFFFF)}, ["-Q0", "in", "out"], 0, None,
-         "", RAN),
-        ("data size 0 runs to the end", {"in.wav": patched(wav, 40, 0)}, ["-Q0", "in", "out"], 0, None,
-         "", RAN),
-        ("an odd data size reads the whole samples",
-         {"in.wav": wave_bytes(speech[:1500], tail=b"\x7f", data_size=3001)}, ["-Q0", "in", "out"], 0,
-         None, "", {"out.txt": half}),
-        ("format chunk of 2^32 - 2 bytes", {"in.wav": riff(patched(fmt, 4, 0xFFFFFFFE) + data)},
-         ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {}),
-        ("data before the format", {"in.wav": riff(data + fmt)}, ["-Q0", "in", "out"], 1, "",
-         TABLE_FAILED, {}),
-        ("no format chunk", {"in.wav": riff(data)}, ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {}),
-        ("rate 999: 29-sample frames every 9 samples", {"in.wav": with_format(wav, rate=999)},
-         ["-Q0", "in", "out"], 0, file_report(rate=999) + EMPHASIS + CLOSING, "",
-         {"out.txt": shaped(331, 12)}),
-        ("rate 999 and a 1 ms window", {"in.wav": with_format(wav, rate=999)},
-         ["-Q0", "in", "out", "-L1"], 1, file_report(rate=999) + EMPHASIS,
-         ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small.\n", {}),
-        ("a folder as input", {"f.wav": FOLDER}, ["-Q0", "f", "out"], 1, "", TABLE_FAILED, {}),
-        ("a FIFO without a writer as input", {"f.wav": FIFO}, ["-Q0", "f", "out"], 1, "",
-         TABLE_FAILED, {}),
-        ("/dev/zero as input", {"z.wav": Link("/dev/zero")}, ["-Q0", "z", "out"], 1, "", TABLE_FAILED,
-         {}),
-        ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"],
+        ("8 bits", *on(wave_bytes(range(4000), bits=8)), 0, file_report(bits=8) + EMPHASIS + CLOSING, "",
+         {"out.txt": shaped(22, 12)}),
+        ("two equal channels give the mono features", *on(wave_bytes([v for s in speech for v in (s, s)],
+                                                                     channels=2)), 0,
+         file_report(channels=2) + EMPHASIS + CLOSING, "", RAN),
+        ("float samples", *on(wave_bytes(speech, tag=3, bits=32)), 1, file_report(bits=32), INVALID_CALL, {}),
+        ("lower-case form type", *on(wav[:8] + b"wave" + wav[12:]), *REFUSED),
+        ("missing input", {}, ["-Q0", "absent", "out"], *REFUSED),
+        ("no samples: an empty output", *on(wave_bytes([])), 0, ran, "", {"out.txt": b""}),
+        ("header alone, data size beyond the file", *on(wav[:44]), 0, ran, "", {"out.txt": b""}),
+        ("RIFF and data sizes far beyond the file", *on(patched(patched(wav, 4, 0xFFFFFFFF), 40, 0x7FFFFFFF)),
          0, None, "", RAN),
+        ("data size 2^32 - 1", *on(patched(wav, 40, 0xFFFFFFFF)), 0, None, "", RAN),
+        ("data size 0 runs to the end", *on(patched(wav, 40, 0)), 0, None, "", RAN),
+        ("an odd data size reads the whole samples", *on(wave_bytes(speech[:1500], tail=b"\x7f", data_size=3001)),
+         0, None, "", {"out.txt": half}),
+        ("format chunk of 2^32 - 2 bytes", *on(riff(patched(fmt, 4, 0xFFFFFFFE) + data)), *REFUSED),
+        ("data before the format", *on(riff(data + fmt)), *REFUSED),
+        ("no format chunk", *on(riff(data)), *REFUSED),
+        ("rate 999: 29-sample frames every 9 samples", *on(with_format(wav, rate=999)), 0,
+         file_report(rate=999) + EMPHASIS + CLOSING, "", {"out.txt": shaped(331, 12)}),
+        ("rate 999 and a 1 ms window", *on(with_format(wav, rate=999), "-L1"), 1, file_report(rate=999) + EMPHASIS,
+         ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small.\n", {}),
+        ("a folder as input", {"f.wav": FOLDER}, ["-Q0", "f", "out"], *REFUSED),
+        ("a FIFO without a writer as input", {"f.wav": FIFO}, ["-Q0", "f", "out"], *REFUSED),
+        ("/dev/zero as input", {"z.wav": Link("/dev/zero")}, ["-Q0", "z", "out"], *REFUSED),
+        ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"], 0, None,
+         "", RAN),
     ]
-    for length in range(44):
-        cases.append(("file cut to %d bytes" % length, {"in.wav": wav[:length]}, ["-Q0", "in", "out"],
-                      1, "", TABLE_FAILED, {}))
-    for size in (0xFFFFFFF7, 0xFFFFFFFE, 0xFFFFFFFF):
-        cases.append(("a chunk of %#x bytes before the data" % size,
-                      {"in.wav": riff(fmt + chunk(b"JUNK", b"abcd", size) + data)},
-                      ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {}))
-    for format in ({"channels": 0}, {"channels": 3}, {"rate": 0x80000000}, {"rate": 0xFFFFFFFF},
-                   {"bits": 0}, {"bits": 1}):
-        cases.append(("format %s" % format, {"in.wav": with_format(wav, **format)},
-                      ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {}))
-    for bits in (12, 24, 32, 64):
-        cases.append(("%d bits refused after the report" % bits, {"in.wav": with_format(wav, bits=bits)},
-                      ["-Q0", "in", "out"], 1, file_report(bits=bits), INVALID_CALL, {}))
-    for rate in (0, 1):
-        cases.append(("rate %d: a shift below one sample" % rate, {"in.wav": with_format(wav, rate=rate)},
-                      ["-Q0", "in", "out"], 1, file_report(rate=rate) + EMPHASIS,
-                      "ERROR: Window shift of 10 ms is below one sample at %d Hz.\n" % rate, {}))
+    cases += [("file cut to %d bytes" % length, *on(wav[:length]), *REFUSED) for length in range(44)]
+    cases += [("a chunk of %#x bytes before the data" % size, *on(riff(fmt + chunk(b"JUNK", b"abcd", size) + data)),
+               *REFUSED) for size in (0xFFFFFFF7, 0xFFFFFFFE, 0xFFFFFFFF)]
+    cases += [("format %s" % format, *on(with_format(wav, **format)), *REFUSED) for format in (
+        {"channels": 0}, {"channels": 3}, {"rate": 0x80000000}, {"rate": 0xFFFFFFFF}, {"bits": 0}, {"bits": 1})]
+    cases += [("%d bits refused after the report" % bits, *on(with_format(wav, bits=bits)), 1, file_report(bits=bits),
+               INVALID_CALL, {}) for bits in (12, 24, 32, 64)]
+    cases += [("rate %d: a shift below one sample" % rate, *on(with_format(wav, rate=rate)), 1,
+               file_report(rate=rate) + EMPHASIS, "ERROR: Window shift of 10 ms is below one sample at %d Hz.\n" % rate,
+               {}) for rate in (0, 1)]
     # The highest rate on a tiny file: no frame fits, so nothing frame-sized is built (bench/ times it).
     for options in ([], ["-L100", "-S100", "-W4"], ["-L100", "-U"]):
-        cases.append(("rate 2^31 - 1 on 10 samples %s" % options,
-                      {"in.wav": with_format(wave_bytes(speech[:10]), rate=0x7FFFFFFF)},
-                      ["-Q0", "in", "out"] + options, 0, file_report(rate=0x7FFFFFFF) + EMPHASIS + CLOSING,
-                      "", {"out.txt": b""}))
+        cases.append(("rate 2^31 - 1 on 10 samples %s" % options, *on(with_format(wave_bytes(speech[:10]),
+                      rate=0x7FFFFFFF), *options), 0, file_report(rate=0x7FFFFFFF) + EMPHASIS + CLOSING, "",
+                      {"out.txt": b""}))
     # Option letters in either case, numbers read leniently, flags only switch on; the listing shows
     # every value (the usage text the defaults).
     for options, values in [
@@ -267,6 +244,13 @@ def main():
             r = run(binary, ["-Q0", "in", "out"], f.path)
             checks.equal("%s: status 0 exactly when features are written" % path,
                          (r.status in (0, 1), r.status == 0), (True, "out.txt" in f.names()))
+    # The committed golden cases: every expected feature file byte for byte.
+    local = os.path.join(args.source, "tests", "golden", "local")
+    for name, source, *options in (line.split() for line in open(os.path.join(local, "cases.txt")) if line.strip()):
+        path = os.path.join(args.source, "samples", "speech16k.wav") if source == "sample" else \
+            os.path.join(local, source)
+        check_case(checks, binary, "golden " + name, *on(open(path, "rb").read(), *options), 0, None, "",
+                   {"out.txt": open(os.path.join(local, name + ".txt"), "rb").read()})
     checks.finish()
 
 

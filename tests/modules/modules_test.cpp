@@ -66,10 +66,8 @@ TEST(OpenFile, ModesAndExistenceRules) {
         FILE* f = nullptr;
         EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.message);
         ASSERT_EQ(f != nullptr, c.opens) << c.message;
-        if (f && c.mode == 0) {
-            EXPECT_EQ(getc(f), EOF);
-            fputs("old", f), rewind(f);
-            EXPECT_EQ(getc(f), 'o');  // opened for reading too
+        if (f && c.mode == 0) {  // created empty, opened for reading too
+            EXPECT_TRUE(getc(f) == EOF && fputs("old", f) >= 0 && fseek(f, 0, SEEK_SET) == 0 && getc(f) == 'o');
         }
         if (f) fclose(f);
     }
@@ -90,11 +88,8 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
         {{}, true, 4, 0, 0, eof}};
     for (const auto& r : reads) {
         FILE* f = streamWith(r.bytes);
-        int32_t value = -1;
-        int count = -1;
-        EXPECT_EQ(errorText([&] {
-            count = r.bigEndian ? readBigEndian(f, &value, r.n) : readLittleEndian(f, &value, r.n);
-        }), r.message);
+        int32_t value = -1, count = -1;
+        EXPECT_EQ(errorText([&] { count = (r.bigEndian ? readBigEndian : readLittleEndian)(f, &value, r.n); }), r.message);
         EXPECT_EQ(std::make_pair(count, value), std::make_pair(r.count, r.value));
         fclose(f);
     }
@@ -105,11 +100,10 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     int written = -1;
     EXPECT_EQ(errorText([&] { written = writeBigEndian(f, 65536, 2); }),
               "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio.\n");
-    EXPECT_EQ(written, 0);
     EXPECT_EQ(contentsOf(f), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF, 0xFF, 0xFF, 1, 0, 0}));
     FILE* readOnly = fopen("/dev/null", "rb");
-    EXPECT_EQ(errorText([&] { written = writeBigEndian(readOnly, 5, 2); }), "ERROR: unable to write to file.");
-    EXPECT_EQ(written, 0);
+    EXPECT_EQ(errorText([&] { written += writeBigEndian(readOnly, 5, 2); }), "ERROR: unable to write to file.");
+    EXPECT_EQ(written, 0);  // nothing written either time
     fclose(readOnly);
 }
 
@@ -132,11 +126,9 @@ TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
     const int widths[] = {3, 5, 1, 1, 6}, values[] = {6, 0, 1, 0, 1};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(readBits(&reader, widths[i]), values[i]) << i;
     const std::string eof = "Unexpected EOF in input file.\n";
-    int bit = 0;
-    EXPECT_EQ(errorText([&] { bit = readBit(&reader); }), eof);
-    EXPECT_EQ(std::make_pair(bit, reader.bitsLeft), std::make_pair(-1, 0));
-    EXPECT_EQ(errorText([&] { bit = readBits(&reader, 2); }), eof + eof);
-    EXPECT_EQ(bit, 3);
+    int bit = 0, bits = 0;
+    EXPECT_EQ(errorText([&] { bit = readBit(&reader); }) + errorText([&] { bits = readBits(&reader, 2); }), eof + eof + eof);
+    EXPECT_EQ(std::make_tuple(bit, bits, reader.bitsLeft), std::make_tuple(-1, 3, 0));
     fclose(reader.stream);
 }
 

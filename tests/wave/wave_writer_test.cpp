@@ -82,16 +82,14 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     uint32_t framesRead = 9;
     EXPECT_EQ(file.readFrames(2, slots), RFX_SUCCESS);
     EXPECT_EQ(file.readStereoSample(&left, &right), RFX_SUCCESS);
-    EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right}),
-              (std::vector<int16_t>{1, -1, 2, -2, 3, -3}));
-    EXPECT_EQ(file.readMonoSample(&left) | file.readRawSamples(&right, 1), RFX_SUCCESS);
-    EXPECT_EQ(std::make_pair(left, right), std::make_pair(int16_t{4}, int16_t{-4}));
+    int16_t mono = 0, raw16 = 0;
+    EXPECT_EQ(file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1), RFX_SUCCESS);
+    EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
+              (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
     EXPECT_EQ(file.readFrames(1, slots), RFX_FILE_ERROR);
     EXPECT_EQ(file.seekToFrame(4), RFX_INVALID_CALL);
-    for (auto [frame, position] : {std::pair<uint32_t, int64_t>{0, 44}, {3, 56}}) {
-        EXPECT_EQ(file.seekToFrame(frame), RFX_SUCCESS);
-        EXPECT_EQ(file.tell(), position);
-    }
+    for (auto [frame, position] : {std::pair<uint32_t, int64_t>{0, 44}, {3, 56}})
+        EXPECT_EQ(file.seekToFrame(frame) + file.tell(), RFX_SUCCESS + position);
     EXPECT_EQ(file.readFrame(slots), RFX_SUCCESS);
     EXPECT_EQ(std::make_pair(slots[0], slots[1]), std::make_pair(int16_t{4}, int16_t{-4}));
     EXPECT_EQ(file.seekToFrame(1) | file.readRawBytes(raw, 3), RFX_SUCCESS);
