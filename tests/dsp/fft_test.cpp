@@ -22,10 +22,9 @@ std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats*
 }
 
 TEST(FftFloat, ForwardPositiveExponentInverseNegativeAndScaled) {
-    const struct Case { Floats in; int inverse; Floats re, im; } cases[] = {{{3, 5}, 0, {8, -2}, {0, 0}},
-                 {{1, 1, 1, 1}, 0, {4, 0, 0, 0}, {0, 0, 0, 0}},
-                 {{0, 1, 0, 0}, 0, {1, 0, -1, 0}, {0, 1, 0, -1}},
-                 {{0, 1, 0, 0}, 1, {0.25f, 0, -0.25f, 0}, {0, -0.25f, 0, 0.25f}}};
+    const struct Case { Floats in; int inverse; Floats re, im; } cases[] = {
+        {{3, 5}, 0, {8, -2}, {0, 0}}, {{1, 1, 1, 1}, 0, {4, 0, 0, 0}, {0, 0, 0, 0}},
+        {{0, 1, 0, 0}, 0, {1, 0, -1, 0}, {0, 1, 0, -1}}, {{0, 1, 0, 0}, 1, {0.25f, 0, -0.25f, 0}, {0, -0.25f, 0, 0.25f}}};
     for (const Case& c : cases) {
         auto [re, im] = transform(c.in, c.inverse);
         for (size_t k = 0; k < re.size(); ++k) EXPECT_LT(std::abs(re[k] - c.re[k]) + std::abs(im[k] - c.im[k]), 1e-15) << k;

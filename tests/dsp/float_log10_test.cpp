@@ -23,11 +23,9 @@ std::vector<double> mismatches(std::vector<double> values, size_t* settledLanes)
         const unsigned settled = floatLog10x8Settled(values.data() + start, series);
         for (int i = 0; i < 8; ++i) {
             const uint32_t library = std::bit_cast<uint32_t>(static_cast<float>(log10(values[start + i])));
-            if (std::bit_cast<uint32_t>(out[i]) != library) wrong.push_back(values[start + i]);
-            if (settled >> i & 1) {
-                ++*settledLanes;
-                if (std::bit_cast<uint32_t>(series[i]) != library) wrong.push_back(values[start + i]);
-            }
+            *settledLanes += settled >> i & 1;
+            if (std::bit_cast<uint32_t>(out[i]) != library || (settled >> i & 1 && std::bit_cast<uint32_t>(series[i]) != library))
+                wrong.push_back(values[start + i]);
         }
     }
     return wrong;

@@ -47,9 +47,7 @@ class Folder:
         return self
 
     def __exit__(self, *exc):
-        for root, dirs, _ in os.walk(self.path):
-            for d in dirs:
-                os.chmod(os.path.join(root, d), 0o755)
+        subprocess.run(["chmod", "-R", "u+rwx", self.path])
         shutil.rmtree(self.path, ignore_errors=True)
 
     def file(self, name, data):
@@ -107,9 +105,13 @@ class Link(str):
     pass
 
 
-class Mode:
-    def __init__(self, data, mode):
-        self.data, self.mode = data, mode
+class Mode(bytes):
+    """A file's bytes with the mode to give it."""
+
+    def __new__(cls, data, mode):
+        made = bytes.__new__(cls, data)
+        made.mode = mode
+        return made
 
 
 def lay_out(folder, files):
@@ -124,7 +126,7 @@ def lay_out(folder, files):
             os.symlink(what, path)
         else:
             with open(path, "wb") as fh:
-                fh.write(what.data if isinstance(what, Mode) else what)
+                fh.write(what)
             if isinstance(what, Mode):
                 os.chmod(folder.path, 0o777)
                 os.chmod(path, what.mode)
@@ -135,13 +137,9 @@ def contents(folder):
     it is not a regular file."""
     found = {}
     for root, _, names in os.walk(os.fsencode(folder.path)):
-        for n in names:
-            path = os.path.join(root, n)
+        for path in (os.path.join(root, n) for n in names):
             rel = os.path.relpath(path, os.fsencode(folder.path))
-            try:
-                rel = rel.decode()
-            except UnicodeDecodeError:
-                pass
+            rel = rel.decode() if rel.decode(errors="ignore").encode() == rel else rel  # bytes outside UTF-8 stay bytes
             found[rel] = open(path, "rb").read() if stat.S_ISREG(os.lstat(path).st_mode) else None
     return found
 

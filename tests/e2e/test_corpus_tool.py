@@ -62,8 +62,7 @@ def main():
         checks.finish()
 
     with Folder() as f:
-        for relative, data in list(GOOD.items()) + list(BROKEN.items()):
-            f.file(os.path.join("in", relative), data)
+        [f.file(os.path.join("in", relative), data) for relative, data in list(GOOD.items()) + list(BROKEN.items())]
         f.file("in/notes.txt", b"not a wave file, never analysed")
         expected = single_runs(f.path, list(GOOD) + list(BROKEN))
         failures = sorted(expected[r] for r in BROKEN)  # each broken file's message when run alone
@@ -109,8 +108,7 @@ def main():
     with Folder() as f:
         files = {"r%d %s.wav" % (i, "x" * i): wave_bytes(range(i, 1600 + i)) for i in range(4)}
         files["sub dir/bad.wav"] = b"RIFF"
-        for relative, data in files.items():
-            f.file(os.path.join("in", relative), data)
+        [f.file(os.path.join("in", relative), data) for relative, data in files.items()]
         expected = single_runs(f.path, list(files))
         ssh = f.file("fake-ssh", FAKE_SSH.encode())
         os.chmod(ssh, 0o755)

@@ -16,9 +16,7 @@ using Bytes = std::vector<unsigned char>;
 
 FILE* streamWith(const Bytes& bytes) {
     FILE* f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    rewind(f);
-    return f;
+    return fwrite(bytes.data(), 1, bytes.size(), f), rewind(f), f;
 }
 
 Bytes contentsOf(FILE* f) {  // and closes it
@@ -47,7 +45,9 @@ std::pair<std::string, std::string> captured(Action action) {
 }
 
 template <typename Action>
-std::string errorText(Action action) { return captured(action).second; }
+std::string errorText(Action action) {
+    return captured(action).second;
+}
 
 TEST(OpenFile, ModesAndExistenceRules) {
     const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()), none = path + "/x";
@@ -108,9 +108,7 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
 }
 
 TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
-    BitWriter writer;
-    writer.stream = tmpfile();
-    writer.currentByte = 0x5A5A;  // whatever was there: every written bit replaces it
+    BitWriter writer{tmpfile(), 0, 0x5A5A};  // whatever was there: every written bit replaces it
     initBitWriter(&writer);
     writeBit(&writer, 1), writeBit(&writer, 0), writeBit(&writer, 1);
     flushBits(&writer), flushBits(&writer);  // the second has nothing to write
@@ -137,8 +135,7 @@ TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
         EXPECT_EQ(optionSaveFlag(row) != 0, row == ROW_CEPSTRAL_COUNT) << row;
     storeOptionValue(ROW_CEPSTRAL_COUNT, 0x0123);
     FILE* f = tmpfile();
-    saveParameterHeader(f);
-    EXPECT_EQ(contentsOf(f), (Bytes{0x01, 0x23}));
+    EXPECT_EQ((saveParameterHeader(f), contentsOf(f)), (Bytes{0x01, 0x23}));
     for (auto [bytes, value] : {std::make_pair(Bytes{0, 7, 0x55}, 7), {Bytes{0xFF, 0xFF}, 65535}}) {
         f = streamWith(bytes);
         loadParameterHeader(f);  // stored without a range check
