@@ -39,12 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.powerOfTwoBelow = (data[7] >> 1) & 1, s.includeC0 = (data[7] >> 2) & 1;
     const bool eightBit = (data[7] >> 3) & 1;
     s.preEmphasis = static_cast<float>(inRange(data[8], 0, 100) / 100.0);
-    int32_t rate = static_cast<int32_t>((data[12] | data[13] << 8 | data[14] << 16 | uint32_t{data[15]} << 24) & 0x7FFFFFFFu);
+    int32_t rate = static_cast<int32_t>(
+        (data[12] | data[13] << 8 | data[14] << 16 | uint32_t{data[15]} << 24) & 0x7FFFFFFFu);
     // A quarter of the inputs get a common rate, so that frames are actually analysed.
     static const int32_t commonRates[] = {8000, 11025, 16000, 22050, 44100, 48000, 1000, 999};
     if ((data[9] & 3) == 0) rate = commonRates[data[10] % 8];
     const uint8_t* bytes = data + SETTINGS_BYTES;
-    std::vector<float> signal(std::min(MAX_SAMPLES, eightBit ? size - SETTINGS_BYTES : (size - SETTINGS_BYTES) / 2));
+    std::vector<float> signal(
+        std::min(MAX_SAMPLES, eightBit ? size - SETTINGS_BYTES : (size - SETTINGS_BYTES) / 2));
     for (size_t i = 0; i < signal.size(); ++i)
         signal[i] = eightBit ? bytes[i] : static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     OrvalixFeatures features{};

@@ -23,7 +23,9 @@ OptionEntry initialTable[OPTION_ROW_COUNT];
 // Every value the parser accepted must lie within its row's range.
 void checkTable() {
     for (int row = FIRST_OPTION_ROW; row <= LAST_OPTION_ROW; row++)
-        if (OptionTable[row].value < OptionTable[row].minValue || OptionTable[row].value > OptionTable[row].maxValue) abort();
+        if (OptionTable[row].value < OptionTable[row].minValue ||
+            OptionTable[row].value > OptionTable[row].maxValue)
+            abort();
 }
 
 // An accepted name fits its buffer and carries an extension in its last path component.
@@ -63,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv[argc] = nullptr;
 
     static char inputName[NAME_BUFFER_SIZE], outputName[NAME_BUFFER_SIZE];
-    PositionalParam table[3] = {{inputName, "wav", 0, ROLE_INPUT}, {outputName, "txt", 0, ROLE_OUTPUT}, {nullptr, "", 0, 0}};
+    PositionalParam table[3] = {
+        {inputName, "wav", 0, ROLE_INPUT}, {outputName, "txt", 0, ROLE_OUTPUT}, {nullptr, "", 0, 0}};
     memcpy(OptionTable, initialTable, sizeof initialTable);
 
     parsing = true;

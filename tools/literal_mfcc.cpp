@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
     const std::string inputName = withDefaultExtension(names[0], "wav");
     literal::Wave wave;
     if (!literal::readCanonicalWave(inputName, wave))
-        return std::fprintf(stderr, "literal_mfcc: cannot read %s as a canonical wave file\n", inputName.c_str()), 1;
+        return std::fprintf(stderr, "literal_mfcc: cannot read %s as a canonical wave file\n",
+                            inputName.c_str()),
+               1;
     literal::Analysis analysis = literal::analyseFull(wave.samples, wave.sampleRate, o);
     if (analysis.status != 0) return std::fputs(analysis.error.c_str(), stderr), analysis.status;
     const std::string text = literal::formatFeatures(analysis.rows, o.includeC0);

@@ -51,15 +51,6 @@ def main():
     w("empty.wav", b"")
     w("riff_only.wav", b"RIFF")
 
-    # Long enough at a low rate to be analysed in chunks; the last sample's bytes (9, 29) choose
-    # a 10 ms shift and a 30 ms window.
-    k = lambda name, data: write("chunked", name, data)
-    tone = [((i * 53) % 4001) - 2000 for i in range(1499)]
-    k("mono16.wav", wave(rate=800, samples=tone + [29 * 256 + 9]))
-    k("stereo8.wav", wave(rate=1000, bits=8, channels=2,
-                          samples=[(i * 7) % 256 for i in range(2998)] + [9, 29]))
-    k("truncated.wav", wave(rate=800, samples=tone + [29 * 256 + 9], data_size=4000))
-
     c = lambda name, args: write("command_line", name, b"\0".join(args))
     c("plain", [b"in", b"out"])
     c("options", [b"-L25", b"-S10", b"-W4", b"in.wav", b"-c", b"out", b"-I2", b"-A2", b"-N40"])

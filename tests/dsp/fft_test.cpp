@@ -22,19 +22,23 @@ std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats*
 }
 
 TEST(FftFloat, ForwardPositiveExponentInverseNegativeAndScaled) {
-    const struct Case { Floats in; int inverse; Floats re, im; } cases[] = {
-        {{3, 5}, 0, {8, -2}, {0, 0}}, {{1, 1, 1, 1}, 0, {4, 0, 0, 0}, {0, 0, 0, 0}},
-        {{0, 1, 0, 0}, 0, {1, 0, -1, 0}, {0, 1, 0, -1}}, {{0, 1, 0, 0}, 1, {0.25f, 0, -0.25f, 0}, {0, -0.25f, 0, 0.25f}}};
+    const struct Case { Floats in; int inverse; Floats re, im;
+    } cases[] = {{{3, 5}, 0, {8, -2}, {0, 0}},
+                 {{1, 1, 1, 1}, 0, {4, 0, 0, 0}, {0, 0, 0, 0}},
+                 {{0, 1, 0, 0}, 0, {1, 0, -1, 0}, {0, 1, 0, -1}},
+                 {{0, 1, 0, 0}, 1, {0.25f, 0, -0.25f, 0}, {0, -0.25f, 0, 0.25f}}};
     for (const Case& c : cases) {
         auto [re, im] = transform(c.in, c.inverse);
-        for (size_t k = 0; k < re.size(); ++k) EXPECT_LT(std::abs(re[k] - c.re[k]) + std::abs(im[k] - c.im[k]), 1e-15) << k;
+        for (size_t k = 0; k < re.size(); ++k)
+            EXPECT_LT(std::abs(re[k] - c.re[k]) + std::abs(im[k] - c.im[k]), 1e-15) << k;
     }
     Floats x(64), zeros(64, 0.0f);
     for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>((i * 37 % 11) - 5.0);
     auto [re, im] = transform(x, 0);
     EXPECT_EQ(transform(x, 0, &zeros), std::make_pair(re, im));  // a null imaginary part is zeros
     auto [backRe, backIm] = transform(re, 1, &im);
-    for (size_t i = 0; i < x.size(); ++i) EXPECT_LT(std::abs(backRe[i] - x[i]) + std::abs(backIm[i]), 1e-5) << i;
+    for (size_t i = 0; i < x.size(); ++i)
+        EXPECT_LT(std::abs(backRe[i] - x[i]) + std::abs(backIm[i]), 1e-5) << i;
 }
 
 TEST(FftFloatDeathTest, ArgumentErrorsEndTheProcess) {
@@ -54,13 +58,15 @@ TEST(FftFloatDeathTest, ArgumentErrorsEndTheProcess) {
 
 TEST(FftMisc, BitsReversalLengthsAndBinFractions) {
     EXPECT_EQ(std::make_pair(NumberOfBitsNeeded(512), NumberOfBitsNeeded(2)), std::make_pair(9, 1));
-    EXPECT_EQ((std::vector<uint32_t>{BitReversedIndex(1, 3), BitReversedIndex(6, 3), BitReversedIndex(5, 0)}),
-              (std::vector<uint32_t>{4, 3, 0}));
-    EXPECT_EQ((std::vector<int>{IsValidFftLength(0), IsValidFftLength(1), IsValidFftLength(2),
-                                IsValidFftLength(6), IsValidFftLength(1024), IsValidFftLength(0x80000000u)}),
-              (std::vector<int>{0, 0, 1, 0, 1, 1}));
-    EXPECT_EQ((std::vector<double>{BinFraction(8, 0), BinFraction(8, 1), BinFraction(8, 4), BinFraction(8, 5),
-                                   BinFraction(8, 8)}),
+    EXPECT_EQ(
+        (std::vector<uint32_t>{BitReversedIndex(1, 3), BitReversedIndex(6, 3), BitReversedIndex(5, 0)}),
+        (std::vector<uint32_t>{4, 3, 0}));
+    EXPECT_EQ(
+        (std::vector<int>{IsValidFftLength(0), IsValidFftLength(1), IsValidFftLength(2),
+                          IsValidFftLength(6), IsValidFftLength(1024), IsValidFftLength(0x80000000u)}),
+        (std::vector<int>{0, 0, 1, 0, 1, 1}));
+    EXPECT_EQ((std::vector<double>{BinFraction(8, 0), BinFraction(8, 1), BinFraction(8, 4),
+                                   BinFraction(8, 5), BinFraction(8, 8)}),
               (std::vector<double>{0.0, 0.125, 0.5, -0.375, 0.0}));
 }
 

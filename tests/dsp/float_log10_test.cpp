@@ -22,9 +22,11 @@ std::vector<double> mismatches(std::vector<double> values, size_t* settledLanes)
         floatLog10x8(values.data() + start, out);
         const unsigned settled = floatLog10x8Settled(values.data() + start, series);
         for (int i = 0; i < 8; ++i) {
-            const uint32_t library = std::bit_cast<uint32_t>(static_cast<float>(log10(values[start + i])));
+            const uint32_t library =
+                std::bit_cast<uint32_t>(static_cast<float>(log10(values[start + i])));
             *settledLanes += settled >> i & 1;
-            if (std::bit_cast<uint32_t>(out[i]) != library || (settled >> i & 1 && std::bit_cast<uint32_t>(series[i]) != library))
+            if (std::bit_cast<uint32_t>(out[i]) != library ||
+                (settled >> i & 1 && std::bit_cast<uint32_t>(series[i]) != library))
                 wrong.push_back(values[start + i]);
         }
     }
@@ -36,10 +38,13 @@ TEST(FloatLog10, MatchesTheLibraryAndLeavesItTheUncertainLanes) {
     std::mt19937_64 rng(20261206);
     std::uniform_real_distribution<double> typical(-8.0, 8.0), wide(-1000.0, 1000.0);
     std::uniform_real_distribution<float> logs(-7.5f, 7.5f);
-    std::vector<double> spread, nearOne = {0.75, 1.5, std::nextafter(1.5, 0.0), std::nextafter(0.75, 0.0)}, boundaries;
-    for (int i = 0; i < 1 << 20; ++i) spread.push_back(i < 1 << 18 ? std::exp2(wide(rng)) : std::pow(10.0, typical(rng)));
+    std::vector<double> spread,
+        nearOne = {0.75, 1.5, std::nextafter(1.5, 0.0), std::nextafter(0.75, 0.0)}, boundaries;
+    for (int i = 0; i < 1 << 20; ++i)
+        spread.push_back(i < 1 << 18 ? std::exp2(wide(rng)) : std::pow(10.0, typical(rng)));
     for (int k = 0; k < 4096; ++k)  // where the logarithm vanishes
-        nearOne.insert(nearOne.end(), {1.0 + k * DBL_EPSILON, 1.0 - k * DBL_EPSILON / 2, 1.0 + k * 1e-9, 1.0 - k * 1e-9});
+        nearOne.insert(nearOne.end(), {1.0 + k * DBL_EPSILON, 1.0 - k * DBL_EPSILON / 2, 1.0 + k * 1e-9,
+                                       1.0 - k * 1e-9});
     // 10^m for m halfway between two neighbouring floats, and doubles either side of it.
     for (int i = 0; i < 20000; ++i) {
         const float f = logs(rng);

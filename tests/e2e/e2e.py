@@ -24,8 +24,8 @@ def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b""
     and block align follow the format, in the wrapping 32-bit arithmetic the reader checks."""
     data = bytes(s & 0xFF for s in samples) if bits == 8 else struct.pack("<%dh" % len(samples), *samples) \
         if bits == 16 else bytes(len(samples) * max(1, bits // 8))
-    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate, ((channels * rate * bits) & 0xFFFFFFFF) >> 3,
-                      (channels * bits // 8) & 0xFFFF, bits)
+    fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate,
+                      ((channels * rate * bits) & 0xFFFFFFFF) >> 3, (channels * bits // 8) & 0xFFFF, bits)
     return riff(fmt + extra_chunks_before + chunk(b"data", data, data_size) + tail)
 
 
@@ -68,12 +68,13 @@ class Folder:
 
 class Result:
     def __init__(self, proc):
-        self.status, self.out, self.err = proc.returncode, proc.stdout.decode("latin-1"), proc.stderr.decode("latin-1")
+        self.status, self.out = proc.returncode, proc.stdout.decode("latin-1")
+        self.err = proc.stderr.decode("latin-1")
 
 
 def run(binary, args, cwd, preexec=None, timeout=60):
-    return Result(subprocess.run([binary] + list(args), cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                                 timeout=timeout, preexec_fn=preexec))
+    return Result(subprocess.run([binary] + list(args), cwd=cwd, stdin=subprocess.DEVNULL,
+                                 capture_output=True, timeout=timeout, preexec_fn=preexec))
 
 
 class Checks:
@@ -139,7 +140,8 @@ def contents(folder):
     for root, _, names in os.walk(os.fsencode(folder.path)):
         for path in (os.path.join(root, n) for n in names):
             rel = os.path.relpath(path, os.fsencode(folder.path))
-            rel = rel.decode() if rel.decode(errors="ignore").encode() == rel else rel  # bytes outside UTF-8 stay bytes
+            # Names with bytes outside UTF-8 stay bytes.
+            rel = rel.decode() if rel.decode(errors="ignore").encode() == rel else rel
             found[rel] = open(path, "rb").read() if stat.S_ISREG(os.lstat(path).st_mode) else None
     return found
 

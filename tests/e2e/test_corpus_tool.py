@@ -16,7 +16,8 @@ BROKEN = {"broken/empty.wav": b"", "broken/riff only.wav": b"RIFF",
           "speaker one/24 bit.wav": wave_bytes(range(8), bits=24)}
 SUMMARY = "orvalix-corpus: %d done, %d skipped (output exists), %d failed"
 FAKE_SSH = ("#!/bin/bash\n"  # runs the remote command here, for a login shell that is not bash
-            "while [ $# -gt 0 ]; do case \"$1\" in -o|-l|-p) shift 2 ;; -*) shift ;; *) break ;; esac; done\n"
+            "while [ $# -gt 0 ]; do\n"
+            "  case \"$1\" in -o|-l|-p) shift 2 ;; -*) shift ;; *) break ;; esac\ndone\n"
             "shift; [ \"${1:-}\" = -- ] && shift\n"
             "echo x >> \"$(dirname \"$0\")/ssh-calls\"; export SHELL=/bin/sh; exec bash -c \"$*\"\n")
 
@@ -51,28 +52,32 @@ def main():
 
     with Folder() as f:
         os.makedirs(os.path.join(f.path, "bin"))  # the usual tools but not GNU parallel
-        for name in filter(shutil.which, "bash dirname basename mktemp find sort sed tr cat grep rm mkdir env".split()):
+        tools = "bash dirname basename mktemp find sort sed tr cat grep rm mkdir env".split()
+        for name in filter(shutil.which, tools):
             os.symlink(shutil.which(name), os.path.join(f.path, "bin", name))
         code, _, _, err = corpus(f.path, "--bin", binary, "in", "out",
                                  env=dict(os.environ, PATH=os.path.join(f.path, "bin")))
-        checks.equal("no GNU parallel: status 2 and a message", (code, "GNU parallel is not installed" in err),
-                     (2, True))
+        checks.equal("no GNU parallel: status 2 and a message",
+                     (code, "GNU parallel is not installed" in err), (2, True))
     if shutil.which("parallel") is None:
         print("skip: GNU parallel is not installed, the corpus runs are not tested")
         checks.finish()
 
     with Folder() as f:
-        [f.file(os.path.join("in", relative), data) for relative, data in list(GOOD.items()) + list(BROKEN.items())]
+        for relative, data in list(GOOD.items()) + list(BROKEN.items()):
+            f.file(os.path.join("in", relative), data)
         f.file("in/notes.txt", b"not a wave file, never analysed")
         expected = single_runs(f.path, list(GOOD) + list(BROKEN))
         failures = sorted(expected[r] for r in BROKEN)  # each broken file's message when run alone
         code, summary, failed, _ = corpus(f.path, "--bin", binary, "in", "out", "-j", "2", *OPTIONS)
         checks.equal("first run: status, summary, each failure with its message", (code, summary, failed),
                      (1, SUMMARY % (len(GOOD), 0, len(BROKEN)), failures))
-        made = {os.path.relpath(os.path.join(d, n), f.path) for d, _, ns in os.walk(f.path + "/out") for n in ns}
+        made = {os.path.relpath(os.path.join(d, n), f.path)
+                for d, _, names in os.walk(f.path + "/out") for n in names}
+        mirrored = {os.path.join("out", os.path.splitext(r)[0] + ".txt") for r in GOOD}
         checks.equal("first run: the mirrored tree, outputs identical to single runs, the job log",
-                     (made, [output(r) == expected[r] for r in GOOD]), ({"out/orvalix-corpus.joblog"} | {
-                         os.path.join("out", os.path.splitext(r)[0] + ".txt") for r in GOOD}, [True] * len(GOOD)))
+                     (made, [output(r) == expected[r] for r in GOOD]),
+                     ({"out/orvalix-corpus.joblog"} | mirrored, [True] * len(GOOD)))
         log = f.read("out/orvalix-corpus.joblog").decode().splitlines()
         checks.equal("job log: a line per file, the failures marked", (len(log), sum(
             1 for l in log[1:] if l.split("\t")[6] != "0")), (1 + len(GOOD) + len(BROKEN), len(BROKEN)))
@@ -80,8 +85,8 @@ def main():
         checks.equal("second run: finished files skipped (not started, not touched), broken ones again",
                      (corpus(f.path, "--bin", binary, "in", "out", *OPTIONS)[:3], stamps,
                       len(f.read("out/orvalix-corpus.joblog").splitlines())),
-                     ((1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures), [output(r, read=False) for r in GOOD],
-                      1 + len(BROKEN)))
+                     ((1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures),
+                      [output(r, read=False) for r in GOOD], 1 + len(BROKEN)))
         for relative in BROKEN:
             os.remove(os.path.join(f.path, "in", relative))
         os.remove(os.path.join(f.path, "out", "a.txt"))
@@ -95,15 +100,18 @@ def main():
     with Folder() as f:
         f.file("in/a.wav", wave_bytes([0] * 2000))
         code, _, _, err = corpus(f.path, "--bin", binary, "in", "out", "-W9")
-        checks.equal("refused option: status 2, orvalix's message, nothing made", (code, f.names()), (2, ["in", "in/a.wav"]))
-        checks.true("refused option: message", "ERROR: Parameter W(1) = 9 is out of range [1,4]." in err, err)
+        checks.equal("refused option: status 2, orvalix's message, nothing made",
+                     (code, "ERROR: Parameter W(1) = 9 is out of range [1,4]." in err, f.names()),
+                     (2, True, ["in", "in/a.wav"]))
         for what, argv in (("missing input folder", ["missing", "out"]), ("one folder only", ["in"]),
                            ("binary not found", ["--bin", os.path.join(f.path, "none"), "in", "out"])):
             checks.equal(what + ": status 2", corpus(f.path, *(["--bin", binary] + argv))[0], 2)
         env = dict(os.environ, ORVALIX=binary)
         os.makedirs(os.path.join(f.path, "empty"))
-        checks.equal("ORVALIX picks the binary; an empty folder", (corpus(f.path, "in", "out", "-Q0", env=env)[:2],
-                     corpus(f.path, "empty", "out2", env=env)[:2]), ((0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0))))
+        checks.equal("ORVALIX picks the binary; an empty folder",
+                     (corpus(f.path, "in", "out", "-Q0", env=env)[:2],
+                      corpus(f.path, "empty", "o2", env=env)[:2]),
+                     ((0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0))))
 
     with Folder() as f:
         files = {"r%d %s.wav" % (i, "x" * i): wave_bytes(range(i, 1600 + i)) for i in range(4)}
@@ -117,7 +125,8 @@ def main():
         checks.equal("remote: status, summary, the failure", (code, summary, failed),
                      (1, SUMMARY % (4, 0, 1), [expected["sub dir/bad.wav"]]))
         checks.equal("remote: every job through the login, outputs identical",
-                     (len(f.read("ssh-calls").splitlines()), [output(r) == expected[r] for r in files if r.startswith("r")]),
+                     (len(f.read("ssh-calls").splitlines()),
+                      [output(r) == expected[r] for r in files if r.startswith("r")]),
                      (len(files), [True] * 4))
     checks.finish()
 

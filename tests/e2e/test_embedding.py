@@ -48,7 +48,7 @@ def main():
             r = run(binary, ["-Q0", "-O", "in", "cli"] + options, f.path)
             for tool in filter(os.path.exists, (os.path.join(example, "analyse_file"), by_pkg_config)):
                 r = run(tool, ["in.wav", "lib.txt"] + options, f.path)
-                checks.equal("%s %s: prints only its own line, writes what the command line writes" % (tool, options),
+                checks.equal("%s %s: only its own line, the command line's file" % (tool, options),
                              (r.status, r.out, r.err, f.read("lib.txt") == f.read("cli.txt")),
                              (0, "653 frames of 13 coefficients with 30 filters\n", "", True))
     checks.finish()

@@ -49,7 +49,8 @@ def main():
         f.file("lib/matplotlib/__init__.py", b"raise ImportError('No module named matplotlib')\n")
         code, err = plot("x.txt", "x.png", env=dict(os.environ, PYTHONPATH=os.path.join(f.path, "lib")))
         checks.equal("matplotlib missing: status 2, the packages named, no picture",
-                     (code, "is missing" in err and "python3-matplotlib" in err, png_size("x.png")), (2, True, None))
+                     (code, "is missing" in err and "python3-matplotlib" in err, png_size("x.png")),
+                     (2, True, None))
         if plot("--help")[0] == 2:
             print("skip: matplotlib or numpy is not installed for %s; pictures not tested" % command[0])
             checks.finish()
@@ -62,24 +63,27 @@ def main():
         stereo = bytes(v for i in range(2000) for v in ((i * 7) % 256, (i * 3) % 256))
         f.file("stereo.wav", riff(chunk(b"fmt ", struct.pack("<HHIIHHH", 1, 2, 8000, 16000, 2, 8, 0))
                                   + chunk(b"LIST", b"INFOisft\0", 9) + b"\0" + chunk(b"data", stereo)))
-        checks.equal("orvalix writes the features", [run(os.path.abspath(args.bin), argv + ["-Q0"], f.path).status
-                                                     for argv in (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"],
-                                                                  ["stereo.wav", "s.txt"])], [0, 0, 0])
-        whole = subprocess.run(command + ["f.txt", "with wave.png", "--wave", "in.wav", "--title", "x"], cwd=f.path)
-        checks.equal("a whole run of the tool with the waveform", (whole.returncode, png_size("with wave.png")),
+        runs = (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"], ["stereo.wav", "s.txt"])
+        checks.equal("orvalix writes the features",
+                     [run(os.path.abspath(args.bin), argv + ["-Q0"], f.path).status for argv in runs],
+                     [0, 0, 0])
+        whole = subprocess.run(command + ["f.txt", "w.png", "--wave", "in.wav", "--title", "x"], cwd=f.path)
+        checks.equal("a whole run of the tool with the waveform", (whole.returncode, png_size("w.png")),
                      (0, (1000, 600)))
-        f.file("inf.txt", b"-inf 1.000000 \n2.000000 nan \n"), f.file("empty.txt", b""), f.file("r.txt", b"1 2 \n1 \n")
+        f.file("inf.txt", b"-inf 1.000000 \n2.000000 nan \n")
+        f.file("empty.txt", b""), f.file("r.txt", b"1 2 \n1 \n")
         for what, argv, size in (
-                ("alone, c0, per coefficient", ["c0.txt", "c0.png", "--c0", "--shift-ms", "5", "--per-coefficient"],
-                 (1000, 450)),
-                ("a chunked two-channel 8-bit waveform", ["s.txt", "s.png", "--wave", "stereo.wav"], (1000, 600)),
+                ("alone, c0, per coefficient",
+                 ["c0.txt", "c0.png", "--c0", "--shift-ms", "5", "--per-coefficient"], (1000, 450)),
+                ("a chunked two-channel 8-bit waveform", ["s.txt", "s.png", "--wave", "stereo.wav"],
+                 (1000, 600)),
                 ("-inf and nan are drawn", ["inf.txt", "inf.png"], (1000, 450))):
             checks.equal(what, (plot(*argv), png_size(argv[1])), ((0, ""), size))
         for what, argv, code, message in (
                 ("no frame", ["empty.txt", "e.png"], 1, "orvalix-plot: empty.txt holds no frame\n"),
                 ("ragged lines", ["r.txt", "r.png"], 1, None),
                 ("missing features", ["missing.txt", "m.png"], 1, "orvalix-plot: cannot read missing.txt"),
-                ("not a wave file", ["f.txt", "w.png", "--wave", "f.txt"], 1,
+                ("not a wave file", ["f.txt", "nw.png", "--wave", "f.txt"], 1,
                  "orvalix-plot: f.txt is not a wave file\n"),
                 ("zero shift", ["f.txt", "z.png", "--shift-ms", "0"], 2, None)):
             got, err = plot(*argv)

@@ -127,15 +127,15 @@ def main():
         ("blanks and non-UTF-8 bytes in names", {b"my \xe9\xff \xe2\x82\xac.wav": wav},
          ["-Q0", b"my \xe9\xff \xe2\x82\xac", b"f \xe9 out"], 0, None, "", {b"f \xe9 out.txt": ref}),
         ("in and in: in.wav and in.txt", IN, ["-Q0", "in", "in"], 0, None, "", {"in.txt": ref}),
-        ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"], 0, None, "",
-         {"a.b/c.txt": ref}),
+        ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"], 0,
+         None, "", {"a.b/c.txt": ref}),
         ("an extension is kept", {"x.y": wav}, ["-Q0", "x.y", ".hidden"], 0, None, "", {".hidden": ref}),
         ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
         ("-Q0 drops the report", IN, ["-q0", "in", "out"], 0, ran, "", RAN),
-        ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0, file_report() + CLOSING, "",
-         {"out.txt": shaped(16, 13)}),
-        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE, EXISTS,
-         {"out.txt": b"keep"}),
+        ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
+         file_report() + CLOSING, "", {"out.txt": shaped(16, 13)}),
+        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE,
+         EXISTS, {"out.txt": b"keep"}),
         ("-O replaces it", {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-o", "in", "out"], 0, ran, "", RAN),
         ("the same file under another name", IN, ["in.wav", "./in.wav", "-O"], 255,
          report() + DIFFERENT % "./in.wav", "", {"in.wav": wav}),
@@ -143,56 +143,62 @@ def main():
          ["-Q0", "-O", "in", "link"], 255, DIFFERENT % "link.txt", "", {"in.wav": wav}),
         ("missing output folder", IN, ["-Q0", "in", "missing/out"], 1, None,
          "ERROR: Cannot write output file missing/out.txt: No such file or directory\n", {}),
-        ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"], 0, None,
-         EXISTS, {}),
-        ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "", {"p.txt": ref}),
+        ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"], 0,
+         None, EXISTS, {}),
+        ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "",
+         {"p.txt": ref}),
         # Wave files people's tools write, and the ones the reader refuses.
         ("LIST before the data, a chunk after it", *on(wave_bytes(speech, extra_chunks_before=chunk(
             b"LIST", b"INFOx\0", 5), tail=chunk(b"id3 ", b"abcd"))), 0, ran, "", RAN),
         ("18-byte format chunk", *on(riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)), 0, ran, "", RAN),
         ("extensible integer PCM", *on(extensible(fmt, data, 1)), 0, ran, "", RAN),
         ("extensible float samples", *on(extensible(fmt, data, 3)), 1, file_report(), INVALID_CALL, {}),
-        ("extensible tag, no room for the sub-format", *on(riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)), 1,
-         file_report(), INVALID_CALL, {}),
+        ("extensible tag, no room for the sub-format",
+         *on(riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)), 1, file_report(), INVALID_CALL, {}),
         ("8 bits", *on(wave_bytes(range(4000), bits=8)), 0, file_report(bits=8) + EMPHASIS + CLOSING, "",
          {"out.txt": shaped(22, 12)}),
         ("two equal channels give the mono features", *on(wave_bytes([v for s in speech for v in (s, s)],
                                                                      channels=2)), 0,
          file_report(channels=2) + EMPHASIS + CLOSING, "", RAN),
-        ("float samples", *on(wave_bytes(speech, tag=3, bits=32)), 1, file_report(bits=32), INVALID_CALL, {}),
+        ("float samples", *on(wave_bytes(speech, tag=3, bits=32)), 1, file_report(bits=32),
+         INVALID_CALL, {}),
         ("lower-case form type", *on(wav[:8] + b"wave" + wav[12:]), *REFUSED),
         ("missing input", {}, ["-Q0", "absent", "out"], *REFUSED),
         ("no samples: an empty output", *on(wave_bytes([])), 0, ran, "", {"out.txt": b""}),
         ("header alone, data size beyond the file", *on(wav[:44]), 0, ran, "", {"out.txt": b""}),
-        ("RIFF and data sizes far beyond the file", *on(patched(patched(wav, 4, 0xFFFFFFFF), 40, 0x7FFFFFFF)),
-         0, None, "", RAN),
+        ("RIFF and data sizes far beyond the file",
+         *on(patched(patched(wav, 4, 0xFFFFFFFF), 40, 0x7FFFFFFF)), 0, None, "", RAN),
         ("data size 2^32 - 1", *on(patched(wav, 40, 0xFFFFFFFF)), 0, None, "", RAN),
         ("data size 0 runs to the end", *on(patched(wav, 40, 0)), 0, None, "", RAN),
-        ("an odd data size reads the whole samples", *on(wave_bytes(speech[:1500], tail=b"\x7f", data_size=3001)),
-         0, None, "", {"out.txt": half}),
+        ("an odd data size reads the whole samples",
+         *on(wave_bytes(speech[:1500], tail=b"\x7f", data_size=3001)), 0, None, "", {"out.txt": half}),
         ("format chunk of 2^32 - 2 bytes", *on(riff(patched(fmt, 4, 0xFFFFFFFE) + data)), *REFUSED),
         ("data before the format", *on(riff(data + fmt)), *REFUSED),
         ("no format chunk", *on(riff(data)), *REFUSED),
         ("rate 999: 29-sample frames every 9 samples", *on(with_format(wav, rate=999)), 0,
          file_report(rate=999) + EMPHASIS + CLOSING, "", {"out.txt": shaped(331, 12)}),
-        ("rate 999 and a 1 ms window", *on(with_format(wav, rate=999), "-L1"), 1, file_report(rate=999) + EMPHASIS,
+        ("rate 999 and a 1 ms window", *on(with_format(wav, rate=999), "-L1"), 1,
+         file_report(rate=999) + EMPHASIS,
          ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small.\n", {}),
         ("a folder as input", {"f.wav": FOLDER}, ["-Q0", "f", "out"], *REFUSED),
         ("a FIFO without a writer as input", {"f.wav": FIFO}, ["-Q0", "f", "out"], *REFUSED),
         ("/dev/zero as input", {"z.wav": Link("/dev/zero")}, ["-Q0", "z", "out"], *REFUSED),
-        ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"], 0, None,
-         "", RAN),
+        ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"], 0,
+         None, "", RAN),
     ]
     cases += [("file cut to %d bytes" % length, *on(wav[:length]), *REFUSED) for length in range(44)]
-    cases += [("a chunk of %#x bytes before the data" % size, *on(riff(fmt + chunk(b"JUNK", b"abcd", size) + data)),
-               *REFUSED) for size in (0xFFFFFFF7, 0xFFFFFFFE, 0xFFFFFFFF)]
+    cases += [("a chunk of %#x bytes before the data" % size,
+               *on(riff(fmt + chunk(b"JUNK", b"abcd", size) + data)), *REFUSED)
+              for size in (0xFFFFFFF7, 0xFFFFFFFE, 0xFFFFFFFF)]
     cases += [("format %s" % format, *on(with_format(wav, **format)), *REFUSED) for format in (
-        {"channels": 0}, {"channels": 3}, {"rate": 0x80000000}, {"rate": 0xFFFFFFFF}, {"bits": 0}, {"bits": 1})]
-    cases += [("%d bits refused after the report" % bits, *on(with_format(wav, bits=bits)), 1, file_report(bits=bits),
-               INVALID_CALL, {}) for bits in (12, 24, 32, 64)]
+        {"channels": 0}, {"channels": 3}, {"rate": 0x80000000}, {"rate": 0xFFFFFFFF}, {"bits": 0},
+        {"bits": 1})]
+    cases += [("%d bits refused after the report" % bits, *on(with_format(wav, bits=bits)), 1,
+               file_report(bits=bits), INVALID_CALL, {}) for bits in (12, 24, 32, 64)]
     cases += [("rate %d: a shift below one sample" % rate, *on(with_format(wav, rate=rate)), 1,
-               file_report(rate=rate) + EMPHASIS, "ERROR: Window shift of 10 ms is below one sample at %d Hz.\n" % rate,
-               {}) for rate in (0, 1)]
+               file_report(rate=rate) + EMPHASIS,
+               "ERROR: Window shift of 10 ms is below one sample at %d Hz.\n" % rate, {})
+              for rate in (0, 1)]
     # The highest rate on a tiny file: no frame fits, so nothing frame-sized is built (bench/ times it).
     for options in ([], ["-L100", "-S100", "-W4"], ["-L100", "-U"]):
         cases.append(("rate 2^31 - 1 on 10 samples %s" % options, *on(with_format(wave_bytes(speech[:10]),
@@ -246,7 +252,8 @@ def main():
                          (r.status in (0, 1), r.status == 0), (True, "out.txt" in f.names()))
     # The committed golden cases: every expected feature file byte for byte.
     local = os.path.join(args.source, "tests", "golden", "local")
-    for name, source, *options in (line.split() for line in open(os.path.join(local, "cases.txt")) if line.strip()):
+    golden = (line.split() for line in open(os.path.join(local, "cases.txt")) if line.strip())
+    for name, source, *options in golden:
         path = os.path.join(args.source, "samples", "speech16k.wav") if source == "sample" else \
             os.path.join(local, source)
         check_case(checks, binary, "golden " + name, *on(open(path, "rb").read(), *options), 0, None, "",

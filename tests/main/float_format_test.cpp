@@ -35,13 +35,14 @@ TEST(FloatFormat, MatchesPrintf) {
     // Around every digit count, including values that round up into one more digit.
     for (float value : {1.0f, 9.0f, 10.0f, 99.0f, 100.0f, 999.0f, 1000.0f, 9999.0f, 10000.0f}) {
         for (int step = 0; step < 64; ++step) value = std::nextafter(value, 0.0f);
-        for (int step = 0; step < 128; ++step, value = std::nextafter(value, 2e4f)) values.insert(values.end(), {value, -value});
+        for (int step = 0; step < 128; ++step, value = std::nextafter(value, 2e4f))
+            values.insert(values.end(), {value, -value});
     }
     std::mt19937 random(20261206);
     std::uniform_real_distribution<float> coefficients(-400.0f, 400.0f), small(-0.001f, 0.001f);
     for (int i = 0; i < 200000; ++i)
-        values.insert(values.end(),
-                      {std::bit_cast<float>(static_cast<uint32_t>(random())), coefficients(random), small(random)});
+        values.insert(values.end(), {std::bit_cast<float>(static_cast<uint32_t>(random())),
+                                     coefficients(random), small(random)});
     for (float value : values) ASSERT_EQ(viaFormatter(value), viaPrintf(value)) << value;
 }
 

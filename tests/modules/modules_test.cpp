@@ -34,7 +34,8 @@ std::pair<std::string, std::string> captured(Action action) {
     FILE* files[2] = {tmpfile(), tmpfile()};
     FILE* streams[2] = {stdout, stderr};
     int saved[2];
-    for (int i = 0; i < 2; ++i) fflush(streams[i]), saved[i] = dup(fileno(streams[i])), dup2(fileno(files[i]), i + 1);
+    for (int i = 0; i < 2; ++i)
+        fflush(streams[i]), saved[i] = dup(fileno(streams[i])), dup2(fileno(files[i]), i + 1);
     action();
     std::string texts[2];
     for (int i = 0; i < 2; ++i) {
@@ -50,7 +51,8 @@ std::string errorText(Action action) {
 }
 
 TEST(OpenFile, ModesAndExistenceRules) {
-    const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()), none = path + "/x";
+    const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()),
+                      none = path + "/x";
     const struct { std::string name; int mode, overwrite; bool opens; std::string message; } cases[] = {
         {path, 1, 0, false, "ERROR: Cannot find the file: " + path + "\n"},
         {path, 0, 0, true, ""},
@@ -67,7 +69,8 @@ TEST(OpenFile, ModesAndExistenceRules) {
         EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.message);
         ASSERT_EQ(f != nullptr, c.opens) << c.message;
         if (f && c.mode == 0) {  // created empty, opened for reading too
-            EXPECT_TRUE(getc(f) == EOF && fputs("old", f) >= 0 && fseek(f, 0, SEEK_SET) == 0 && getc(f) == 'o');
+            EXPECT_TRUE(getc(f) == EOF && fputs("old", f) >= 0 && fseek(f, 0, SEEK_SET) == 0 &&
+                        getc(f) == 'o');
         }
         if (f) fclose(f);
     }
@@ -89,20 +92,30 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     for (const auto& r : reads) {
         FILE* f = streamWith(r.bytes);
         int32_t value = -1, count = -1;
-        EXPECT_EQ(errorText([&] { count = (r.bigEndian ? readBigEndian : readLittleEndian)(f, &value, r.n); }), r.message);
+        EXPECT_EQ(errorText([&] {
+                      count = (r.bigEndian ? readBigEndian : readLittleEndian)(f, &value, r.n);
+                  }),
+                  r.message);
         EXPECT_EQ(std::make_pair(count, value), std::make_pair(r.count, r.value));
         fclose(f);
     }
     FILE* f = tmpfile();
-    for (auto [value, n] : {std::pair<int32_t, int>{65535, 2}, {-1, 2}, {255, 1}, {-300, 1}, {0x01020304, 4},
-                            {0x7FFFFFFF, 4}, {0x10000, 3}})
+    for (auto [value, n] : {std::pair<int32_t, int>{65535, 2},
+                            {-1, 2},
+                            {255, 1},
+                            {-300, 1},
+                            {0x01020304, 4},
+                            {0x7FFFFFFF, 4},
+                            {0x10000, 3}})
         EXPECT_EQ(writeBigEndian(f, value, n), n) << value;
     int written = -1;
     EXPECT_EQ(errorText([&] { written = writeBigEndian(f, 65536, 2); }),
               "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio.\n");
-    EXPECT_EQ(contentsOf(f), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF, 0xFF, 0xFF, 1, 0, 0}));
+    EXPECT_EQ(contentsOf(f),
+              (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF, 0xFF, 0xFF, 1, 0, 0}));
     FILE* readOnly = fopen("/dev/null", "rb");
-    EXPECT_EQ(errorText([&] { written += writeBigEndian(readOnly, 5, 2); }), "ERROR: unable to write to file.");
+    EXPECT_EQ(errorText([&] { written += writeBigEndian(readOnly, 5, 2); }),
+              "ERROR: unable to write to file.");
     EXPECT_EQ(written, 0);  // nothing written either time
     fclose(readOnly);
 }
@@ -125,7 +138,9 @@ TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(readBits(&reader, widths[i]), values[i]) << i;
     const std::string eof = "Unexpected EOF in input file.\n";
     int bit = 0, bits = 0;
-    EXPECT_EQ(errorText([&] { bit = readBit(&reader); }) + errorText([&] { bits = readBits(&reader, 2); }), eof + eof + eof);
+    EXPECT_EQ(
+        errorText([&] { bit = readBit(&reader); }) + errorText([&] { bits = readBits(&reader, 2); }),
+        eof + eof + eof);
     EXPECT_EQ(std::make_tuple(bit, bits, reader.bitsLeft), std::make_tuple(-1, 3, 0));
     fclose(reader.stream);
 }
@@ -146,9 +161,11 @@ TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
 }
 
 TEST(StripExtension, CutsAtTheFirstDotWithinTheTarget) {
-    const struct { const char* name; size_t capacity; int result; const char* text; } cases[] = {
-        {"song.wav", 64, 4, "song"}, {"a.b/c.d", 64, 1, "a"}, {"./d/f.wav", 64, 0, ""}, {"plain", 64, -1, "plain"},
-        {"longname.wav", 6, -1, "longn"}, {"ab.cdefgh", 6, 2, "ab"}, {"x", 0, -1, "GGGGGGG"}};
+    const struct { const char* name; size_t capacity; int result; const char* text;
+    } cases[] = {{"song.wav", 64, 4, "song"},      {"a.b/c.d", 64, 1, "a"},
+                 {"./d/f.wav", 64, 0, ""},         {"plain", 64, -1, "plain"},
+                 {"longname.wav", 6, -1, "longn"}, {"ab.cdefgh", 6, 2, "ab"},
+                 {"x", 0, -1, "GGGGGGG"}};
     for (const auto& c : cases) {
         char target[65] = "GGGGGGG";
         EXPECT_EQ(stripExtension(c.name, target, c.capacity), c.result) << c.name;
@@ -165,9 +182,10 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
         selectMessageStream(0);
         counts = printMessage("%s", longText.c_str()) + printError("%s", longText.c_str());
     });
-    EXPECT_EQ(texts, std::make_pair(std::string("a1c!").append(255, 'x'), std::string("b").append(1023, 'x')));
+    EXPECT_EQ(texts,
+              std::make_pair(std::string("a1c!").append(255, 'x'), std::string("b").append(1023, 'x')));
     EXPECT_EQ(counts, 255 + 1023);
-    EXPECT_EQ(setMessageLevel(7) + getMessageLevel(), 14);
+    EXPECT_EQ(setMessageLevel(7) + getMessageLevel() + flushMessageStreams(), 14);
     EXPECT_EXIT(exitProgram(-1), ::testing::ExitedWithCode(255), "");
 
     const std::string erase = std::string("\r").append(70, ' ') + "\r", blanks(12, ' ');
@@ -175,20 +193,34 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
     std::string spinner = back(14) + " stage complete" + back(12) + "  wait...     ";
     for (char face : std::string("-\\|/-")) spinner += back(13) + "(" + face + ") 50 % done";
     static int statusCounts;
-    const struct { void (*action)(); std::string err; } cases[] = {
+    const struct { void (*action)(); std::string err;
+    } cases[] = {
         {[] { showPercent(1, 0); }, ""},
         {[] { showPercent(1, 3), showPercent(2, 3), showPercent(3, 3); },
          back(12) + " 33 % done  " + back(12) + " 66 % done  " + back(12) + "100 % done  "},
-        {[] { showSpinner(0, 0), showSpinner(0, 10);
-              for (int i = 0; i < 5; ++i) showSpinner(5, 10);
-              for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); }); }, spinner},
-        {[] { statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
-              statusCounts += printStatusLine("step %d", 2), endProgress(); },
+        {[] {
+             showSpinner(0, 0), showSpinner(0, 10);
+             for (int i = 0; i < 5; ++i) showSpinner(5, 10);
+             for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); });
+         },
+         spinner},
+        {[] {
+             statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
+             statusCounts += printStatusLine("step %d", 2), endProgress();
+         },
          erase + "step 2" + blanks + erase + blanks + "\r"},  // nothing outside a stage
-        {[] { setProgressQuiet(1), showPercent(1, 2), showSpinner(1, 2), beginProgress(), printStatusLine("x");
-              endProgress(), setProgressQuiet(0); }, erase + "x" + blanks + erase + blanks + "\r"},
-        {[] { beginProgress(), setProgressEnabled(0), showPercent(1, 2), showSpinner(1, 2), printStatusLine("y");
-              endProgress(), printStatusLine("z"), setProgressEnabled(1); }, erase + "y" + blanks},
+        {[] {
+             setProgressQuiet(1), showPercent(1, 2), showSpinner(1, 2), beginProgress(),
+                 printStatusLine("x");
+             endProgress(), setProgressQuiet(0);
+         },
+         erase + "x" + blanks + erase + blanks + "\r"},
+        {[] {
+             beginProgress(), setProgressEnabled(0), showPercent(1, 2), showSpinner(1, 2),
+                 printStatusLine("y");
+             endProgress(), printStatusLine("z"), setProgressEnabled(1);
+         },
+         erase + "y" + blanks},
     };
     for (const auto& c : cases) EXPECT_EQ(errorText(c.action), c.err);
     EXPECT_EQ(statusCounts, 6);

@@ -39,9 +39,13 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
     const double step = std::uniform_real_distribution<double>(0.001, 0.5)(random);
     for (int32_t i = 0; i < length; ++i) {
         const double values[KIND_COUNT] = {
-            static_cast<double>(s16(random)), static_cast<double>(s8(random)), 0.0, static_cast<double>(dc),
+            static_cast<double>(s16(random)),
+            static_cast<double>(s8(random)),
+            0.0,
+            static_cast<double>(dc),
             static_cast<double>(static_cast<int>(20000.0 * std::sin(step * i)) + s16(random) / 64),
-            random() % 61 == 0 ? static_cast<double>(s16(random)) : 0.0, (s16(random) + s16(random)) / 2.0};
+            random() % 61 == 0 ? static_cast<double>(s16(random)) : 0.0,
+            (s16(random) + s16(random)) / 2.0};
         x[i] = static_cast<float>(values[kind]);
     }
     return x;
@@ -54,15 +58,24 @@ Case makeCase(std::mt19937& random) {
     c.rate = RATES[random() % 6];
     auto pick = [&random](int count) { return static_cast<int>(random() % count); };
     literal::Options& o = c.options;
-    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30, o.windowShiftMs = pick(3) == 0 ? 1 + pick(100) : 10;
-    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97, o.removeDcOffset = pick(2);
-    o.powerOfTwoBelow = pick(2), o.melFilterCount = pick(3) == 0 ? pick(101) : 0, o.cepstralCount = 1 + pick(20);
+    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30,
+    o.windowShiftMs = pick(3) == 0 ? 1 + pick(100) : 10;
+    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97,
+    o.removeDcOffset = pick(2);
+    o.powerOfTwoBelow = pick(2), o.melFilterCount = pick(3) == 0 ? pick(101) : 0,
+    o.cepstralCount = 1 + pick(20);
     o.lifterType = 1 + pick(3), o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
-    // Eight frames go at a time while eight remain, the rest one by one: frame counts around multiples of 8.
+    // Eight frames go at a time while eight remain, the rest one by one: frame counts around multiples
+    // of 8.
     const int32_t frame = literal::msToSamples(o.windowLengthMs, c.rate);
     const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate);
-    const int32_t lengths[] = {pick(4), frame + pick(3) - 1, frame + 1 + pick(18) * shift + pick(shift),
-                               c.rate + pick(1000), pick(c.rate / 4 + 1), pick(c.rate / 4 + 1), pick(c.rate / 4 + 1),
+    const int32_t lengths[] = {pick(4),
+                               frame + pick(3) - 1,
+                               frame + 1 + pick(18) * shift + pick(shift),
+                               c.rate + pick(1000),
+                               pick(c.rate / 4 + 1),
+                               pick(c.rate / 4 + 1),
+                               pick(c.rate / 4 + 1),
                                pick(c.rate / 4 + 1)};
     c.signal = makeSignal(random, pick(KIND_COUNT), std::max(lengths[pick(8)], 0));
     return c;
@@ -81,9 +94,11 @@ AnalysisSettings settingsFor(const literal::Options& o) {
 std::string describe(const Case& c) {
     const literal::Options& o = c.options;
     char text[200];
-    snprintf(text, sizeof text, "rate %d, %zu samples, -L%d -S%d -W%d -H%d -V%d -U%d -N%d -M%d -I%d -A%d", c.rate,
-             c.signal.size(), o.windowLengthMs, o.windowShiftMs, o.windowType, o.emphasisPercent, o.removeDcOffset,
-             o.powerOfTwoBelow, o.melFilterCount, o.cepstralCount, o.lifterType, o.filterDomain);
+    snprintf(text, sizeof text,
+             "rate %d, %zu samples, -L%d -S%d -W%d -H%d -V%d -U%d -N%d -M%d -I%d -A%d", c.rate,
+             c.signal.size(), o.windowLengthMs, o.windowShiftMs, o.windowType, o.emphasisPercent,
+             o.removeDcOffset, o.powerOfTwoBelow, o.melFilterCount, o.cepstralCount, o.lifterType,
+             o.filterDomain);
     return text;
 }
 
@@ -91,17 +106,21 @@ std::string describe(const Case& c) {
 testing::AssertionResult sameAsLiteral(const Case& c, int status, int32_t frames, int32_t filters,
                                        const float* values) {
     const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
-    if (status != expected.status) return testing::AssertionFailure() << "status " << status << ": " << describe(c);
+    if (status != expected.status)
+        return testing::AssertionFailure() << "status " << status << ": " << describe(c);
     if (status) return testing::AssertionSuccess();
     if (frames != static_cast<int32_t>(expected.rows.size()) || filters != expected.filterCount)
-        return testing::AssertionFailure() << frames << " frames, " << filters << " filters against " << expected.rows.size()
-                                           << ", " << expected.filterCount << ": " << describe(c);
+        return testing::AssertionFailure()
+               << frames << " frames, " << filters << " filters against " << expected.rows.size()
+               << ", " << expected.filterCount << ": " << describe(c);
     const int32_t columns = c.options.cepstralCount + 1;
     for (int32_t row = 0; row < frames; ++row)
         for (int32_t i = 0; i < columns; ++i)
-            if (std::bit_cast<uint32_t>(values[row * columns + i]) != std::bit_cast<uint32_t>(expected.rows[row][i]))
-                return testing::AssertionFailure() << "frame " << row << " c" << i << ": " << values[row * columns + i]
-                                                   << " against " << expected.rows[row][i] << ": " << describe(c);
+            if (std::bit_cast<uint32_t>(values[row * columns + i]) !=
+                std::bit_cast<uint32_t>(expected.rows[row][i]))
+                return testing::AssertionFailure()
+                       << "frame " << row << " c" << i << ": " << values[row * columns + i]
+                       << " against " << expected.rows[row][i] << ": " << describe(c);
     return testing::AssertionSuccess();
 }
 
@@ -109,7 +128,8 @@ testing::AssertionResult sameCoefficients(const Case& c) {
     AnalysisSettings settings = settingsFor(c.options);
     OrvalixFeatures features{};
     const int status = orvalixAnalyse(c.signal.data(), c.signal.size(), c.rate, &settings, &features);
-    testing::AssertionResult same = sameAsLiteral(c, status, features.frameCount, settings.melFilterCount, features.values);
+    testing::AssertionResult same =
+        sameAsLiteral(c, status, features.frameCount, settings.melFilterCount, features.values);
     orvalixReleaseFeatures(&features);
     return same;
 }
@@ -118,7 +138,8 @@ testing::AssertionResult sameCoefficients(const Case& c) {
 class EveryVectorLevel : public testing::TestWithParam<int> {
 protected:
     void SetUp() override {
-        if (GetParam() > fftVectorLevel()) GTEST_SKIP() << "the processor lacks vector level " << GetParam();
+        if (GetParam() > fftVectorLevel())
+            GTEST_SKIP() << "the processor lacks vector level " << GetParam();
         capFftVectorLevel(GetParam());
         orvalixSetConsoleOutput(0);
     }
@@ -127,14 +148,16 @@ protected:
 
 TEST_P(EveryVectorLevel, RandomSignalsAndOptions) {
     std::mt19937 random(20010629 + GetParam());
-    for (int n = 0; n < (GetParam() == 2 ? 2000 : 700); ++n) ASSERT_TRUE(sameCoefficients(makeCase(random))) << n;
+    for (int n = 0; n < (GetParam() == 2 ? 2000 : 700); ++n)
+        ASSERT_TRUE(sameCoefficients(makeCase(random))) << n;
 }
 
 // The wave file analysed a chunk at a time (chunks from chunkTarget) against the literal reading
 // and analysis of the whole file.
 testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t chunkTarget) {
     literal::Wave wave;
-    if (!literal::readCanonicalWave(name, wave)) return testing::AssertionFailure() << "unreadable " << name;
+    if (!literal::readCanonicalWave(name, wave))
+        return testing::AssertionFailure() << "unreadable " << name;
     c.signal = wave.samples;
     AnalysisSettings settings = settingsFor(c.options);
     const int32_t chunk = chunkLengthFor(name.c_str(), &settings, chunkTarget);
@@ -142,16 +165,18 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
     FeatureMatrix matrix{0, 0, nullptr};
     int32_t frames = 0;
     const int status = analyseWaveFileInChunks(name.c_str(), &settings, chunk, &matrix, &frames);
-    testing::AssertionResult same = sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values);
+    testing::AssertionResult same =
+        sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values);
     releaseFeatureMatrix(&matrix);
     return same;
 }
 
-// Chunks small enough that short files span many; files cut at and around chunk boundaries, or
-// short of what their header announces; 8 and 16 bits, one and two channels.
+// Chunks small enough that short files span many; files cut at and around chunk boundaries,
+// short of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
 TEST_P(EveryVectorLevel, ChunkedFiles) {
     std::mt19937 random(42 + GetParam());
-    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(GetParam()) + ".wav";
+    const std::string name =
+        testing::TempDir() + "orvalix_chunked" + std::to_string(GetParam()) + ".wav";
     for (int trial = 0; trial < 40; ++trial) {
         Case c = makeCase(random);
         c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
@@ -160,16 +185,23 @@ TEST_P(EveryVectorLevel, ChunkedFiles) {
         const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
         const int32_t frame = literal::msToSamples(c.options.windowLengthMs, c.rate);
         const int32_t group = 8 * shift;
-        const int32_t chunk = ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
+        const int32_t chunk =
+            ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
         const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
         const int32_t length = (4 + trial % 3) * chunk + extras[trial % 7];
         std::vector<int16_t> slots(static_cast<size_t>(length * channels));
         for (size_t i = 0; i < slots.size(); ++i)
-            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256 : 12000.0 * std::sin(0.01 * i * (1 + i % 7)) +
-                                                                 random() % 4000);
-        ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), length, channels, c.rate, bits), RFX_SUCCESS);
+            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256
+                                                      : 12000.0 * std::sin(0.01 * i * (1 + i % 7)) +
+                                                            random() % 4000);
+        ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), length, channels, c.rate, bits),
+                  RFX_SUCCESS);
         if (trial % 7 == 6) {
             ASSERT_EQ(truncate(name.c_str(), 44 + (length - shift - 1) * channels * bits / 8 + 1), 0);
+        } else if (trial % 7 == 5) {  // a data size far beyond the file: both read to its end
+            FILE* file = fopen(name.c_str(), "r+b");
+            ASSERT_TRUE(file && fseek(file, 40, SEEK_SET) == 0 && fputs("\xff\xff\xff\x7f", file) >= 0);
+            fclose(file);
         }
         EXPECT_TRUE(chunkedSameAsLiteral(c, name, chunk)) << trial;
     }
@@ -185,8 +217,8 @@ TEST(Differential, ARecordingInChunksOfTheProgramsSize) {
     double level = 0, step = 0.01;
     for (size_t i = 0; i < slots.size(); ++i) {
         if (i % 4000 == 0) level = 6000.0 * (random() % 3), step = 0.005 + (random() % 300) / 1000.0;
-        slots[i] = static_cast<int16_t>(level * (std::fmod(i * step, 2.0) - 1.0) + static_cast<int>(random() % 601) -
-                                        300);
+        slots[i] = static_cast<int16_t>(level * (std::fmod(i * step, 2.0) - 1.0) +
+                                        static_cast<int>(random() % 601) - 300);
     }
     const std::string name = testing::TempDir() + "orvalix_recording.wav";
     ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), slots.size(), 1, 16000, 16), RFX_SUCCESS);

@@ -31,8 +31,10 @@ struct Filter {
 void subtractMean(std::vector<float>& x) {
     int count = static_cast<int>(x.size());
     float mean = 0;
-    for (int i = 0; i < count; i++) mean = toFloat(static_cast<double>(x[i]) / count + static_cast<double>(mean));
-    for (int i = 0; i < count; i++) x[i] = toFloat(static_cast<double>(x[i]) - static_cast<double>(mean));
+    for (int i = 0; i < count; i++)
+        mean = toFloat(static_cast<double>(x[i]) / count + static_cast<double>(mean));
+    for (int i = 0; i < count; i++)
+        x[i] = toFloat(static_cast<double>(x[i]) - static_cast<double>(mean));
 }
 
 // Backwards, each sample against the unfiltered one before it; the first against the last.
@@ -68,7 +70,8 @@ std::vector<float> makeWindow(int kind, int length) {
 
 // Forward complex radix-2 transform of a real input (positive exponent, unscaled), twiddles from
 // the three-term recurrence restarted for every block. False for a length below 2.
-bool fft(unsigned pointCount, const std::vector<float>& realIn, std::vector<float>& re, std::vector<float>& im) {
+bool fft(unsigned pointCount, const std::vector<float>& realIn, std::vector<float>& re,
+         std::vector<float>& im) {
     if (pointCount < 2) return false;
     unsigned bits = 0;
     while ((pointCount & (1u << bits)) == 0) bits = bits + 1;
@@ -76,10 +79,12 @@ bool fft(unsigned pointCount, const std::vector<float>& realIn, std::vector<floa
     im.assign(pointCount, 0.0f);
     for (unsigned i = 0; i < pointCount; i++) {
         unsigned reversed = 0, index = i;
-        for (unsigned b = 0; b < bits; b++) reversed = (reversed << 1) | (index & 1u), index = index >> 1;
+        for (unsigned b = 0; b < bits; b++)
+            reversed = (reversed << 1) | (index & 1u), index = index >> 1;
         re[reversed] = realIn[i];
     }
-    for (unsigned blockSize = 2, half = 1; blockSize <= pointCount; half = blockSize, blockSize = blockSize * 2) {
+    for (unsigned blockSize = 2, half = 1; blockSize <= pointCount;
+         half = blockSize, blockSize = blockSize * 2) {
         double delta = kTwoPi / static_cast<double>(blockSize);
         double sineMinus2 = sin(-2.0 * delta), sineMinus1 = sin(-delta);
         double cosineMinus2 = cos(-2.0 * delta), cosineMinus1 = cos(-delta);
@@ -136,7 +141,8 @@ std::vector<Filter> buildFilterbank(int filterCount, int fftLength, int sampleRa
     std::vector<Filter> filters;
     for (int j = 1; j <= filterCount; j++) {
         int endBin = (j < filterCount) ? edgeBins[j + 1] : edgeBins[j];
-        filters.push_back({edgeBins[j - 1], endBin, triangleWeights(edgeBins[j - 1], edgeBins[j], endBin)});
+        filters.push_back(
+            {edgeBins[j - 1], endBin, triangleWeights(edgeBins[j - 1], edgeBins[j], endBin)});
     }
     filters[filterCount - 1].lastBin = topBin;
     return filters;
@@ -146,7 +152,8 @@ double filterOutput(const Filter& filter, const std::vector<float>& spectrum) {
     float sum = 0;
     for (int k = filter.firstBin; k <= filter.lastBin; k++) {
         // at(): a bank whose weights did not cover its bins must fail loudly here.
-        double term = static_cast<double>(spectrum.at(k)) * static_cast<double>(filter.weights.at(k - filter.firstBin));
+        double term = static_cast<double>(spectrum.at(k)) *
+                      static_cast<double>(filter.weights.at(k - filter.firstBin));
         sum = toFloat(static_cast<double>(sum) + term);
     }
     return static_cast<double>(sum) / (filter.lastBin - filter.firstBin + 1);
@@ -197,21 +204,26 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         return result;
     }
     result.filterCount = options.melFilterCount;
-    if (result.filterCount == 0) result.filterCount = static_cast<int>(ceil(3 * log(static_cast<double>(sampleRate))));
+    if (result.filterCount == 0)
+        result.filterCount = static_cast<int>(ceil(3 * log(static_cast<double>(sampleRate))));
     std::vector<Filter> bank = buildFilterbank(result.filterCount, fftLength, sampleRate);
     std::vector<float> lifter = lifterWeights(options.lifterType, options.cepstralCount);
 
-    for (int frameStart = 0; frameStart + frameLength < samplesRead; frameStart = frameStart + shiftSamples) {
+    for (int frameStart = 0; frameStart + frameLength < samplesRead;
+         frameStart = frameStart + shiftSamples) {
         // Window the frame into a zeroed buffer, centred unless the FFT is the power of two below
         // the frame (then left-aligned and cut by the FFT).
         std::vector<float> buffer(fftLength > frameLength ? fftLength : frameLength, 0.0f);
-        int offset = options.powerOfTwoBelow != 1 ? static_cast<int>((fftLength - frameLength) / 2.0) : 0;
+        int offset =
+            options.powerOfTwoBelow != 1 ? static_cast<int>((fftLength - frameLength) / 2.0) : 0;
         for (int i = 0; i < frameLength; i++)
-            buffer[offset + i] = toFloat(static_cast<double>(window[i]) * static_cast<double>(signal[frameStart + i]));
+            buffer[offset + i] =
+                toFloat(static_cast<double>(window[i]) * static_cast<double>(signal[frameStart + i]));
 
         std::vector<float> realOut, imagOut;
         if (!fft(static_cast<unsigned>(fftLength), buffer, realOut, imagOut)) {
-            std::snprintf(text, sizeof text, ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
+            std::snprintf(text, sizeof text,
+                          ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
                           fftLength);
             result.status = 1, result.error = text, result.rows.clear();
             return result;
@@ -224,7 +236,8 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         std::vector<float> energies(result.filterCount);
         for (int j = 1; j <= result.filterCount; j++) {
             double average = filterOutput(bank[j - 1], magnitude);
-            energies[j - 1] = toFloat(log10(options.filterDomain == 1 ? average : libraryPow(average, 2)));
+            energies[j - 1] =
+                toFloat(log10(options.filterDomain == 1 ? average : libraryPow(average, 2)));
         }
         std::vector<float> row(options.cepstralCount + 1, 0.0f);
         int N = result.filterCount;
@@ -232,7 +245,8 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
             float sum = 0;
             for (int j = 1; j <= N; j++) {
                 double angle = (i * (j - 0.5)) * (kPi / N);
-                sum = toFloat(static_cast<double>(sum) + cos(angle) * static_cast<double>(energies[j - 1]));
+                sum = toFloat(static_cast<double>(sum) +
+                              cos(angle) * static_cast<double>(energies[j - 1]));
             }
             row[i] = sum;
         }
@@ -259,20 +273,27 @@ std::string formatFeatures(const Rows& rows, int includeC0) {
 bool readCanonicalWave(const std::string& path, Wave& wave) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return false;
-    std::vector<unsigned char> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<unsigned char> b((std::istreambuf_iterator<char>(file)),
+                                 std::istreambuf_iterator<char>());
     if (b.size() < 44 || std::string(b.begin() + 8, b.begin() + 16) != "WAVEfmt ") return false;
     int channels = b[22] | (b[23] << 8), bits = b[34] | (b[35] << 8);
-    wave.sampleRate = static_cast<int>(b[24] | (b[25] << 8) | (b[26] << 16) | (static_cast<uint32_t>(b[27]) << 24));
+    wave.sampleRate =
+        static_cast<int>(b[24] | (b[25] << 8) | (b[26] << 16) | (static_cast<uint32_t>(b[27]) << 24));
     if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return false;
-    size_t bytesPerSample = static_cast<size_t>(bits / 8), frameCount = (b.size() - 44) / channels / bytesPerSample;
+    size_t bytesPerSample = static_cast<size_t>(bits / 8),
+           frameCount = (b.size() - 44) / channels / bytesPerSample;
     wave.samples.clear();
     for (size_t frame = 0; frame < frameCount; frame++) {
         int values[2] = {0, 0};
         for (int channel = 0; channel < channels; channel++) {
             size_t at = 44 + (frame * channels + channel) * bytesPerSample;
-            values[channel] = bytesPerSample == 1 ? b[at] : static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
+            values[channel] =
+                bytesPerSample == 1
+                    ? b[at]
+                    : static_cast<int16_t>(static_cast<uint16_t>(b[at] | (b[at + 1] << 8)));
         }
-        wave.samples.push_back(channels == 1 ? static_cast<float>(values[0]) : toFloat((values[0] + values[1]) / 2.0));
+        wave.samples.push_back(channels == 1 ? static_cast<float>(values[0])
+                                             : toFloat((values[0] + values[1]) / 2.0));
     }
     return true;
 }

@@ -25,8 +25,12 @@ Bytes fileBytes(const std::string& path) {
 // The canonical 44-byte header and the samples, as the writer must lay them out.
 Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
     Bytes b;
-    auto put = [&b](uint32_t v, int n) { for (int i = 0; i < n; ++i) b.push_back((v >> 8 * i) & 0xFF); };
-    auto id = [&b](const char* s) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(s[i])); };
+    auto put = [&b](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b.push_back((v >> 8 * i) & 0xFF);
+    };
+    auto id = [&b](const char* s) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(s[i]));
+    };
     id("RIFF"), put(36 + data.size(), 4), id("WAVE"), id("fmt "), put(16, 4), put(1, 2);
     put(channels, 2), put(rate, 4), put(rate * channels * bits / 8, 4), put(channels * bits / 8, 2);
     put(bits, 2), id("data"), put(data.size(), 4);
@@ -48,8 +52,9 @@ TEST(WaveWriter, WritesTheCanonicalLayout) {
         EXPECT_EQ(file.dataHeaderPosition(), 36);
         const int16_t raw[] = {4, 5, 6};
         const unsigned char bytes[] = {7, 0};
-        EXPECT_EQ(file.writeStereoSample(1, 2) | file.writeMonoSample(3) | file.writeRawSamples(raw, 3) |
-                      file.writeRawBytes(bytes, 2), RFX_SUCCESS);
+        EXPECT_EQ(file.writeStereoSample(1, 2) | file.writeMonoSample(3) |
+                      file.writeRawSamples(raw, 3) | file.writeRawBytes(bytes, 2),
+                  RFX_SUCCESS);
         EXPECT_EQ(file.dataHeader().size, 14u);
         EXPECT_EQ(file.header().size, 50u);
         int16_t slot;
@@ -66,9 +71,10 @@ TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
         EXPECT_EQ(writeWaveFile(path.c_str(), slots, 1, channels, 8000, bits), RFX_INVALID_CALL);
     EXPECT_TRUE(fileBytes(path).empty());
     WavAudioFile file;
-    EXPECT_EQ((Codes{file.openForWrite(nullptr, 8000, 16, 1),
-                     file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1), file.writeFrame(slots)}),
-              (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ(
+        (Codes{file.openForWrite(nullptr, 8000, 16, 1),
+               file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1), file.writeFrame(slots)}),
+        (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
     EXPECT_STREQ(resultCodeName(static_cast<RFXRET>(99)), "RFXRET(99)");
 }
 
@@ -87,7 +93,8 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     EXPECT_EQ(file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1), RFX_SUCCESS);
     EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
               (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
-    EXPECT_EQ((Codes{file.readFrames(1, slots), file.seekToFrame(4)}), (Codes{RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ((Codes{file.readFrames(1, slots), file.seekToFrame(4)}),
+              (Codes{RFX_FILE_ERROR, RFX_INVALID_CALL}));
     for (auto [frame, position] : {std::pair<uint32_t, int64_t>{0, 44}, {3, 56}})
         EXPECT_EQ(file.seekToFrame(frame) + file.tell(), RFX_SUCCESS + position);
     EXPECT_EQ(file.readFrame(slots), RFX_SUCCESS);
