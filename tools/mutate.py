@@ -108,6 +108,11 @@ def main():
             print("%s:%d: %r -> %r" % (site[0], site[1], site[3], site[4]))
         return 0
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
+    suite = ["ctest", "-j", str(args.jobs), "--stop-on-failure", "--timeout", str(args.timeout)]
+    if run(["cmake", "--build", build, "-j", str(args.jobs)], root, 900) != 0 or \
+            run(suite, build, args.timeout + 60) != 0:
+        print("the suite fails without any mutant: make it pass first")
+        return 2
 
     results = []
     report = open(args.report, "w") if args.report else None
@@ -127,8 +132,7 @@ def main():
             if run(["cmake", "--build", build, "-j", str(args.jobs)], root, 900) != 0:
                 outcome = "unbuilt"
             else:
-                status = run(["ctest", "-j", str(args.jobs), "--stop-on-failure",
-                              "--timeout", str(args.timeout)], build, args.timeout + 60)
+                status = run(suite, build, args.timeout + 60)
                 outcome = "survived" if status == 0 else "killed"
         finally:
             with open(path, "w", encoding="utf-8") as fh:
