@@ -92,21 +92,14 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     for (const auto& r : reads) {
         FILE* f = streamWith(r.bytes);
         int32_t value = -1, count = -1;
-        EXPECT_EQ(errorText([&] {
-                      count = (r.bigEndian ? readBigEndian : readLittleEndian)(f, &value, r.n);
-                  }),
-                  r.message);
+        auto read = r.bigEndian ? readBigEndian : readLittleEndian;
+        EXPECT_EQ(errorText([&] { count = read(f, &value, r.n); }), r.message);
         EXPECT_EQ(std::make_pair(count, value), std::make_pair(r.count, r.value));
         fclose(f);
     }
     FILE* f = tmpfile();
-    for (auto [value, n] : {std::pair<int32_t, int>{65535, 2},
-                            {-1, 2},
-                            {255, 1},
-                            {-300, 1},
-                            {0x01020304, 4},
-                            {0x7FFFFFFF, 4},
-                            {0x10000, 3}})
+    for (auto [value, n] : {std::pair<int32_t, int>{65535, 2}, {-1, 2}, {255, 1}, {-300, 1},
+                            {0x01020304, 4}, {0x7FFFFFFF, 4}, {0x10000, 3}})
         EXPECT_EQ(writeBigEndian(f, value, n), n) << value;
     int written = -1;
     EXPECT_EQ(errorText([&] { written = writeBigEndian(f, 65536, 2); }),
@@ -161,11 +154,10 @@ TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
 }
 
 TEST(StripExtension, CutsAtTheFirstDotWithinTheTarget) {
-    const struct { const char* name; size_t capacity; int result; const char* text;
-    } cases[] = {{"song.wav", 64, 4, "song"},      {"a.b/c.d", 64, 1, "a"},
-                 {"./d/f.wav", 64, 0, ""},         {"plain", 64, -1, "plain"},
-                 {"longname.wav", 6, -1, "longn"}, {"ab.cdefgh", 6, 2, "ab"},
-                 {"x", 0, -1, "GGGGGGG"}};
+    const struct { const char* name; size_t capacity; int result; const char* text; } cases[] = {
+        {"song.wav", 64, 4, "song"}, {"a.b/c.d", 64, 1, "a"}, {"./d/f.wav", 64, 0, ""},
+        {"plain", 64, -1, "plain"}, {"longname.wav", 6, -1, "longn"}, {"ab.cdefgh", 6, 2, "ab"},
+        {"x", 0, -1, "GGGGGGG"}};
     for (const auto& c : cases) {
         char target[65] = "GGGGGGG";
         EXPECT_EQ(stripExtension(c.name, target, c.capacity), c.result) << c.name;
@@ -193,33 +185,21 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
     std::string spinner = back(14) + " stage complete" + back(12) + "  wait...     ";
     for (char face : std::string("-\\|/-")) spinner += back(13) + "(" + face + ") 50 % done";
     static int statusCounts;
-    const struct { void (*action)(); std::string err;
-    } cases[] = {
+    const struct { void (*action)(); std::string err; } cases[] = {
         {[] { showPercent(1, 0); }, ""},
         {[] { showPercent(1, 3), showPercent(2, 3), showPercent(3, 3); },
          back(12) + " 33 % done  " + back(12) + " 66 % done  " + back(12) + "100 % done  "},
-        {[] {
-             showSpinner(0, 0), showSpinner(0, 10);
-             for (int i = 0; i < 5; ++i) showSpinner(5, 10);
-             for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); });
-         },
-         spinner},
-        {[] {
-             statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
-             statusCounts += printStatusLine("step %d", 2), endProgress();
-         },
+        {[] { showSpinner(0, 0), showSpinner(0, 10);
+              for (int i = 0; i < 5; ++i) showSpinner(5, 10);
+              for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); }); }, spinner},
+        {[] { statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
+              statusCounts += printStatusLine("step %d", 2), endProgress(); },
          erase + "step 2" + blanks + erase + blanks + "\r"},  // nothing outside a stage
-        {[] {
-             setProgressQuiet(1), showPercent(1, 2), showSpinner(1, 2), beginProgress(),
-                 printStatusLine("x");
-             endProgress(), setProgressQuiet(0);
-         },
+        {[] { setProgressQuiet(1), showPercent(1, 2), showSpinner(1, 2), beginProgress();
+              printStatusLine("x"), endProgress(), setProgressQuiet(0); },
          erase + "x" + blanks + erase + blanks + "\r"},
-        {[] {
-             beginProgress(), setProgressEnabled(0), showPercent(1, 2), showSpinner(1, 2),
-                 printStatusLine("y");
-             endProgress(), printStatusLine("z"), setProgressEnabled(1);
-         },
+        {[] { beginProgress(), setProgressEnabled(0), showPercent(1, 2), showSpinner(1, 2);
+              printStatusLine("y"), endProgress(), printStatusLine("z"), setProgressEnabled(1); },
          erase + "y" + blanks},
     };
     for (const auto& c : cases) EXPECT_EQ(errorText(c.action), c.err);

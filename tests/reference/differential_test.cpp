@@ -39,13 +39,9 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
     const double step = std::uniform_real_distribution<double>(0.001, 0.5)(random);
     for (int32_t i = 0; i < length; ++i) {
         const double values[KIND_COUNT] = {
-            static_cast<double>(s16(random)),
-            static_cast<double>(s8(random)),
-            0.0,
-            static_cast<double>(dc),
-            static_cast<double>(static_cast<int>(20000.0 * std::sin(step * i)) + s16(random) / 64),
-            random() % 61 == 0 ? static_cast<double>(s16(random)) : 0.0,
-            (s16(random) + s16(random)) / 2.0};
+            1.0 * s16(random), 1.0 * s8(random), 0.0, 1.0 * dc,
+            1.0 * (static_cast<int>(20000.0 * std::sin(step * i)) + s16(random) / 64),
+            random() % 61 == 0 ? 1.0 * s16(random) : 0.0, (s16(random) + s16(random)) / 2.0};
         x[i] = static_cast<float>(values[kind]);
     }
     return x;
@@ -58,25 +54,18 @@ Case makeCase(std::mt19937& random) {
     c.rate = RATES[random() % 6];
     auto pick = [&random](int count) { return static_cast<int>(random() % count); };
     literal::Options& o = c.options;
-    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30,
+    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30;
     o.windowShiftMs = pick(3) == 0 ? 1 + pick(100) : 10;
-    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97,
-    o.removeDcOffset = pick(2);
-    o.powerOfTwoBelow = pick(2), o.melFilterCount = pick(3) == 0 ? pick(101) : 0,
-    o.cepstralCount = 1 + pick(20);
-    o.lifterType = 1 + pick(3), o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
-    // Eight frames go at a time while eight remain, the rest one by one: frame counts around multiples
-    // of 8.
+    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97;
+    o.removeDcOffset = pick(2), o.powerOfTwoBelow = pick(2), o.cepstralCount = 1 + pick(20);
+    o.melFilterCount = pick(3) == 0 ? pick(101) : 0, o.lifterType = 1 + pick(3);
+    o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
+    // Eight frames go at a time while eight remain, the rest one by one: frame counts around 8 k.
     const int32_t frame = literal::msToSamples(o.windowLengthMs, c.rate);
-    const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate);
-    const int32_t lengths[] = {pick(4),
-                               frame + pick(3) - 1,
-                               frame + 1 + pick(18) * shift + pick(shift),
-                               c.rate + pick(1000),
-                               pick(c.rate / 4 + 1),
-                               pick(c.rate / 4 + 1),
-                               pick(c.rate / 4 + 1),
-                               pick(c.rate / 4 + 1)};
+    const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate), quarter = c.rate / 4 + 1;
+    const int32_t lengths[] = {pick(4), frame + pick(3) - 1, frame + 1 + pick(18) * shift + pick(shift),
+                               c.rate + pick(1000), pick(quarter), pick(quarter), pick(quarter),
+                               pick(quarter)};
     c.signal = makeSignal(random, pick(KIND_COUNT), std::max(lengths[pick(8)], 0));
     return c;
 }
@@ -175,8 +164,8 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 // short of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
 TEST_P(EveryVectorLevel, ChunkedFiles) {
     std::mt19937 random(42 + GetParam());
-    const std::string name =
-        testing::TempDir() + "orvalix_chunked" + std::to_string(GetParam()) + ".wav";
+    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(getpid()) + "_" +
+                             std::to_string(GetParam()) + ".wav";
     for (int trial = 0; trial < 40; ++trial) {
         Case c = makeCase(random);
         c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
@@ -190,10 +179,10 @@ TEST_P(EveryVectorLevel, ChunkedFiles) {
         const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
         const int32_t length = (4 + trial % 3) * chunk + extras[trial % 7];
         std::vector<int16_t> slots(static_cast<size_t>(length * channels));
-        for (size_t i = 0; i < slots.size(); ++i)
-            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256
-                                                      : 12000.0 * std::sin(0.01 * i * (1 + i % 7)) +
-                                                            random() % 4000);
+        for (size_t i = 0; i < slots.size(); ++i) {
+            const double tone = 12000.0 * std::sin(0.01 * i * (1 + i % 7)) + random() % 4000;
+            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256 : tone);
+        }
         ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), length, channels, c.rate, bits),
                   RFX_SUCCESS);
         if (trial % 7 == 6) {
@@ -220,7 +209,7 @@ TEST(Differential, ARecordingInChunksOfTheProgramsSize) {
         slots[i] = static_cast<int16_t>(level * (std::fmod(i * step, 2.0) - 1.0) +
                                         static_cast<int>(random() % 601) - 300);
     }
-    const std::string name = testing::TempDir() + "orvalix_recording.wav";
+    const std::string name = testing::TempDir() + "orvalix_long" + std::to_string(getpid()) + ".wav";
     ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), slots.size(), 1, 16000, 16), RFX_SUCCESS);
     Case c{{}, 16000, {}};
     EXPECT_TRUE(chunkedSameAsLiteral(c, name, CHUNK_SAMPLES));

@@ -1,6 +1,7 @@
 // The wave writer and the reader's frame and sample operations: interfaces of the wave layer that a
 // run of the program never calls, so no end-to-end case can reach them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -13,7 +14,9 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Codes = std::vector<int>;
 
-std::string tempPath(const std::string& leaf) { return testing::TempDir() + "orvalix_" + leaf; }
+std::string tempPath(const std::string& leaf) {
+    return testing::TempDir() + "orvalix_" + std::to_string(getpid()) + leaf;
+}
 
 Bytes fileBytes(const std::string& path) {
     Bytes bytes;
