@@ -98,11 +98,16 @@ class Checks:
         sys.exit(0 if self.failed == 0 else 1)
 
 
-# Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of a given mode.
+# Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of a given mode, a
+# sparse file (its parts at their offsets, holes between them).
 FOLDER, FIFO = "<folder>", "<fifo>"
 
 
 class Link(str):
+    pass
+
+
+class Sparse(tuple):
     pass
 
 
@@ -125,6 +130,10 @@ def lay_out(folder, files):
             os.mkfifo(path)
         elif isinstance(what, Link):
             os.symlink(what, path)
+        elif isinstance(what, Sparse):
+            with open(path, "wb") as fh:
+                for offset, part in what:
+                    fh.seek(offset), fh.write(part)
         else:
             with open(path, "wb") as fh:
                 fh.write(what)
@@ -133,16 +142,17 @@ def lay_out(folder, files):
                 os.chmod(path, what.mode)
 
 
-def contents(folder):
-    """Every file below the folder by name (bytes for names outside UTF-8): its bytes, or None when
-    it is not a regular file."""
+def contents(folder, wanted):
+    """Every file below the folder by name (bytes for names outside UTF-8): its bytes when wanted
+    and a regular file, else None."""
     found = {}
     for root, _, names in os.walk(os.fsencode(folder.path)):
         for path in (os.path.join(root, n) for n in names):
             rel = os.path.relpath(path, os.fsencode(folder.path))
             # Names with bytes outside UTF-8 stay bytes.
             rel = rel.decode() if rel.decode(errors="ignore").encode() == rel else rel
-            found[rel] = open(path, "rb").read() if stat.S_ISREG(os.lstat(path).st_mode) else None
+            regular = stat.S_ISREG(os.lstat(path).st_mode)
+            found[rel] = open(path, "rb").read() if regular and rel in wanted else None
     return found
 
 
@@ -160,7 +170,7 @@ def check_case(checks, binary, name, files, argv, status, out, err, after=None, 
         checks.equal(name, tuple(g for g, _ in expected), tuple(w for _, w in expected))
         if after is None:
             return
-        left = contents(f)
+        left = contents(f, after)
         names = set(k for k, v in files.items() if v is not FOLDER) | set(after)
         checks.equal(name + ": files left", sorted(map(str, left)), sorted(map(str, names)))
         for file, want in after.items():

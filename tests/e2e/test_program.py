@@ -7,8 +7,8 @@ import os
 import resource
 import struct
 
-from e2e import (FIFO, FOLDER, Checks, Link, Mode, Folder, arguments, check_case, chunk, riff, run,
-                 wave_bytes)
+from e2e import (FIFO, FOLDER, Checks, Link, Mode, Folder, Sparse, arguments, check_case, chunk, riff,
+                 run, wave_bytes)
 
 USAGE = 'Orvalix\tVersion 0.01\t(last modified 29.06.2001)\nSpeaker Identification Program\nUsage: Orvalix inputfile outputfile -options\n\nOptions:\n  -An              = Filters action domain\n                            1 = Absolute magnitude domain (default)\n                            2 = Power domain\n  -C               = Include 0th cepstral coefficient (default=NO)\n  -D               = Drop delta parameters (default=NO)\n  -E               = Drop delta-delta parameters (default=NO)\n  -Fn              = Feature type\n                            1 = MFCC (default)\n  -Hn              = High emphasis coefficient (0..100, default=97)\n  -In              = Lifter function type\n                            1 = Truncated (default)\n                            2 = Raised sine\n                            3 = Half raised sine\n  -Ln              = Analysis window length (in milliseconds) (1..100, default=30)\n  -Mn              = Number of cepstral coefficients (1..20, default=12)\n  -Nn              = Number of Mel-Filters (0..100, default=0)\n  -O               = Overwrite existing file (default=NO)\n  -Qn              = Quiet level (0..99, default=2)\n  -R               = Remove silent frames - Not implemented yet!! (default=YES)\n  -Sn              = Analysis window shift (in ms) (1..100, default=10)\n  -U               = Use frames, which length are nearest smaller power of two (default=NO)\n  -V               = Remove DC-offset (default=NO)\n  -Wn              = Time domain windowing function\n                            1 = Hamming (default)\n                            2 = Rectangular\n                            3 = Barlett\n                            4 = Blackman\n\n'
 ROWS = [("V", "Remove DC-offset          = ", "NO"),
@@ -28,6 +28,7 @@ INVALID_CALL = "Reading wave file data failed: RFX_INVALID_CALL\n"
 TOO_LONG = "ERROR: File name too long (at most 1023 characters).\n"
 DIFFERENT = "ERROR: Input and output filenames should be different. (%s)\n"
 REFUSED = (1, "", TABLE_FAILED, {})  # status, stdout, stderr, no file made
+THREE_GIB = (3 << 30) - 2  # where the last sample of a sparse 3 GiB file goes
 
 
 def report(**values):
@@ -175,6 +176,13 @@ def main():
         ("format chunk of 2^32 - 2 bytes", *on(riff(patched(fmt, 4, 0xFFFFFFFE) + data)), *REFUSED),
         ("data before the format", *on(riff(data + fmt)), *REFUSED),
         ("no format chunk", *on(riff(data)), *REFUSED),
+        ("a byte rate that does not follow", *on(patched(wav, 28, 32001)), *REFUSED),
+        ("a block align that does not follow", *on(wav[:32] + b"\x04" + wav[33:]), *REFUSED),
+        # Sparse files of 3 GiB: offsets beyond 2 GiB; more than 2^31 samples; memory running out.
+        ("data after a chunk of 2.5 GiB", *on(Sparse([(0, riff(fmt + chunk(b"JUNK", b"", 0xA0000000))),
+                                                      (44 + 0xA0000000, data)])), 0, ran, "", RAN),
+        ("3 GiB of 8-bit samples", *on(Sparse([(0, wave_bytes([], bits=8)), (THREE_GIB, b"\x34\x12")])), 1,
+         "", "Reading wave table size failed: RFX_OUT_OF_MEMORY\n", {}),
         ("rate 999: 29-sample frames every 9 samples", *on(with_format(wav, rate=999)), 0,
          file_report(rate=999) + EMPHASIS + CLOSING, "", {"out.txt": shaped(331, 12)}),
         ("rate 999 and a 1 ms window", *on(with_format(wav, rate=999), "-L1"), 1,
@@ -241,6 +249,10 @@ def main():
                {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-O", "in", "out"], 1, None,
                "ERROR: Cannot write output file out.txt: File too large\n", {"out.txt": b"old"},
                preexec=small_files)
+    check_case(checks, binary, "3 GiB of 16-bit samples in 512 MB",
+               *on(Sparse([(0, wave_bytes([])), (THREE_GIB, b"\x34\x12")]), "-V"), 1, None,
+               "Reading wave file data failed: RFX_OUT_OF_MEMORY\n", {},
+               preexec=lambda: resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20)))
     check_case(checks, binary, "unreadable input", {"in.wav": Mode(wav, 0)}, ["-Q0", "in", "out"], 1,
                "", TABLE_FAILED, {}, preexec=unprivileged)
     # Odd files of a peer reader's test corpus, when installed: whatever they hold, no crash.
