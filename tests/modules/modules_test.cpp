@@ -16,7 +16,8 @@ using Bytes = std::vector<unsigned char>;
 
 FILE* streamWith(const Bytes& bytes) {
     FILE* f = tmpfile();
-    return fwrite(bytes.data(), 1, bytes.size(), f), rewind(f), f;
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+    return rewind(f), f;
 }
 
 Bytes contentsOf(FILE* f) {  // and closes it
