@@ -1,20 +1,22 @@
-# Two entry points: `make demo` runs Orvalix on the bundled sample, `make test` runs every test.
+# Shortcuts for those who have make. ./quickstart needs only bash and apt, and is what the README
+# and CI use.
 BUILD ?= build
-JOBS ?= 2
 
-.PHONY: build demo test clean
+.PHONY: build demo test install clean
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j $(JOBS)
+	./quickstart build
 
-demo: build
-	$(BUILD)/orvalix samples/speech16k.wav $(BUILD)/speech16k.txt -O
-	@echo "Features written to $(BUILD)/speech16k.txt:"
-	@head -n 3 $(BUILD)/speech16k.txt
+demo:
+	./quickstart demo
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+test:
+	./quickstart test
+
+# The program, its helper commands, the man page and the library into /usr/local
+# (cmake --install $(BUILD) --prefix DIR installs elsewhere).
+install: build
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

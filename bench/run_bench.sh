@@ -10,8 +10,14 @@ build=${1:-"$root/build-bench"}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVALIX_TESTS=OFF >/dev/null
 cmake --build "$build" --target orvalix -j2 >/dev/null
+# The frame analysis per vector level, where Google Benchmark is installed.
+stages=
+if cmake -S "$root" -B "$build" -DORVALIX_BENCH=ON >/dev/null 2>&1 &&
+   cmake --build "$build" --target orvalix_stages_bench -j2 >/dev/null 2>&1; then
+  stages="--stages $build/bench/orvalix_stages_bench"
+fi
 
 compiler=$(${CXX:-c++} --version | head -n 1)
 exec python3 "$root/bench/bench_driver.py" --bin "$build/orvalix" \
     --sample "$root/samples/speech16k.wav" --work "$build/bench-data" \
-    --report "$root/bench/RESULTS.md" --compiler "$compiler" "$@"
+    --report "$root/bench/RESULTS.md" --compiler "$compiler" $stages "$@"

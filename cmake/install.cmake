@@ -6,14 +6,23 @@ include(CMakePackageConfigHelpers)
 set_target_properties(orvalix_core PROPERTIES OUTPUT_NAME orvalix EXPORT_NAME orvalix)
 add_library(Orvalix::orvalix ALIAS orvalix_core)
 
-install(TARGETS orvalix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS tools/orvalix-corpus tools/orvalix-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvalix orvalix-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS tools/orvalix-corpus tools/orvalix-plot tools/orvalix-slurm
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/orvalix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS orvalix_core EXPORT OrvalixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/orvalix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix)
-install(FILES main/analysis_settings.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix/main)
-install(FILES wave/wave_loader.h wave/result_codes.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix/wave)
+
+# The Python package, for the system python3 (Debian's folder under the /usr prefix).
+if(ORVALIX_PYTHON)
+  set(ORVALIX_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
+      "Folder under the prefix that receives the Python package")
+  install(TARGETS orvalix_python LIBRARY DESTINATION ${ORVALIX_PYTHON_INSTALL_DIR}/orvalix)
+  install(FILES python/orvalix/__init__.py DESTINATION ${ORVALIX_PYTHON_INSTALL_DIR}/orvalix)
+endif()
+
+
 
 set(ORVALIX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Orvalix)
 install(EXPORT OrvalixTargets NAMESPACE Orvalix:: DESTINATION ${ORVALIX_CMAKE_DIR})
@@ -38,6 +47,11 @@ set(CPACK_PACKAGE_CONTACT "Orvalix developers <dev@orvalix.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, parallel")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-numpy")
+if(ORVALIX_PYTHON)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3 (>= ${ORVALIX_PYTHON_VERSION}~),"
+         " python3 (<< ${ORVALIX_PYTHON_NEXT_VERSION}), python3-numpy")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -4,12 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dsp/numbers.h"
 #include "modules/console.h"
 
 namespace {
-
-constexpr double TWO_PI = 6.283185307179586;
-constexpr double FOUR_PI = 12.566370614359172;
 
 // Rises from 0 to 1 at the middle and falls back; odd lengths never reach 1.
 float triangularSample(int32_t n, int32_t length) {

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include "main/analysis_settings.h"
 #include "mfcc/frame_geometry.h"
-#include "wave/wave_loader.h"
 
 // Milliseconds to samples: (ms / 1000.0) * rate in double, truncated.
 int32_t msToSamples(int32_t ms, int32_t rate);

@@ -3,12 +3,35 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "dsp/fft_lanes.h"
 #include "dsp/fftmisc.h"
+#include "dsp/numbers.h"
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
+// The twiddles of one block, one butterfly after another, by the recurrence from the values for
+// m = -2 and m = -1.
+struct TwiddleRecurrence {
+    double olderCos, newerCos, olderSin, newerSin, k;
+    TwiddleRecurrence(double angleNumerator, uint32_t blockSize) {
+        double delta = angleNumerator / blockSize;
+        olderSin = std::sin(-2.0 * delta);
+        newerSin = std::sin(-delta);
+        olderCos = std::cos(-2.0 * delta);
+        newerCos = std::cos(-delta);
+        k = 2.0 * newerCos;
+    }
+    void next(double* c, double* s) {
+        *c = k * newerCos - olderCos;
+        olderCos = newerCos;
+        newerCos = *c;
+        *s = k * newerSin - olderSin;
+        olderSin = newerSin;
+        newerSin = *s;
+    }
+};
 
 // Copies the input into the outputs in bit-reversed order, so the butterflies can work in place.
 void reorder(uint32_t pointCount, int bits, const float* realIn, const float* imagIn,
@@ -17,39 +40,6 @@ void reorder(uint32_t pointCount, int bits, const float* realIn, const float* im
         uint32_t j = BitReversedIndex(i, static_cast<uint32_t>(bits));
         realOut[j] = realIn[i];
         imagOut[j] = imagIn ? imagIn[i] : 0.0f;
-    }
-}
-
-// One stage of blocks of blockSize points. Every block restarts the twiddle recurrence from the
-// same seeds (the values for m = -2 and m = -1), so all blocks of a stage use identical twiddles.
-void butterflyStage(uint32_t pointCount, uint32_t blockSize, double angleNumerator,
-                    float* realOut, float* imagOut) {
-    uint32_t half = blockSize / 2;
-    double delta = angleNumerator / blockSize;
-    double sin2 = std::sin(-2.0 * delta);
-    double sin1 = std::sin(-delta);
-    double cos2 = std::cos(-2.0 * delta);
-    double cos1 = std::cos(-delta);
-    double k = 2.0 * cos1;
-    for (uint32_t b = 0; b < pointCount; b += blockSize) {
-        double olderCos = cos2, newerCos = cos1;
-        double olderSin = sin2, newerSin = sin1;
-        for (uint32_t m = 0; m < half; ++m) {
-            uint32_t j = b + m;
-            uint32_t q = j + half;
-            double c = k * newerCos - olderCos;
-            olderCos = newerCos;
-            newerCos = c;
-            double s = k * newerSin - olderSin;
-            olderSin = newerSin;
-            newerSin = s;
-            double tr = c * realOut[q] - s * imagOut[q];
-            double ti = c * imagOut[q] + s * realOut[q];
-            realOut[q] = static_cast<float>(realOut[j] - tr);
-            imagOut[q] = static_cast<float>(imagOut[j] - ti);
-            realOut[j] = static_cast<float>(realOut[j] + tr);
-            imagOut[j] = static_cast<float>(imagOut[j] + ti);
-        }
     }
 }
 
@@ -69,9 +59,18 @@ void fft_float(uint32_t pointCount, int inverse, const float* realIn, const floa
     }
     reorder(pointCount, bits, realIn, imagIn, realOut, imagOut);
     // 64-bit block size: doubling past 2^31 must end the loop, not wrap to 0.
-    for (uint64_t blockSize = 2; blockSize <= pointCount; blockSize *= 2)
-        butterflyStage(pointCount, static_cast<uint32_t>(blockSize), angleNumerator, realOut,
-                       imagOut);
+    for (uint64_t blockSize = 2; blockSize <= pointCount; blockSize *= 2) {
+        const uint32_t half = static_cast<uint32_t>(blockSize / 2);
+        for (uint32_t b = 0; b < pointCount; b += 2 * half) {
+            TwiddleRecurrence twiddle(angleNumerator, 2 * half);
+            for (uint32_t j = b; j < b + half; ++j) {
+                double c, s;
+                twiddle.next(&c, &s);
+                butterfly<Lanes<1>>(realOut + j, imagOut + j, realOut + j + half,
+                                    imagOut + j + half, c, s);
+            }
+        }
+    }
     if (inverse) {
         double n = pointCount;
         for (uint32_t i = 0; i < pointCount; ++i) {
@@ -79,4 +78,28 @@ void fft_float(uint32_t pointCount, int inverse, const float* realIn, const floa
             imagOut[i] = static_cast<float>(imagOut[i] / n);
         }
     }
+}
+
+int fillFftTables(FftTables* t) {
+    const uint32_t n = t->pointCount;
+    // zero[p]: the imaginary part at point p is still an exact zero (the input is real). A
+    // butterfly with both zero gives ti = s * rq, so its outputs stay zero only when s is 0.
+    uint8_t* zero = static_cast<uint8_t*>(malloc(n));
+    if (!zero) return 1;
+    memset(zero, 1, n);
+    for (uint32_t half = 1; half < n; half *= 2) {
+        TwiddleRecurrence twiddle(TWO_PI, 2 * half);
+        for (uint32_t m = 0; m < half; ++m) {
+            twiddle.next(&t->cosines[half - 1 + m], &t->sines[half - 1 + m]);
+            bool both = true;
+            for (uint32_t b = 0; b < n; b += 2 * half) both = both && zero[b + m] && zero[b + m + half];
+            t->realPairs[half - 1 + m] = both;
+        }
+        for (uint32_t b = 0; b < n; b += 2 * half)
+            for (uint32_t m = 0; m < half; ++m)
+                zero[b + m] = zero[b + m + half] =
+                    t->realPairs[half - 1 + m] && t->sines[half - 1 + m] == 0.0;
+    }
+    free(zero);
+    return 0;
 }

@@ -7,19 +7,16 @@
 
 #include "dsp/conditioning.h"
 #include "main/feature_writer.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "modules/file.h"
 #include "options/command_line.h"
 #include "options/usage.h"
+#include "wave/signal_reader.h"
 #include "wave/wave_loader.h"
 
 namespace {
-
-const char* const PROGRAM_NAME = "Orvalix";
-const char* const PROGRAM_VERSION = "Version 0.01";
-const char* const PROGRAM_DATE = "29.06.2001";
 
 char inputName[NAME_BUFFER_SIZE];
 char outputName[NAME_BUFFER_SIZE];
@@ -48,7 +45,9 @@ int checkDistinctFiles(const char* input, const char* output) {
 }
 
 int checkOutputFile(const char* output) {
-    if (fileExists(output) == 1 && optionValue(ROW_OVERWRITE) == 0) {
+    // Any name counts, even one that cannot be read or a link that leads nowhere: publishing
+    // without -O would find it taken all the same.
+    if (nameExists(output) && optionValue(ROW_OVERWRITE) == 0) {
         printError("\nFile exists and no overwrite specified! Check parameter -O\n\n");
         printUsage();
         return 0;
@@ -57,40 +56,43 @@ int checkOutputFile(const char* output) {
 }
 
 void fillAnalysisSettings(AnalysisSettings* settings) {
-    settings->windowLengthMs = optionValue(ROW_WINDOW_LENGTH);
-    settings->windowShiftMs = optionValue(ROW_WINDOW_SHIFT);
-    settings->featureType = optionValue(ROW_FEATURE_TYPE);
-    settings->melFilterCount = optionValue(ROW_FILTER_COUNT);
-    settings->dropDelta = optionValue(ROW_DROP_DELTA);
-    settings->dropDeltaDelta = optionValue(ROW_DROP_DELTA_DELTA);
-    settings->includeC0 = optionValue(ROW_INCLUDE_C0);
-    settings->removeSilence = optionValue(ROW_REMOVE_SILENCE);
-    settings->removeDcOffset = optionValue(ROW_DC_OFFSET);
-    settings->powerOfTwoBelow = optionValue(ROW_POWER_OF_TWO);
-    settings->cepstralCount = optionValue(ROW_CEPSTRAL_COUNT);
-    settings->windowType = optionValue(ROW_WINDOW_TYPE);
-    settings->lifterType = optionValue(ROW_LIFTER);
-    settings->filterDomain = optionValue(ROW_FILTER_DOMAIN);
-    settings->overwrite = optionValue(ROW_OVERWRITE);
-    settings->preEmphasis = static_cast<float>(optionValue(ROW_EMPHASIS) / 100.0);
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionValue(row);
+    settingsFromOptionValues(values, settings);
+}
+
+// Conditions the whole signal in place and analyses it; frees it.
+static int analyseSignal(float* signal, AnalysisSettings* settings, FeatureMatrix* matrix,
+                         int32_t* frameCount, SignalInfo* info) {
+    FrameGeometry geometry = {0, 0, 0, 0};
+    float* window = nullptr;
+    int failed = prepareSignal(&window, signal, &geometry, info, settings) != 0 ||
+                 analyseFrames(signal, window, settings, info, &geometry, matrix, frameCount);
+    free(signal);
+    free(window);
+    return failed ? ORVALIX_ANALYSIS_FAILED : 0;
 }
 
 int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                       int32_t* frameCount) {
+                       int32_t* frameCount, SignalInfo* info) {
     float* signal = nullptr;
-    SignalInfo info;
-    if (loadWaveFile(input, &signal, &info) != RFX_SUCCESS) return 1;
+    const RFXRET loaded = loadWaveFile(input, &signal, info);
+    return loaded != RFX_SUCCESS ? loaded : analyseSignal(signal, settings, matrix, frameCount, info);
+}
 
-    FrameGeometry geometry = {0, 0, 0, 0};
-    float* window = nullptr;
-    if (prepareSignal(&window, signal, &geometry, &info, settings) != 0) {
-        free(signal);
-        return 1;
-    }
-    int failed = analyseFrames(signal, window, settings, &info, &geometry, matrix, frameCount);
-    free(signal);
-    free(window);
-    return failed;
+int analyseWaveFile(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                    int32_t* frameCount, SignalInfo* info) {
+    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
+    *frameCount = 0;
+    SignalReader reader;
+    RFXRET result = openWaveReader(input, &reader, info);
+    if (result != RFX_SUCCESS) return result;
+    // Whole or a chunk at a time, decided from what the open reader knows.
+    const int32_t chunk = chunkLengthFor(settings, info->sampleRate, reader.limit, CHUNK_SAMPLES);
+    if (chunk > 0) return analyseReaderInChunks(&reader, settings, chunk, matrix, frameCount, info);
+    float* signal = nullptr;
+    result = readWholeSignal(&reader, &signal, info);
+    return result != RFX_SUCCESS ? result : analyseSignal(signal, settings, matrix, frameCount, info);
 }
 
 int runOrvalix(int argc, char** argv) {
@@ -104,16 +106,13 @@ int runOrvalix(int argc, char** argv) {
 
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
-    const int32_t chunkLength = chunkLengthFor(inputName, &settings, CHUNK_SAMPLES);
-    const int analysisFailed =
-        chunkLength > 0
-            ? analyseWaveFileInChunks(inputName, &settings, chunkLength, &matrix, &frameCount)
-            : analyseWholeSignal(inputName, &settings, &matrix, &frameCount);
-    if (analysisFailed) return 1;
+    SignalInfo info;
+    if (analyseWaveFile(inputName, &settings, &matrix, &frameCount, &info) != 0) return 1;
 
     int firstCoefficient = settings.includeC0 ? 0 : 1;
     int writeFailed = writeFeatureFile(matrix, frameCount, firstCoefficient,
-                                       settings.cepstralCount, outputName);
+                                       settings.cepstralCount, outputName,
+                                       settings.overwrite ? OUTPUT_REPLACE : OUTPUT_CREATE);
     releaseFeatureMatrix(&matrix);
     if (writeFailed) return 1;
 

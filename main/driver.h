@@ -19,6 +19,12 @@ int checkOutputFile(const char* outputName);
 void fillAnalysisSettings(AnalysisSettings* settings);
 
 // Loads the whole input, conditions it and analyses it: the path of inputs shorter than a few
-// chunks and of DC-offset removal. Returns 0, or 1 after the stage's message.
+// chunks and of DC-offset removal. Returns 0, or after the stage's message the loader's code or
+// ORVALIX_ANALYSIS_FAILED.
 int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                       int32_t* frameCount);
+                       int32_t* frameCount, SignalInfo* info);
+
+// The analysis of a wave file as the program runs it: whole, or a chunk at a time when long.
+// Returns as analyseWholeSignal; info receives what the loader reported.
+int analyseWaveFile(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
+                    int32_t* frameCount, SignalInfo* info);

@@ -1,43 +1,70 @@
 #include "orvalix.h"
 
+#include <atomic>
+#include <mutex>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "dsp/conditioning.h"
+#include "main/chunked_analysis.h"
+#include "main/driver.h"
 #include "main/feature_writer.h"
 #include "main/float_format.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
+#include "options/command_line.h"
+#include "options/option_table.h"
+#include "wave/result_codes.h"
+#include "wave/wave_loader.h"
 
 // The library is silent until its user asks for the console; the program never calls this module.
-static int consoleChosen = 0;
+// The first call of any routine settles it once, so threads never write the console flags.
+static std::atomic<int> consoleChosen{0};
 
 static void silenceUnlessChosen() {
-    if (!consoleChosen) {
-        setStageReportsEnabled(0);
-        setErrorMessagesEnabled(0);
-    }
+    static const bool silenced = [] {
+        if (!consoleChosen.load()) {
+            setStageReportsEnabled(0);
+            setErrorMessagesEnabled(0);
+        }
+        return true;
+    }();
+    (void)silenced;
+}
+
+const char* orvalixResultName(int32_t result) {
+    if (result == ORVALIX_ANALYSIS_FAILED) return "ORVALIX_ANALYSIS_FAILED";
+    if (result >= RFX_SUCCESS && result <= RFX_INVALID_FILE) return resultCodeName(result);
+    return "ORVALIX_UNKNOWN_RESULT";
 }
 
 AnalysisSettings orvalixDefaultSettings() {
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionDefault(row);
     AnalysisSettings settings;
-    settings.windowLengthMs = 30;
-    settings.windowShiftMs = 10;
-    settings.featureType = 1;
-    settings.melFilterCount = 0;
-    settings.dropDelta = 0;
-    settings.dropDeltaDelta = 0;
-    settings.includeC0 = 0;
-    settings.removeSilence = 1;
-    settings.removeDcOffset = 0;
-    settings.powerOfTwoBelow = 0;
-    settings.cepstralCount = 12;
-    settings.windowType = 1;
-    settings.lifterType = 1;
-    settings.filterDomain = 1;
-    settings.overwrite = 0;
-    settings.preEmphasis = static_cast<float>(97 / 100.0);
+    settingsFromOptionValues(values, &settings);
     return settings;
+}
+
+int orvalixParseOptions(int count, const char* const* options, AnalysisSettings* settings,
+                        char* message, size_t messageSize) {
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionDefault(row);
+    char line[160] = "";
+    for (int i = 0; i < count; i++) {
+        int length = options[i][0] == '-'
+                         ? applyOptionTo(options[i], values, line, sizeof line)
+                         : snprintf(line, sizeof line, "ERROR: Not an option: %.100s\n", options[i]);
+        if (length > 0) {
+            // The line without its line end; a lone dash's letter (a NUL byte) ends it early.
+            line[length - 1] = '\0';
+            if (messageSize > 0) snprintf(message, messageSize, "%s", line);
+            return 1;
+        }
+    }
+    settingsFromOptionValues(values, settings);
+    return 0;
 }
 
 void orvalixSetConsoleOutput(int enabled) {
@@ -51,42 +78,63 @@ int orvalixLoadWave(const char* name, float** signal, SignalInfo* info) {
     return loadWaveFile(name, signal, info);
 }
 
-int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
-                   AnalysisSettings* settings, OrvalixFeatures* features) {
+// An in-memory signal, whole or (long, without DC removal) a chunk at a time as the program
+// analyses a long file: then only a few chunks are copied at once, never the whole signal.
+static int analyseInMemory(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                           AnalysisSettings* settings, RowKind rowKind, OrvalixFeatures* features) {
     silenceUnlessChosen();
-    features->frameCount = 0;
-    features->columnCount = settings->cepstralCount + 1;
-    features->values = nullptr;
-    if (sampleCount < 0 || sampleRate <= 0) return 1;
-
-    // The conditioning works in place; the caller's signal stays as it is.
-    float* copy = static_cast<float*>(malloc(sizeof(float) * (static_cast<size_t>(sampleCount) + 1)));
-    if (!copy) return 1;
-    if (sampleCount > 0) memcpy(copy, signal, sizeof(float) * static_cast<size_t>(sampleCount));
-
-    SignalInfo info = {sampleCount, 1, sampleRate, 16, sampleCount};
-    FrameGeometry geometry = {0, 0, 0, 0};
-    float* window = nullptr;
-    if (prepareSignal(&window, copy, &geometry, &info, settings) != 0) {
-        free(copy);
-        return 1;
-    }
-    // A window of one sample or less would end the process inside the transform.
-    if (geometry.frameLength <= 1 && sampleCount > geometry.frameLength) {
-        free(copy);
-        free(window);
-        return 1;
-    }
+    *features = OrvalixFeatures{0, settings->cepstralCount + 1, nullptr};
+    if (sampleCount < 0 || sampleRate <= 0) return ORVALIX_ANALYSIS_FAILED;
     FeatureMatrix matrix = {0, 0, nullptr};
     int32_t frameCount = 0;
-    int failed = analyseFrames(copy, window, settings, &info, &geometry, &matrix, &frameCount);
-    free(copy);
-    free(window);
-    if (failed) return 1;
-    features->frameCount = frameCount;
-    features->columnCount = matrix.columnCount;
-    features->values = matrix.values;
+    const int32_t chunk = chunkLengthFor(settings, sampleRate, sampleCount, CHUNK_SAMPLES);
+    if (chunk > 0) {
+        if (analyseSignalInChunks(signal, sampleCount, sampleRate, settings, chunk, rowKind,
+                                  &matrix, &frameCount))
+            return ORVALIX_ANALYSIS_FAILED;
+    } else {
+        // The conditioning works in place; the caller's signal stays as it is.
+        float* copy = static_cast<float*>(malloc(sizeof(float) * (static_cast<size_t>(sampleCount) + 1)));
+        if (!copy) return ORVALIX_ANALYSIS_FAILED;
+        if (sampleCount > 0) memcpy(copy, signal, sizeof(float) * static_cast<size_t>(sampleCount));
+        SignalInfo info = {sampleCount, 1, sampleRate, 16, sampleCount};
+        FrameGeometry geometry = {0, 0, 0, 0};
+        float* window = nullptr;
+        int failed = prepareSignal(&window, copy, &geometry, &info, settings);
+        // A window of one sample or less would end the process inside the transform.
+        failed = failed || (geometry.frameLength <= 1 && sampleCount > geometry.frameLength) ||
+                 analyseFrames(copy, window, settings, &info, &geometry, &matrix, &frameCount, 0,
+                               rowKind);
+        free(copy);
+        free(window);
+        if (failed) return ORVALIX_ANALYSIS_FAILED;
+    }
+    *features = OrvalixFeatures{frameCount, matrix.columnCount, matrix.values};
     return 0;
+}
+
+int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                   AnalysisSettings* settings, OrvalixFeatures* features) {
+    return analyseInMemory(signal, sampleCount, sampleRate, settings, ROWS_CEPSTRA, features);
+}
+
+int orvalixAnalyseFilterbank(const float* signal, int32_t sampleCount, int32_t sampleRate,
+                             AnalysisSettings* settings, OrvalixFeatures* features) {
+    return analyseInMemory(signal, sampleCount, sampleRate, settings, ROWS_LOG_ENERGIES, features);
+}
+
+int orvalixAnalyseFile(const char* name, AnalysisSettings* settings, OrvalixFeatures* features,
+                       SignalInfo* info) {
+    silenceUnlessChosen();
+    FeatureMatrix matrix = {0, 0, nullptr};
+    int32_t frameCount = 0;
+    SignalInfo read;
+    const int result = analyseWaveFile(name, settings, &matrix, &frameCount, &read);
+    features->frameCount = result == 0 ? frameCount : 0;
+    features->columnCount = settings->cepstralCount + 1;
+    features->values = result == 0 ? matrix.values : nullptr;
+    if (result == 0 && info) *info = read;
+    return result;
 }
 
 void orvalixReleaseFeatures(OrvalixFeatures* features) {
@@ -102,6 +150,9 @@ size_t orvalixFormatCoefficient(float value, char* out) {
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName) {
     silenceUnlessChosen();
     FeatureMatrix matrix = {features->frameCount, features->columnCount, features->values};
+    // The writer's clean-up on a signal tracks one file of the process at a time.
+    static std::mutex oneWriterAtATime;
+    std::lock_guard<std::mutex> hold(oneWriterAtATime);
     return writeFeatureFile(matrix, features->frameCount, includeC0 ? 0 : 1,
-                            features->columnCount - 1, outputName);
+                            features->columnCount - 1, outputName, OUTPUT_REPLACE);
 }

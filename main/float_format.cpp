@@ -88,7 +88,9 @@ size_t formatFixedSix(float value, char* out) {
 
     if (exponentField == 0xFF) {
         if (fraction == 0) return copyText(out, negative ? "-inf" : "inf");
-        return copyText(out, negative ? "-nan" : "nan");
+        // Every NaN the analysis makes (-inf + inf) is "-nan", whatever sign bit the processor
+        // gives it (x86 sets it, Arm does not): the same bytes on every architecture.
+        return copyText(out, "-nan");
     }
 
     // value = mantissa * 2^exponent exactly.

@@ -2,136 +2,140 @@
 
 #include <cstdlib>
 
-#include "dsp/conditioning.h"
-#include "dsp/fft.h"
-#include "dsp/fft_plan.h"
 #include "dsp/fftmisc.h"
-#include "mfcc/frame_batch.h"
+#include "dsp/processor.h"
 #include "mfcc/frame_steps.h"
 #include "mfcc/mel_filterbank.h"
-#include "mfcc/packed_filterbank.h"
 #include "modules/console.h"
 
 namespace {
 
-// Everything the loop works in, allocated before the first frame.
-struct FrameScratch {
-    float* frame;       // 4 * fftLength: the windowed frame in, the magnitude spectrum out
-    float* realOut;
-    float* imagOut;
-    float* logEnergies;
-    double* filterOutputs;
-    float* lifter;
-    double* cosines;
-};
-
-// calloc that never asks for 0 bytes, so an empty array is not taken for exhausted memory.
-void* allocZeroed(int64_t count, size_t size) {
-    return calloc(count > 0 ? static_cast<size_t>(count) : 1, size);
+// n elements of T carved from the block at *cursor, 64-byte aligned; with no block yet, only
+// their bytes are counted.
+template <typename T>
+T* carve(char** cursor, size_t* bytes, int64_t n) {
+    const size_t size = (static_cast<size_t>(n > 0 ? n : 1) * sizeof(T) + 63) / 64 * 64;
+    *bytes += size;
+    if (!*cursor) return nullptr;
+    T* start = reinterpret_cast<T*>(*cursor);
+    *cursor += size;
+    return start;
 }
 
-void releaseScratch(FrameScratch* s) {
-    free(s->frame);
-    free(s->realOut);
-    free(s->imagOut);
-    free(s->logEnergies);
-    free(s->filterOutputs);
-    free(s->lifter);
-    free(s->cosines);
-    *s = FrameScratch{};
+// Points every array of the analyser into block, or with block null only sizes them.
+size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
+    char* cursor = block ? block + (64 - reinterpret_cast<uintptr_t>(block) % 64) % 64 : nullptr;
+    size_t bytes = 64;
+    const int64_t n = a->fft.pointCount, filters = a->filterCount, lanes = a->lanes;
+    const int64_t columns = a->cepstralCount + 1;
+    a->fft.cosines = carve<double>(&cursor, &bytes, n);
+    a->fft.sines = carve<double>(&cursor, &bytes, n);
+    a->fft.realPairs = carve<uint8_t>(&cursor, &bytes, n);
+    a->positionOf = carve<int32_t>(&cursor, &bytes, n);
+    a->padding = carve<int32_t>(&cursor, &bytes, n);
+    a->window = carve<double>(&cursor, &bytes, n);
+    a->filterWeights = carve<double>(&cursor, &bytes, weightCount);
+    a->filterWeightStart = carve<int32_t>(&cursor, &bytes, filters + 1);
+    a->filterFirstBin = carve<int32_t>(&cursor, &bytes, filters);
+    a->cosines = carve<double>(&cursor, &bytes, columns * filters);
+    a->lifter = carve<float>(&cursor, &bytes, columns);
+    a->re = carve<float>(&cursor, &bytes, n * lanes);
+    a->im = carve<float>(&cursor, &bytes, n * lanes);
+    a->energies = carve<float>(&cursor, &bytes, filters * lanes);
+    a->coefficients = carve<float>(&cursor, &bytes, columns * lanes);
+    return bytes;
 }
 
-int allocScratch(FrameScratch* s, int32_t fftLength, int32_t filterCount, int32_t cepstralCount) {
-    s->frame = static_cast<float*>(allocZeroed(4 * static_cast<int64_t>(fftLength), sizeof(float)));
-    s->realOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
-    s->imagOut = static_cast<float*>(allocZeroed(fftLength, sizeof(float)));
-    s->logEnergies = static_cast<float*>(allocZeroed(filterCount, sizeof(float)));
-    s->filterOutputs = static_cast<double*>(allocZeroed(filterCount, sizeof(double)));
-    s->lifter = static_cast<float*>(allocZeroed(cepstralCount, sizeof(float)));
-    s->cosines = static_cast<double*>(
-        allocZeroed(static_cast<int64_t>(cepstralCount + 1) * filterCount, sizeof(double)));
-    return s->frame && s->realOut && s->imagOut && s->logEnergies && s->filterOutputs &&
-           s->lifter && s->cosines;
-}
-
-// One past the highest spectrum bin any filter reads; the bins above it are never computed.
-int32_t binsRead(const MelFilterbank* bank) {
-    int32_t highest = 0;
-    for (int32_t j = 1; j <= bank->filterCount; ++j)
-        if (filterAt(bank, j)->lastBin > highest) highest = filterAt(bank, j)->lastBin;
-    return highest + 1;
-}
-
-int reportNoMemory() {
-    return reportAnalysisOutOfMemory();
-}
-
-// The rows of a run that analyses no frame: samplesRead / shift of them, all zero.
-int allocEmptyRows(FeatureMatrix* matrix, int32_t samplesRead, int32_t shift) {
-    int32_t rowCount = static_cast<int32_t>(static_cast<double>(samplesRead) / shift);
-    if (rowCount > 0) {
-        matrix->values = static_cast<float*>(
-            allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
-        if (!matrix->values) return reportNoMemory();
+// Position p of the transform takes input bitReversed(p), which is frame sample
+// bitReversed(p) - offset when that lies in the frame, else zero padding.
+void placeSamples(FrameAnalyser* a, int32_t offset, const float* window) {
+    const uint32_t n = a->fft.pointCount;
+    const uint32_t bits = static_cast<uint32_t>(NumberOfBitsNeeded(n));
+    a->placedSamples = 0;
+    a->paddingCount = 0;
+    for (uint32_t p = 0; p < n; ++p) {
+        const int64_t i = static_cast<int64_t>(BitReversedIndex(p, bits)) - offset;
+        if (i >= 0 && i < a->geometry.frameLength) {
+            a->positionOf[i] = static_cast<int32_t>(p);
+            if (i + 1 > a->placedSamples) a->placedSamples = static_cast<int32_t>(i + 1);
+        } else {
+            a->padding[a->paddingCount++] = static_cast<int32_t>(p);
+        }
     }
-    matrix->rowCount = rowCount;
-    return 0;
+    for (int32_t i = 0; i < a->placedSamples; ++i) a->window[i] = window[i];
 }
 
-// Everything one analysis builds before its first frame, released together.
-struct FrameWork {
-    MelFilterbank bank;
-    bool bankBuilt;
-    FrameScratch scratch;
-    FftPlan plan;
-    PackedFilterbank packed;
-    FrameBatch batch;
-};
-
-void releaseFrameWork(FrameWork* work) {
-    releaseFrameBatch(&work->batch);
-    releaseFftPlan(&work->plan);
-    releasePackedFilterbank(&work->packed);
-    releaseScratch(&work->scratch);
-    if (work->bankBuilt) releaseMelFilterbank(&work->bank);
-    work->bankBuilt = false;
-}
-
-// One frame through the single-frame path into its row.
-void analyseOneFrame(FrameWork* work, bool planned, int32_t keptBins, const float* signal,
-                     const float* window, const FrameGeometry* geometry,
-                     const AnalysisSettings* settings, float* row) {
-    FrameScratch& scratch = work->scratch;
-    const int32_t fftLength = geometry->fftLength;
-    placeWindowedFrame(signal, geometry->frameStart, geometry->frameLength, fftLength,
-                       scratch.frame, window, settings->powerOfTwoBelow);
-    if (planned)
-        fftForwardReal(&work->plan, scratch.frame, scratch.realOut, scratch.imagOut,
-                       static_cast<uint32_t>(keptBins));
-    else
-        fft_float(static_cast<uint32_t>(fftLength), 0, scratch.frame, nullptr, scratch.realOut,
-                  scratch.imagOut);
-    magnitudeSpectrum(scratch.realOut, scratch.imagOut, keptBins, scratch.frame);
-    packedFilterOutputs(&work->packed, &work->bank, scratch.frame, scratch.filterOutputs);
-    logEnergiesOf(scratch.filterOutputs, scratch.logEnergies, settings->melFilterCount,
-                  settings->filterDomain);
-    cosineTransform(row, scratch.logEnergies, scratch.cosines, settings->cepstralCount,
-                    settings->melFilterCount);
-    if (settings->lifterType != 1) applyLifter(row, scratch.lifter, settings->cepstralCount);
+// The filter weights widened, filter after filter; the highest bin read bounds the spectrum.
+void copyFilters(FrameAnalyser* a, const MelFilterbank* bank) {
+    int32_t at = 0, highest = 0;
+    for (int32_t j = 1; j <= bank->filterCount; ++j) {
+        const MelFilter* filter = filterAt(bank, j);
+        a->filterFirstBin[j - 1] = filter->firstBin;
+        a->filterWeightStart[j - 1] = at;
+        for (int32_t k = 0; k <= filter->lastBin - filter->firstBin; ++k)
+            a->filterWeights[at++] = filter->weights[k];
+        if (filter->lastBin > highest) highest = filter->lastBin;
+    }
+    a->filterWeightStart[bank->filterCount] = at;
+    a->fft.keptBins = static_cast<uint32_t>(highest + 1);
 }
 
 }  // namespace
 
-int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
-    if (samplesRead <= frameLength) return 0;
-    return (samplesRead - frameLength - 1) / shiftSamples + 1;
+int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
+                      const AnalysisSettings* settings, int32_t sampleRate, const float* window,
+                      int32_t lanes, RowKind rowKind) {
+    *a = FrameAnalyser{};
+    a->geometry = *geometry;
+    a->lanes = lanes;
+    a->filterCount = settings->melFilterCount;
+    a->cepstralCount = settings->cepstralCount;
+    a->lifterType = settings->lifterType;
+    a->filterDomain = settings->filterDomain;
+    a->rowKind = rowKind;
+    a->rowWidth = rowKind == ROWS_LOG_ENERGIES ? a->filterCount : a->cepstralCount + 1;
+    a->fft.pointCount = static_cast<uint32_t>(geometry->fftLength);
+    NumberOfBitsNeeded(a->fft.pointCount);  // ends the process below 2 points, as fft_float does
+
+    MelFilterbank bank;
+    if (buildMelFilterbank(&bank, a->filterCount, geometry->fftLength, sampleRate)) return 1;
+    int64_t weightCount = 0;
+    for (int32_t j = 1; j <= bank.filterCount; ++j)
+        weightCount += filterAt(&bank, j)->lastBin - filterAt(&bank, j)->firstBin + 1;
+    a->block = malloc(layOut(a, nullptr, weightCount));
+    if (!a->block) {
+        releaseMelFilterbank(&bank);
+        return reportAnalysisOutOfMemory();
+    }
+    layOut(a, static_cast<char*>(a->block), weightCount);
+    copyFilters(a, &bank);
+    releaseMelFilterbank(&bank);
+    if (fillFftTables(&a->fft)) {
+        releaseFrameAnalyser(a);
+        return reportAnalysisOutOfMemory();
+    }
+    placeSamples(a, frameOffset(geometry->frameLength, geometry->fftLength, settings->powerOfTwoBelow),
+                 window);
+    makeLifter(a->lifter, a->lifterType, a->cepstralCount);
+    makeCosineTable(a->cosines, a->cepstralCount, a->filterCount);
+    return 0;
 }
 
-int32_t featureRowsFor(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples) {
-    // With a shift longer than the window one frame more than samplesRead / shift can fit.
-    int32_t rows = static_cast<int32_t>(static_cast<double>(samplesRead) / shiftSamples);
-    int32_t frames = framesToAnalyse(samplesRead, frameLength, shiftSamples);
-    return frames > rows ? frames : rows;
+void releaseFrameAnalyser(FrameAnalyser* a) {
+    free(a->block);
+    *a = FrameAnalyser{};
+}
+
+void analyseFrameRows(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
+    int32_t done = 0;
+    switch (a->lanes) {
+    case 8: done = analyseBatchesOf8(a, signal, frameCount, rows); break;
+    case 4: done = analyseBatchesOf4(a, signal, frameCount, rows); break;
+    case 2: done = analyseBatchesOf2(a, signal, frameCount, rows); break;
+    default: break;
+    }
+    analyseBatchesOf1(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
+                      frameCount - done, rows + static_cast<int64_t>(done) * a->rowWidth);
 }
 
 int reportAnalysisOutOfMemory() {
@@ -147,91 +151,44 @@ void releaseFeatureMatrix(FeatureMatrix* m) {
 
 int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
                   const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
-                  int32_t* frameCount) {
-    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
+                  int32_t* frameCount, int32_t lanes, RowKind rowKind) {
     *frameCount = 0;
-    const int32_t frameLength = geometry->frameLength;
-    const int32_t samplesRead = info->samplesRead;
-    const int32_t cepstralCount = settings->cepstralCount;
-
-    geometry->fftLength = fftLengthFor(frameLength, settings->powerOfTwoBelow);
-    geometry->shiftSamples = msToSamples(settings->windowShiftMs, info->sampleRate);
+    // The frame length is the one conditioning set; the rest as frameGeometryFor settles it.
+    geometry->fftLength = fftLengthFor(geometry->frameLength, settings->powerOfTwoBelow);
+    geometry->shiftSamples = frameGeometryFor(settings, info->sampleRate).shiftSamples;
+    geometry->frameStart = 0;
     if (geometry->shiftSamples < 1) {
+        *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
         printError("ERROR: Window shift of %d ms is below one sample at %d Hz.\n",
                    settings->windowShiftMs, info->sampleRate);
         return 1;
     }
-    const int32_t fftLength = geometry->fftLength;
-    const int32_t shift = geometry->shiftSamples;
     if (settings->melFilterCount == 0)
         settings->melFilterCount = automaticFilterCount(info->sampleRate);
-    const int32_t filterCount = settings->melFilterCount;
-
-    // Without a frame to analyse only the zero-filled rows are needed: the FFT and filterbank
-    // sizes follow the rate alone and could be far beyond the input (2^28 points for a 100 ms
-    // window at 2^31 - 1 Hz), so they are not built.
-    if (framesToAnalyse(samplesRead, frameLength, shift) == 0) {
-        geometry->frameStart = 0;
-        return allocEmptyRows(matrix, samplesRead, shift);
-    }
-
-    FrameWork work{};
-    if (buildMelFilterbank(&work.bank, filterCount, fftLength, info->sampleRate)) return 1;
-    work.bankBuilt = true;
-    // A length the transform cannot take keeps fft_float, which reports it on the first frame.
-    const bool planned = IsValidFftLength(static_cast<uint32_t>(fftLength));
-    if (!allocScratch(&work.scratch, fftLength, filterCount, cepstralCount) ||
-        (planned && makeFftPlan(&work.plan, static_cast<uint32_t>(fftLength))) ||
-        packFilterbank(&work.packed, &work.bank)) {
-        releaseFrameWork(&work);
-        return reportNoMemory();
-    }
-    const int32_t keptBins = binsRead(&work.bank);
-    makeLifter(work.scratch.lifter, settings->lifterType, cepstralCount);
-    makeCosineTable(work.scratch.cosines, cepstralCount, filterCount);
-
-    const int32_t rowCount = featureRowsFor(samplesRead, frameLength, shift);
+    const int32_t rowWidth =
+        rowKind == ROWS_LOG_ENERGIES ? settings->melFilterCount : settings->cepstralCount + 1;
+    *matrix = FeatureMatrix{0, rowWidth, nullptr};
+    const int32_t rowCount = featureRowsFor(info->samplesRead, geometry);
+    const int32_t frames = framesToAnalyse(info->samplesRead, geometry);
     if (rowCount > 0) {
         matrix->values = static_cast<float*>(
-            allocZeroed(static_cast<int64_t>(rowCount) * matrix->columnCount, sizeof(float)));
-        if (!matrix->values) {
-            releaseFrameWork(&work);
-            return reportNoMemory();
-        }
+            calloc(static_cast<size_t>(rowCount) * static_cast<size_t>(rowWidth), sizeof(float)));
+        if (!matrix->values) return reportAnalysisOutOfMemory();
     }
     matrix->rowCount = rowCount;
-
-    // Eight frames at a time while eight remain (when the processor has the lanes); the rest,
-    // and everything without a plan, frame by frame. Without memory for the batch every frame
-    // simply takes the single-frame path.
-    const bool batched =
-        planned && frameBatchAvailable(&work.plan) &&
-        makeFrameBatch(&work.batch, &work.plan, keptBins, frameLength,
-                       frameOffset(frameLength, fftLength, settings->powerOfTwoBelow), window,
-                       &work.bank, cepstralCount) == 0;
-    const BatchSettings batchSettings{&work.bank,           work.scratch.cosines,
-                                      work.scratch.lifter,  cepstralCount,
-                                      settings->lifterType, settings->filterDomain};
-
-    int32_t count = 0;
-    geometry->frameStart = 0;
-    while (static_cast<int64_t>(geometry->frameStart) + frameLength < samplesRead) {
-        if (batched && static_cast<int64_t>(geometry->frameStart) +
-                               static_cast<int64_t>(BATCH_FRAMES - 1) * shift + frameLength <
-                           samplesRead) {
-            analyseFrameBatch(&work.batch, &work.plan, &batchSettings, signal,
-                              geometry->frameStart, shift, matrixRow(*matrix, count));
-            count += BATCH_FRAMES;
-            geometry->frameStart = static_cast<int32_t>(geometry->frameStart +
-                                                        static_cast<int64_t>(BATCH_FRAMES) * shift);
-            continue;
-        }
-        ++count;
-        analyseOneFrame(&work, planned, keptBins, signal, window, geometry, settings,
-                        matrixRow(*matrix, count - 1));
-        geometry->frameStart += shift;
+    // Without a frame only the zero-filled rows are needed: the transform and filterbank sizes
+    // follow the rate alone and could be far beyond the input (2^28 points for a 100 ms window
+    // at 2^31 - 1 Hz), so they are not built.
+    if (frames == 0) return 0;
+    FrameAnalyser analyser;
+    if (makeFrameAnalyser(&analyser, geometry, settings, info->sampleRate, window,
+                          lanes > 0 ? lanes : processorLanes(), rowKind)) {
+        releaseFeatureMatrix(matrix);
+        return 1;
     }
-    *frameCount = count;
-    releaseFrameWork(&work);
+    analyseFrameRows(&analyser, signal, frames, matrix->values);
+    releaseFrameAnalyser(&analyser);
+    *frameCount = frames;
+    geometry->frameStart = static_cast<int32_t>(static_cast<int64_t>(frames) * geometry->shiftSamples);
     return 0;
 }

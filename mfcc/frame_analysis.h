@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
+#include "dsp/fft.h"
 #include "main/analysis_settings.h"
 #include "mfcc/frame_geometry.h"
-#include "wave/wave_loader.h"
 
 // One row of columnCount (= cepstralCount + 1) floats per frame: c0, c1..cM, stored row after row.
 struct FeatureMatrix {
@@ -17,19 +17,70 @@ inline float* matrixRow(const FeatureMatrix& m, int32_t row) {
 
 void releaseFeatureMatrix(FeatureMatrix* m);
 
+// What a frame row holds: the cepstral coefficients c0..cM, or the base-10 log filter energies
+// the cosine transform starts from (melFilterCount of them).
+enum RowKind { ROWS_CEPSTRA, ROWS_LOG_ENERGIES };
+
+// Everything the analysis of one signal builds before its first frame, in one allocation: the
+// transform's tables, where each windowed sample lands in the transform's order, the window and
+// the filter weights as the doubles every product widens them to, the cosines of the cepstrum,
+// the lifter, and the scratch rows of one batch of `lanes` frames.
+struct FrameAnalyser {
+    FrameGeometry geometry;
+    int32_t lanes;          // frames per batch: 1, 2, 4 or 8 (see dsp/processor.h)
+    int32_t filterCount;
+    int32_t cepstralCount;
+    int32_t lifterType;
+    int32_t filterDomain;
+    int32_t rowWidth;       // floats per row
+    RowKind rowKind;
+    FftTables fft;
+    int32_t placedSamples;  // frame samples 0..placedSamples - 1 enter the transform
+    int32_t paddingCount;
+    int32_t* positionOf;    // the transform position of each placed sample
+    int32_t* padding;       // the positions of the zero padding
+    double* window;         // placedSamples entries
+    double* filterWeights;  // every filter's weights, filter after filter
+    int32_t* filterWeightStart;  // filter j - 1's weights start here; filterCount + 1 entries
+    int32_t* filterFirstBin;
+    double* cosines;        // cos((i * (j - 0.5)) * (pi / N)) at [i * N + j - 1]
+    float* lifter;          // weight of coefficient i at [i - 1]
+    float* re;              // batch rows: point or bin p of lane f at [p * lanes + f]
+    float* im;
+    float* energies;
+    float* coefficients;
+    void* block;
+};
+
+// Builds the analyser for a geometry fixed by frameGeometryFor, settings whose melFilterCount
+// is settled, and the window of geometry->frameLength floats. lanes is the batch width, from
+// processorLanes or usableLanes (dsp/processor.h). A transform length below 2 ends the process
+// with the transform's message. Returns 0, or 1 when memory runs out (nothing is left allocated).
+int makeFrameAnalyser(FrameAnalyser* analyser, const FrameGeometry* geometry,
+                      const AnalysisSettings* settings, int32_t sampleRate, const float* window,
+                      int32_t lanes, RowKind rowKind);
+void releaseFrameAnalyser(FrameAnalyser* analyser);
+
+// The rows of frameCount frames, frame k starting at signal + k * shift, into rows (rowWidth
+// floats each): batches of `lanes` frames, the rest one by one.
+void analyseFrameRows(FrameAnalyser* analyser, const float* signal, int32_t frameCount,
+                      float* rows);
+
 // The frame loop: fixes the FFT length and shift, settles the filter count (written back into
-// settings->melFilterCount), and fills one matrix row per analysed frame. Returns 0 on success;
-// on failure (a shift below one sample, memory exhausted) prints a message on standard error and
-// returns 1 with nothing allocated.
+// settings->melFilterCount), and fills one matrix row per analysed frame, with batches of `lanes`
+// frames (0: the widest the processor runs). Returns 0 on success; on failure (a shift below one
+// sample, memory exhausted) prints a message on standard error and returns 1 with nothing
+// allocated.
 int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
                   const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
-                  int32_t* frameCount);
-
-// Frames start every shift samples and are analysed while at least one sample follows them.
-int32_t framesToAnalyse(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples);
-// The matrix rows of a signal: samplesRead / shift as a real quotient, truncated, or one per
-// frame when a shift longer than the window fits one frame more.
-int32_t featureRowsFor(int32_t samplesRead, int32_t frameLength, int32_t shiftSamples);
+                  int32_t* frameCount, int32_t lanes = 0, RowKind rowKind = ROWS_CEPSTRA);
 
 // Prints the analysis' out-of-memory message on standard error; returns 1.
 int reportAnalysisOutOfMemory();
+
+// The batch loops, one per lane width, each compiled for its vector unit (mfcc/frame_lanes*.cpp):
+// the frames of as many whole batches as fit; returns how many frames they were.
+int32_t analyseBatchesOf1(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
+int32_t analyseBatchesOf2(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
+int32_t analyseBatchesOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
+int32_t analyseBatchesOf8(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);

@@ -116,41 +116,6 @@ const MelFilter* filterAt(const MelFilterbank* bank, int32_t j) {
     return &bank->filters[j - 1];
 }
 
-double filterOutput(const MelFilter* filter, const float* spectrum) {
-    float sum = 0.0f;
-    for (int32_t k = filter->firstBin; k <= filter->lastBin; ++k)
-        sum = static_cast<float>(sum + static_cast<double>(spectrum[k]) *
-                                           filter->weights[k - filter->firstBin]);
-    return static_cast<double>(sum) / (filter->lastBin - filter->firstBin + 1);
-}
-
-int32_t filterGroupOutputs(const MelFilterbank* bank, int32_t first, const float* spectrum,
-                           double* outputs) {
-    int32_t count = bank->filterCount - first + 1;
-    if (count > FILTER_GROUP) count = FILTER_GROUP;
-    const float* bins[FILTER_GROUP];
-    const float* weights[FILTER_GROUP];
-    int32_t lengths[FILTER_GROUP];
-    float sums[FILTER_GROUP];
-    int32_t longest = 0;
-    for (int32_t g = 0; g < count; ++g) {
-        const MelFilter* filter = filterAt(bank, first + g);
-        bins[g] = spectrum + filter->firstBin;
-        weights[g] = filter->weights;
-        lengths[g] = filter->lastBin - filter->firstBin + 1;
-        sums[g] = 0.0f;
-        if (lengths[g] > longest) longest = lengths[g];
-    }
-    // Step k of every filter that has one, so that the sums' additions overlap.
-    for (int32_t k = 0; k < longest; ++k)
-        for (int32_t g = 0; g < count; ++g)
-            if (k < lengths[g])
-                sums[g] = static_cast<float>(sums[g] +
-                                             static_cast<double>(bins[g][k]) * weights[g][k]);
-    for (int32_t g = 0; g < count; ++g) outputs[g] = static_cast<double>(sums[g]) / lengths[g];
-    return count;
-}
-
 void releaseMelFilterbank(MelFilterbank* bank) {
     if (bank->filters) {
         for (int32_t j = 0; j < bank->filterCount; ++j) free(bank->filters[j].weights);

@@ -40,16 +40,5 @@ float* triangleWeights(int32_t first, int32_t peak, int32_t end);
 
 const MelFilter* filterAt(const MelFilterbank* bank, int32_t j);
 
-// Weighted sum of the spectrum under the filter (a float running sum) divided by the bin count.
-double filterOutput(const MelFilter* filter, const float* spectrum);
-
-// How many filters filterGroupOutputs works on together.
-constexpr int32_t FILTER_GROUP = 8;
-
-// filterOutput of filters first .. first + FILTER_GROUP - 1 (as many as exist) into outputs[0..];
-// returns how many. The filters' running sums are advanced side by side, each in its own order.
-int32_t filterGroupOutputs(const MelFilterbank* bank, int32_t first, const float* spectrum,
-                           double* outputs);
-
 // Releases every filter's weights and the filter array; safe on an empty or partly built bank.
 void releaseMelFilterbank(MelFilterbank* bank);

@@ -8,6 +8,10 @@
 // 1 when the named file can be opened for binary reading, else 0. Nothing is created.
 int fileExists(const char* name);
 
+// 1 when anything has the name (a file that cannot be read, a folder, a link that leads nowhere),
+// else 0. Links are not followed.
+int nameExists(const char* name);
+
 // mode 0: create for writing ("wb+"), refusing an existing file unless overwrite is 1;
 // mode 1: read ("rb"). Returns null (after a message) on failure.
 FILE* openFile(const char* name, int mode, int overwrite);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -18,6 +19,11 @@ int fileExists(const char* name) {
     }
     close(fd);
     return 1;
+}
+
+int nameExists(const char* name) {
+    struct stat info;
+    return lstat(name, &info) == 0 ? 1 : 0;
 }
 
 int addDefaultExtension(char* name, const char* extension, size_t capacity) {

@@ -59,7 +59,7 @@ void parseNumberList(const char* text, int slotCount, int* count, int* slots) {
     }
 }
 
-void parseOption(const char* arg) {
+int applyOptionTo(const char* arg, int32_t* values, char* message, size_t messageSize) {
     int letter = arg[1];
     if (letter >= 'a' && letter <= 'z') {
         letter = letter - 'a' + 'A';
@@ -77,20 +77,35 @@ void parseOption(const char* arg) {
     int matched = 0;
     int flagRow = findOption(letter, 0);
     if (flagRow != 0) {
-        setOptionValue(letter, 0, flagRow, 1);
+        acceptOptionValue(letter, 0, flagRow, 1, &values[flagRow], message, messageSize);
         matched = 1;
     }
     for (int position = 1; position <= count; position++) {
         int row = findOption(letter, position);
         if (row != 0) {
-            setOptionValue(letter, position, row, slots[position]);
+            int length = acceptOptionValue(letter, position, row, slots[position], &values[row],
+                                           message, messageSize);
+            if (length > 0) return length;
             matched = 1;
         }
     }
     if (!matched) {
-        printf("ERROR: Unknown option %c%c found.\n", '-', letter);
+        // A lone dash prints its letter as a NUL byte; the returned length keeps it.
+        return snprintf(message, messageSize, "ERROR: Unknown option %c%c found.\n", '-', letter);
+    }
+    return 0;
+}
+
+void parseOption(const char* arg) {
+    int32_t values[OPTION_ROW_COUNT];
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) values[row] = optionValue(row);
+    char message[160];
+    int length = applyOptionTo(arg, values, message, sizeof message);
+    if (length > 0) {
+        fwrite(message, 1, static_cast<size_t>(length), stdout);
         exitProgram(-1);
     }
+    for (int row = 0; row < OPTION_ROW_COUNT; row++) storeOptionValue(row, values[row]);
 }
 
 int scanArguments(int argc, char** argv) {

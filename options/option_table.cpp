@@ -62,23 +62,34 @@ int findOption(int letter, int position) {
     return 0;
 }
 
-void setOptionValue(int letter, int position, int row, int value) {
-    OptionEntry* entry = &OptionTable[row];
+int acceptOptionValue(int letter, int position, int row, int value, int32_t* stored,
+                      char* message, size_t messageSize) {
+    const OptionEntry* entry = &OptionTable[row];
     switch (entry->kind) {
     case OPT_YESNO:
-        entry->value = 1;  // a flag can only be switched on
-        break;
+        *stored = 1;  // a flag can only be switched on
+        return 0;
     case OPT_RANGE:
     case OPT_CHOICE:
         if (value < entry->minValue || value > entry->maxValue) {
-            printf("ERROR: Parameter %c(%i) = %i is out of range [%i,%i].\n", letter, position,
-                   value, entry->minValue, entry->maxValue);
-            exitProgram(-1);
+            return snprintf(message, messageSize,
+                            "ERROR: Parameter %c(%i) = %i is out of range [%i,%i].\n", letter,
+                            position, value, entry->minValue, entry->maxValue);
         }
-        entry->value = value;
-        break;
+        *stored = value;
+        return 0;
     default:
-        break;
+        return 0;
+    }
+}
+
+void setOptionValue(int letter, int position, int row, int value) {
+    char message[160];
+    int length = acceptOptionValue(letter, position, row, value, &OptionTable[row].value, message,
+                                   sizeof message);
+    if (length > 0) {
+        fwrite(message, 1, static_cast<size_t>(length), stdout);
+        exitProgram(-1);
     }
 }
 

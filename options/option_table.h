@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // The fixed table of single-letter options (rows 1..17; rows 0 and 18 are blank) and the
@@ -69,6 +70,11 @@ void storeOptionValue(int row, int value);
 
 // First row 1..17 with this letter and position, 0 when none.
 int findOption(int letter, int position);
+
+// The value row takes from a command line: a flag is switched on, a number must lie in the row's
+// range. Returns 0 with *stored set, or the length of the error line written into message.
+int acceptOptionValue(int letter, int position, int row, int value, int32_t* stored,
+                      char* message, size_t messageSize);
 
 // Store with the kind rules and the range test; an out-of-range value prints the error and ends
 // the process with status -1.

@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr const char* PROGRAM_NAME = "Orvalix";
-constexpr const char* PROGRAM_VERSION = "Version 0.01";
-constexpr const char* PROGRAM_DATE = "29.06.2001";
 constexpr int VALUE_TEXT_SIZE = 80;
 constexpr int HELP_POSITIONS = 10;  // numbered rows beyond this position are not shown
 

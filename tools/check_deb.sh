@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVALIX_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVALIX_TESTS=OFF -DORVALIX_PYTHON=ON >/dev/null
 cmake --build "$build" -j 2 >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/orvalix_*.deb | head -n 1)
@@ -19,7 +19,9 @@ status=0
 work=$(mktemp -d)
 cp samples/speech16k.wav "$work/in.wav"
 (cd "$work" && /usr/bin/orvalix -Q0 in out >/dev/null && test -s out.txt)
+(cd "$work" && /usr/bin/python3 -c "import orvalix; orvalix.write_text(orvalix.mfcc_file('in.wav'), 'py.txt')" &&
+ cmp out.txt py.txt) || { echo "the system python3's orvalix differs from the program"; exit 1; }
 man -P cat orvalix 2>/dev/null | grep -q "orvalix" || { echo "man orvalix shows nothing"; exit 1; }
 command -v orvalix-corpus orvalix-plot >/dev/null
 rm -rf "$work"
-echo "the package installs, runs and shows its man page"
+echo "the package installs, runs, shows its man page and serves the system python3"

@@ -11,7 +11,8 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_check
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_OPTIONS UBSAN_OPTIONS
 
-cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DORVALIX_SANITIZE=ON
+cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Debug -DORVALIX_SANITIZE=ON \
+    -DORVALIX_TESTS=ON -DORVALIX_PLOT_TESTS=ON
 cmake --build "$build_dir" -j "$jobs"
 cd "$build_dir"
 # The installed-package test links the (instrumented) library into an example program built

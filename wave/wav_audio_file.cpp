@@ -1,7 +1,11 @@
 #include "wave/wav_audio_file.h"
 
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cstring>
+#include <memory>
 
 static void putLittle16(unsigned char* bytes, uint16_t value)
 {
@@ -122,17 +126,59 @@ RFXRET WavAudioFile::openForRead(const char* name)
     return walkChunks();
 }
 
-// Walks the chunks from offset 12 until the first data chunk that follows a usable format chunk.
-// Every chunk body is padded to an even length.
+// Chunk headers are read through a buffer of their own with positioned reads, so that a file of
+// a million small chunks costs a few hundred reads instead of a seek and a refill per chunk.
+namespace {
+constexpr size_t WALK_BUFFER_BYTES = 1 << 16;
+
+struct ChunkWalkBuffer {
+    int fd;
+    int64_t start;   // file offset of bytes[0]
+    size_t length;   // valid bytes
+    unsigned char bytes[WALK_BUFFER_BYTES];
+};
+
+// Copies n bytes (at most a buffer's worth) from the file offset into out; false when the file
+// ends before them.
+bool walkRead(ChunkWalkBuffer* buffer, int64_t position, void* out, size_t n)
+{
+    if (position < buffer->start || position + static_cast<int64_t>(n) >
+                                        buffer->start + static_cast<int64_t>(buffer->length)) {
+        buffer->start = position;
+        buffer->length = 0;
+        while (buffer->length < WALK_BUFFER_BYTES) {
+            ssize_t got = pread(buffer->fd, buffer->bytes + buffer->length,
+                                WALK_BUFFER_BYTES - buffer->length,
+                                static_cast<off_t>(position) + static_cast<off_t>(buffer->length));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            buffer->length += static_cast<size_t>(got);
+        }
+        if (buffer->length < n)
+            return false;
+    }
+    memcpy(out, buffer->bytes + (position - buffer->start), n);
+    return true;
+}
+}  // namespace
+
+// Walks the chunks from offset 12 until the first data chunk that follows a usable format chunk,
+// then leaves the stream at the first sample. Every chunk body is padded to an even length.
 RFXRET WavAudioFile::walkChunks()
 {
     const uint32_t fmtId = packChunkId("fmt");
     const uint32_t dataId = packChunkId("data");
+    std::unique_ptr<ChunkWalkBuffer> buffer(new ChunkWalkBuffer);
+    buffer->fd = fileno(stream_);
+    buffer->start = 0;
+    buffer->length = 0;
     int64_t position = 12;
     bool haveFormat = false;
     for (;;) {
         unsigned char image[WAV_FORMAT_RECORD_BYTES];
-        if (readRaw(image, RIFF_CHUNK_HEADER_BYTES) != RFX_SUCCESS)
+        if (!walkRead(buffer.get(), position, image, RIFF_CHUNK_HEADER_BYTES))
             return RFX_FILE_ERROR;
         RiffChunkHeader chunk = decodeChunkHeader(image);
         int64_t body = position + static_cast<int64_t>(RIFF_CHUNK_HEADER_BYTES);
@@ -143,7 +189,7 @@ RFXRET WavAudioFile::walkChunks()
             break;
         }
         if (!haveFormat && chunk.id == fmtId && chunk.size >= 16) {
-            if (readRaw(image + RIFF_CHUNK_HEADER_BYTES, 16) != RFX_SUCCESS)
+            if (!walkRead(buffer.get(), body, image + RIFF_CHUNK_HEADER_BYTES, 16))
                 return RFX_FILE_ERROR;
             format_ = decodeFormatRecord(image);
             if (!isValidFormat(format_) || format_.bitsPerSample < 8)
@@ -153,27 +199,38 @@ RFXRET WavAudioFile::walkChunks()
                 chunk.size >= EXTENSIBLE_FORMAT_BODY_BYTES) {
                 // The sub-format GUID of integer PCM begins 01 00.
                 unsigned char guid[2];
-                if (seek(body + 24) != RFX_SUCCESS || readRaw(guid, 2) != RFX_SUCCESS)
+                if (!walkRead(buffer.get(), body + 24, guid, 2))
                     return RFX_FILE_ERROR;
                 samplesDecodable_ = guid[0] == 1 && guid[1] == 0;
             }
             haveFormat = true;
         }
         position = body + chunk.size + (chunk.size & 1u);
-        if (seek(position) != RFX_SUCCESS)
-            return RFX_FILE_ERROR;
     }
 
-    // Streaming writers leave a data size of 0 or a placeholder too big for the file: the
-    // samples then run to the end of the file.
     int64_t samplesStart = dataHeaderPosition_ + static_cast<int64_t>(RIFF_CHUNK_HEADER_BYTES);
+    if (seek(samplesStart) != RFX_SUCCESS)
+        return RFX_FILE_ERROR;
     uint64_t available = fileSize_ > samplesStart ? static_cast<uint64_t>(fileSize_ - samplesStart) : 0;
-    uint64_t declared = dataHeader_.size;
-    sampleByteCount_ = declared != 0 && declared <= available ? declared : available;
+    sampleByteCount_ = sampleBytesIn(dataHeader_.size, available);
     sampleBytesLeft_ = sampleByteCount_;
     uint64_t frames = sampleByteCount_ / format_.channels / (format_.bitsPerSample / 8u);
     frameCount_ = frames > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(frames);
     return RFX_SUCCESS;
+}
+
+// Streaming writers cannot know the length when they write the header: they leave a data size of
+// 0, or a placeholder too big for the file, and the samples run to the end of the file. A size of
+// 0 in a file whose RIFF size is its true length (the pad byte allowed) is a real empty chunk.
+uint64_t WavAudioFile::sampleBytesIn(uint32_t declared, uint64_t available) const
+{
+    if (declared != 0)
+        return declared <= available ? declared : available;
+    const uint32_t riffSize = header_.size;
+    const int64_t riffEnd = static_cast<int64_t>(riffSize) + static_cast<int64_t>(RIFF_CHUNK_HEADER_BYTES);
+    const bool riffSizeTrue = riffSize != 0 && riffSize != 0xFFFFFFFFu &&
+                              (riffEnd == fileSize_ || riffEnd + 1 == fileSize_);
+    return riffSizeTrue ? 0 : available;
 }
 
 RFXRET WavAudioFile::openForWrite(const char* name, uint32_t sampleRate, uint32_t bitsPerSample,

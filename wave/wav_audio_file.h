@@ -80,6 +80,7 @@ public:
 
 private:
     RFXRET walkChunks();
+    uint64_t sampleBytesIn(uint32_t declared, uint64_t available) const;
     RFXRET readSampleBytes(void* buffer, size_t n);
     RFXRET writeSampleBytes(const void* bytes, size_t n);
 

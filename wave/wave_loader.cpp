@@ -156,33 +156,18 @@ RFXRET readSignalBlock(SignalReader* reader, float* out, uint32_t maxSamples, ui
     return RFX_SUCCESS;
 }
 
-static RFXRET readWaveSignal(const char* name, float* signal, int32_t capacity, SignalInfo* info)
-{
-    SignalReader reader;
-    info->samplesRead = 0;
-    RFXRET result = openSignalReader(&reader, name, capacity, info);
-    if (result != RFX_SUCCESS)
-        return result;
-    uint32_t count = 0;
-    result = readSignalBlock(&reader, signal, reader.limit, &count);
-    info->samplesRead = static_cast<int32_t>(count);
-    return result;
-}
-
-RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)
+RFXRET readWholeSignal(SignalReader* reader, float** signal, SignalInfo* info)
 {
     *signal = nullptr;
-    RFXRET result = queryWaveSize(name, &info->totalSamples);
-    if (result != RFX_SUCCESS) {
-        printError("Reading wave table size failed: %s\n", resultCodeName(result));
-        return result;
-    }
+    info->samplesRead = 0;
     float* samples = allocFloats(info->totalSamples);
     if (samples == nullptr) {
         printError("Reading wave file data failed: %s\n", resultCodeName(RFX_OUT_OF_MEMORY));
         return RFX_OUT_OF_MEMORY;
     }
-    result = readWaveSignal(name, samples, info->totalSamples, info);
+    uint32_t count = 0;
+    RFXRET result = readSignalBlock(reader, samples, reader->limit, &count);
+    info->samplesRead = static_cast<int32_t>(count);
     if (result != RFX_SUCCESS) {
         printError("Reading wave file data failed: %s\n", resultCodeName(result));
         free(samples);
@@ -194,4 +179,26 @@ RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)
     }
     *signal = samples;
     return RFX_SUCCESS;
+}
+
+RFXRET openWaveReader(const char* name, SignalReader* reader, SignalInfo* info)
+{
+    info->samplesRead = 0;
+    RFXRET result = queryWaveSize(name, &info->totalSamples);
+    if (result != RFX_SUCCESS) {
+        printError("Reading wave table size failed: %s\n", resultCodeName(result));
+        return result;
+    }
+    result = openSignalReader(reader, name, info->totalSamples, info);
+    if (result != RFX_SUCCESS)
+        printError("Reading wave file data failed: %s\n", resultCodeName(result));
+    return result;
+}
+
+RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)
+{
+    *signal = nullptr;
+    SignalReader reader;
+    RFXRET result = openWaveReader(name, &reader, info);
+    return result != RFX_SUCCESS ? result : readWholeSignal(&reader, signal, info);
 }

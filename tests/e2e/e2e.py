@@ -93,6 +93,12 @@ class Checks:
     def true(self, what, condition, detail=""):
         self.equal(what + (" " + detail if detail else ""), bool(condition), True)
 
+    def cannot_run(self, reason):
+        """A registered check whose prerequisite is missing fails rather than passing untested."""
+        self.failed += 1
+        print("FAIL cannot run the remaining checks: %s" % reason)
+        self.finish()
+
     def finish(self):
         print("%d passed, %d failed" % (self.passed, self.failed))
         sys.exit(0 if self.failed == 0 else 1)

@@ -15,11 +15,18 @@ GOOD = {"a.wav": wave_bytes(range(-900, 900, 2)), "speaker one/b 1.WAV": wave_by
 BROKEN = {"broken/empty.wav": b"", "broken/riff only.wav": b"RIFF",
           "speaker one/24 bit.wav": wave_bytes(range(8), bits=24)}
 SUMMARY = "orvalix-corpus: %d done, %d skipped (output exists), %d failed"
-FAKE_SSH = ("#!/bin/bash\n"  # runs the remote command here, for a login shell that is not bash
-            "while [ $# -gt 0 ]; do\n"
-            "  case \"$1\" in -o|-l|-p) shift 2 ;; -*) shift ;; *) break ;; esac\ndone\n"
-            "shift; [ \"${1:-}\" = -- ] && shift\n"
-            "echo x >> \"$(dirname \"$0\")/ssh-calls\"; export SHELL=/bin/sh; exec bash -c \"$*\"\n")
+
+
+def fake_ssh(folder):
+    """A stand-in for ssh that runs the remote command here, for a login shell that is not bash."""
+    script = os.path.join(folder, "fake-ssh")
+    with open(script, "w") as fh:
+        fh.write("#!/bin/bash\nwhile [ $# -gt 0 ]; do case \"$1\" in\n"
+                 "  -o|-l|-p|-i|-F|-S|-c|-m|-b|-e) shift 2 ;; -*) shift ;; *) break ;; esac; done\n"
+                 "shift; [ \"${1:-}\" = -- ] && shift\n"
+                 "echo x >> \"$(dirname \"$0\")/ssh-calls\"; export SHELL=/bin/sh; exec bash -c \"$*\"\n")
+    os.chmod(script, 0o755)
+    return script
 
 
 def main():
@@ -60,8 +67,7 @@ def main():
         checks.equal("no GNU parallel: status 2 and a message",
                      (code, "GNU parallel is not installed" in err), (2, True))
     if shutil.which("parallel") is None:
-        print("skip: GNU parallel is not installed, the corpus runs are not tested")
-        checks.finish()
+        checks.cannot_run("GNU parallel is not installed (apt-get install parallel)")
 
     with Folder() as f:
         for relative, data in list(GOOD.items()) + list(BROKEN.items()):
@@ -107,6 +113,19 @@ def main():
                            ("binary not found", ["--bin", os.path.join(f.path, "none"), "in", "out"])):
             checks.equal(what + ": status 2", corpus(f.path, *(["--bin", binary] + argv))[0], 2)
         env = dict(os.environ, ORVALIX=binary)
+        # Run from a checkout without --bin or ORVALIX: the checkout's build/orvalix.
+        checkout = os.path.join(f.path, "checkout")
+        os.makedirs(os.path.join(checkout, "tools"))
+        os.makedirs(os.path.join(checkout, "build"))
+        f.file("checkout/CMakeLists.txt", b"")
+        shutil.copy(tool, os.path.join(checkout, "tools"))
+        os.symlink(binary, os.path.join(checkout, "build", "orvalix"))
+        bare = {k: v for k, v in os.environ.items() if k != "ORVALIX"}
+        p = subprocess.run([os.path.join(checkout, "tools", "orvalix-corpus"), "in", "o3", "-Q0"],
+                           cwd=f.path, stdin=subprocess.DEVNULL, capture_output=True, timeout=120, env=bare)
+        checks.equal("from a checkout: its build/orvalix",
+                     (p.returncode, [l for l in p.stdout.decode().splitlines() if " done, " in l]),
+                     (0, [SUMMARY % (1, 0, 0)]))
         os.makedirs(os.path.join(f.path, "empty"))
         checks.equal("ORVALIX picks the binary; an empty folder",
                      (corpus(f.path, "in", "out", "-Q0", env=env)[:2],
@@ -118,8 +137,7 @@ def main():
         files["sub dir/bad.wav"] = b"RIFF"
         [f.file(os.path.join("in", relative), data) for relative, data in files.items()]
         expected = single_runs(f.path, list(files))
-        ssh = f.file("fake-ssh", FAKE_SSH.encode())
-        os.chmod(ssh, 0o755)
+        ssh = fake_ssh(f.path)
         code, summary, failed, _ = corpus(f.path, "--bin", binary, "--sshlogin", "2/%s node1" % ssh, "in",
                                           "out", *OPTIONS)
         checks.equal("remote: status, summary, the failure", (code, summary, failed),

@@ -25,8 +25,8 @@ def main():
     with Folder() as f:
         prefix = os.path.join(f.path, "prefix")
         checks.equal("install", quiet(["cmake", "--install", build, "--prefix", prefix]), 0)
-        installed = ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot", "share/man/man1/orvalix.1",
-                     "include/orvalix/orvalix.h")
+        installed = ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot", "bin/orvalix-batch",
+                     "bin/orvalix-slurm", "share/man/man1/orvalix.1", "include/orvalix/orvalix.h")
         checks.equal("installed", [f for f in installed if not os.path.exists(os.path.join(prefix, f))], [])
 
         example = os.path.join(f.path, "example")
@@ -50,7 +50,7 @@ def main():
                 r = run(tool, ["in.wav", "lib.txt"] + options, f.path)
                 checks.equal("%s %s: only its own line, the command line's file" % (tool, options),
                              (r.status, r.out, r.err, f.read("lib.txt") == f.read("cli.txt")),
-                             (0, "653 frames of 13 coefficients with 30 filters\n", "", True))
+                             (0, "653 frames of 13 coefficients with 30 filters at 16000 Hz\n", "", True))
     checks.finish()
 
 

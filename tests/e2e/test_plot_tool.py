@@ -52,8 +52,8 @@ def main():
                      (code, "is missing" in err and "python3-matplotlib" in err, png_size("x.png")),
                      (2, True, None))
         if plot("--help")[0] == 2:
-            print("skip: matplotlib or numpy is not installed for %s; pictures not tested" % command[0])
-            checks.finish()
+            checks.cannot_run("matplotlib or numpy is not installed for %s (apt-get install "
+                              "python3-matplotlib python3-numpy)" % command[0])
         try:
             tool_module = importlib.machinery.SourceFileLoader("orvalix_plot", tool).load_module()
         except (ImportError, SystemExit):

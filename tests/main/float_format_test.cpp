@@ -28,8 +28,7 @@ std::string viaFormatter(float value) {
 TEST(FloatFormat, MatchesPrintf) {
     using limits = std::numeric_limits<float>;
     std::vector<float> values = {0.0f, -0.0f, 1e-7f, -1e-7f, 5e-7f, -4e-7f, limits::infinity(),
-                                 -limits::infinity(), limits::quiet_NaN(), -limits::quiet_NaN(),
-                                 limits::max(), -limits::max(), limits::denorm_min(), 1e20f,
+                                 -limits::infinity(), limits::max(), -limits::max(), limits::denorm_min(), 1e20f,
                                  1.5e32f, 3e33f, 16777216.0f, -216.74151611328125f};
     for (int k = -4096; k <= 4096; ++k) values.push_back(k / 128.0f);  // halfway: ties to even
     // Around every digit count, including values that round up into one more digit.
@@ -43,7 +42,14 @@ TEST(FloatFormat, MatchesPrintf) {
     for (int i = 0; i < 200000; ++i)
         values.insert(values.end(), {std::bit_cast<float>(static_cast<uint32_t>(random())),
                                      coefficients(random), small(random)});
-    for (float value : values) ASSERT_EQ(viaFormatter(value), viaPrintf(value)) << value;
+    for (float value : values) {
+        if (!std::isnan(value)) {
+            ASSERT_EQ(viaFormatter(value), viaPrintf(value)) << value;
+        }
+    }
+    // Every NaN is "-nan", the text x86 prints for the NaN the analysis makes, on every processor.
+    for (float nan : {limits::quiet_NaN(), -limits::quiet_NaN(), std::bit_cast<float>(0x7f800001u)})
+        EXPECT_EQ(viaFormatter(nan), "-nan");
 }
 
 }  // namespace

@@ -1,20 +1,22 @@
 // The production analysis against the literal pipeline on many random signals and option
-// combinations, at every vector level the processor runs, whole and a chunk at a time: the same
-// coefficients, bit for bit. The production side is reached through the library's public face, the
-// vector-level cap and the chunked entry.
+// combinations, at every lane width the processor runs (1, 2, 4, 8 through usableLanes), whole and
+// a chunk at a time, cepstra and log filter energies: the same values, bit for bit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "dsp/fft_plan.h"
+#include "dsp/conditioning.h"
+#include "dsp/processor.h"
 #include "include/orvalix.h"
-#include "mfcc/chunked_analysis.h"
+#include "main/chunked_analysis.h"
+#include "mfcc/frame_analysis.h"
 #include "reference/literal_pipeline.h"
 #include "wave/wav_audio_file.h"
 
@@ -60,7 +62,7 @@ Case makeCase(std::mt19937& random) {
     o.removeDcOffset = pick(2), o.powerOfTwoBelow = pick(2), o.cepstralCount = 1 + pick(20);
     o.melFilterCount = pick(3) == 0 ? pick(101) : 0, o.lifterType = 1 + pick(3);
     o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
-    // Eight frames go at a time while eight remain, the rest one by one: frame counts around 8 k.
+    // Whole batches of the lane width, the rest one by one: frame counts around multiples of 8.
     const int32_t frame = literal::msToSamples(o.windowLengthMs, c.rate);
     const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate), quarter = c.rate / 4 + 1;
     const int32_t lengths[] = {pick(4), frame + pick(3) - 1, frame + 1 + pick(18) * shift + pick(shift),
@@ -91,9 +93,10 @@ std::string describe(const Case& c) {
     return text;
 }
 
-// Status, frame count, settled filter count and every coefficient's bits against the literal run.
+// Status, frame count, settled filter count and every value's bits against the literal run: the
+// cepstra (cepstralCount + 1 per row) or the log filter energies (filterCount per row).
 testing::AssertionResult sameAsLiteral(const Case& c, int status, int32_t frames, int32_t filters,
-                                       const float* values) {
+                                       const float* values, RowKind kind = ROWS_CEPSTRA) {
     const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
     if (status != expected.status)
         return testing::AssertionFailure() << "status " << status << ": " << describe(c);
@@ -102,44 +105,66 @@ testing::AssertionResult sameAsLiteral(const Case& c, int status, int32_t frames
         return testing::AssertionFailure()
                << frames << " frames, " << filters << " filters against " << expected.rows.size()
                << ", " << expected.filterCount << ": " << describe(c);
-    const int32_t columns = c.options.cepstralCount + 1;
+    const literal::Rows& rows = kind == ROWS_CEPSTRA ? expected.rows : expected.logEnergies;
+    const int32_t columns = kind == ROWS_CEPSTRA ? c.options.cepstralCount + 1 : filters;
     for (int32_t row = 0; row < frames; ++row)
         for (int32_t i = 0; i < columns; ++i)
             if (std::bit_cast<uint32_t>(values[row * columns + i]) !=
-                std::bit_cast<uint32_t>(expected.rows[row][i]))
+                std::bit_cast<uint32_t>(rows[row][i]))
                 return testing::AssertionFailure()
-                       << "frame " << row << " c" << i << ": " << values[row * columns + i]
-                       << " against " << expected.rows[row][i] << ": " << describe(c);
+                       << "frame " << row << (kind == ROWS_CEPSTRA ? " c" : " energy ") << i << ": "
+                       << values[row * columns + i] << " against " << rows[row][i] << ": "
+                       << describe(c);
     return testing::AssertionSuccess();
 }
 
-testing::AssertionResult sameCoefficients(const Case& c) {
+// The whole signal conditioned and analysed with batches of `lanes` frames, into rows of the kind.
+testing::AssertionResult sameAsLiteralAt(const Case& c, int32_t lanes, RowKind kind) {
     AnalysisSettings settings = settingsFor(c.options);
-    OrvalixFeatures features{};
-    const int status = orvalixAnalyse(c.signal.data(), c.signal.size(), c.rate, &settings, &features);
+    const int32_t length = static_cast<int32_t>(c.signal.size());
+    SignalInfo info{length, 1, c.rate, 16, length};
+    std::vector<float> signal = c.signal;
+    signal.push_back(0.0f);  // never read: keeps data() valid for an empty signal
+    FrameGeometry geometry{};
+    float* window = nullptr;
+    if (prepareSignal(&window, signal.data(), &geometry, &info, &settings) != 0)
+        return testing::AssertionFailure() << "prepareSignal failed: " << describe(c);
+    FeatureMatrix matrix{0, 0, nullptr};
+    int32_t frames = 0;
+    const int status = analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix,
+                                     &frames, lanes, kind);
+    free(window);
     testing::AssertionResult same =
-        sameAsLiteral(c, status, features.frameCount, settings.melFilterCount, features.values);
-    orvalixReleaseFeatures(&features);
-    return same;
+        sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values, kind);
+    releaseFeatureMatrix(&matrix);
+    return same << ", " << lanes << " lanes";
 }
 
-// Every vector level the processor runs, from the widest down to plain code.
-class EveryVectorLevel : public testing::TestWithParam<int> {
+// Every lane width the processor runs, from the widest down to the plain path.
+class EveryLaneWidth : public testing::TestWithParam<int32_t> {
 protected:
     void SetUp() override {
-        if (GetParam() > fftVectorLevel())
-            GTEST_SKIP() << "the processor lacks vector level " << GetParam();
-        capFftVectorLevel(GetParam());
+        if (usableLanes(GetParam()) != GetParam())
+            GTEST_SKIP() << "the processor lacks " << GetParam() << " lanes";
         orvalixSetConsoleOutput(0);
     }
-    void TearDown() override { capFftVectorLevel(2); }
 };
 
-TEST_P(EveryVectorLevel, RandomSignalsAndOptions) {
-    std::mt19937 random(20010629 + GetParam());
-    for (int n = 0; n < (GetParam() == 2 ? 2000 : 700); ++n)
-        ASSERT_TRUE(sameCoefficients(makeCase(random))) << n;
+// Cepstra on every case, the log filter energies (what orvalixAnalyseFilterbank hands out) on
+// every fourth.
+TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
+    const int32_t lanes = GetParam();
+    std::mt19937 random(20010629 + lanes);
+    for (int n = 0; n < (lanes == processorLanes() ? 2000 : 700); ++n) {
+        const Case c = makeCase(random);
+        ASSERT_TRUE(sameAsLiteralAt(c, lanes, ROWS_CEPSTRA)) << n;
+        if (n % 4 == 0) {
+            ASSERT_TRUE(sameAsLiteralAt(c, lanes, ROWS_LOG_ENERGIES)) << n;
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Differential, EveryLaneWidth, testing::Values(8, 4, 2, 1));
 
 // The wave file analysed a chunk at a time (chunks from chunkTarget) against the literal reading
 // and analysis of the whole file.
@@ -153,7 +178,9 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
     if (chunk == 0) return testing::AssertionFailure() << "not analysed in chunks: " << describe(c);
     FeatureMatrix matrix{0, 0, nullptr};
     int32_t frames = 0;
-    const int status = analyseWaveFileInChunks(name.c_str(), &settings, chunk, &matrix, &frames);
+    SignalInfo info;
+    const int status =
+        analyseWaveFileInChunks(name.c_str(), &settings, chunk, &matrix, &frames, &info);
     testing::AssertionResult same =
         sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values);
     releaseFeatureMatrix(&matrix);
@@ -162,11 +189,11 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 
 // Chunks small enough that short files span many; files cut at and around chunk boundaries,
 // short of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
-TEST_P(EveryVectorLevel, ChunkedFiles) {
-    std::mt19937 random(42 + GetParam());
-    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(getpid()) + "_" +
-                             std::to_string(GetParam()) + ".wav";
-    for (int trial = 0; trial < 40; ++trial) {
+TEST(Differential, ChunkedFiles) {
+    orvalixSetConsoleOutput(0);
+    std::mt19937 random(42);
+    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(getpid()) + ".wav";
+    for (int trial = 0; trial < 80; ++trial) {
         Case c = makeCase(random);
         c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
         if (trial % 4 == 0) c.options.emphasisPercent = 0;  // chunks then start at their first sample
@@ -174,7 +201,7 @@ TEST_P(EveryVectorLevel, ChunkedFiles) {
         const int32_t channels = 1 + trial % 2, bits = trial % 3 ? 16 : 8;
         const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
         const int32_t frame = literal::msToSamples(c.options.windowLengthMs, c.rate);
-        const int32_t group = 8 * shift;
+        const int32_t group = MAX_LANES * shift;
         const int32_t chunk =
             ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
         const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
@@ -219,6 +246,35 @@ TEST(Differential, ARecordingInChunksOfTheProgramsSize) {
     remove(name.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Differential, EveryVectorLevel, testing::Values(2, 1, 0));
+// An in-memory signal a chunk at a time, as the library analyses a long one: the literal rows,
+// cepstra and log filter energies alike, and the caller's samples left as they were.
+TEST(Differential, InMemoryChunks) {
+    orvalixSetConsoleOutput(0);
+    std::mt19937 random(44);
+    int analysed = 0;
+    for (int trial = 0; trial < 6; ++trial) {
+        Case c = makeCase(random);
+        if (trial % 2 == 0) c.options = literal::Options{};
+        c.options.removeDcOffset = 0;
+        c.options.windowLengthMs = std::max(c.options.windowLengthMs, 2);
+        c.signal = makeSignal(random, trial, 4 * 4096 + 3001 + static_cast<int32_t>(random() % 4096));
+        const std::vector<float> original = c.signal;
+        for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
+            AnalysisSettings settings = settingsFor(c.options);
+            const int32_t chunk = chunkLengthFor(&settings, c.rate, c.signal.size(), 4096);
+            if (chunk == 0) continue;  // a frame or eight shifts beyond a chunk: analysed whole
+            ++analysed;
+            FeatureMatrix matrix{0, 0, nullptr};
+            int32_t frames = 0;
+            const int status = analyseSignalInChunks(c.signal.data(), c.signal.size(), c.rate,
+                                                     &settings, chunk, kind, &matrix, &frames);
+            EXPECT_TRUE(sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values, kind))
+                << trial;
+            EXPECT_TRUE(c.signal == original) << trial;
+            releaseFeatureMatrix(&matrix);
+        }
+    }
+    EXPECT_GE(analysed, 6);
+}
 
 }  // namespace

@@ -225,7 +225,7 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
             std::snprintf(text, sizeof text,
                           ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
                           fftLength);
-            result.status = 1, result.error = text, result.rows.clear();
+            result.status = 1, result.error = text, result.rows.clear(), result.logEnergies.clear();
             return result;
         }
         std::vector<float> magnitude(fftLength);
@@ -253,6 +253,7 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         for (int i = 1; options.lifterType != 1 && i <= options.cepstralCount; i++)
             row[i] = toFloat(static_cast<double>(row[i]) * static_cast<double>(lifter[i - 1]));
         result.rows.push_back(row);
+        result.logEnergies.push_back(energies);
     }
     return result;
 }

@@ -22,6 +22,7 @@ struct Analysis {
     int status = 0;       // 0 done; 1 the run would stop with `error` on stderr
     std::string error;
     Rows rows;            // one row of cepstralCount + 1 floats per analysed frame
+    Rows logEnergies;     // one row of filterCount log10 filter energies per analysed frame
     int filterCount = 0;  // the count actually used
 };
 

@@ -1,0 +1,112 @@
+#pragma once
+// orvalix-batch: many utterances in one process, on several threads, into the formats
+// speaker-identification toolkits read. Built on the public library face only.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "orvalix.h"
+
+enum class OutputFormat { Text, Kaldi, Htk, Npy };
+
+// Where an utterance's samples come from: a wave file by name, or the standard output of a
+// shell command (a `key command |` entry).
+struct Recording {
+    std::string key;
+    std::string source;
+    bool isCommand = false;
+};
+
+// One utterance of the list. With a segments file it is a slice of its recording, in seconds
+// (endSeconds < 0: to the recording's end); otherwise the whole recording.
+struct Utterance {
+    std::string key;
+    std::string outputStem;  // output name below the output folder, without extension
+    int recording = -1;      // index into the recordings; -1 when listError says why not
+    bool isSegment = false;
+    double startSeconds = 0;
+    double endSeconds = -1;
+    std::string listError;   // a fault found while reading the lists: the utterance fails with it
+};
+
+struct UtteranceList {
+    std::vector<Recording> recordings;
+    std::vector<Utterance> utterances;
+};
+
+// --- utterance_list.cpp: reading a folder tree, a wav.scp list and a segments file.
+// Returns false with a message when a file cannot be read at all.
+bool readFolderTree(const std::string& folder, UtteranceList* list, std::string* message);
+bool readScpList(const std::string& listName, const std::string& segmentsName, UtteranceList* list,
+                 std::string* message);
+
+// --- shards.cpp: the K-th of N near-equal contiguous parts of count items (K from 1).
+struct ShardRange {
+    size_t begin;
+    size_t end;
+};
+ShardRange shardRange(size_t count, int shard, int shardCount);
+bool parseShard(const std::string& text, int* shard, int* shardCount);
+
+// --- signal_source.cpp: samples of a recording.
+// A command's standard output is read whole into an in-memory file; name receives a path that
+// opens it ("/proc/self/fd/N") until the descriptor is closed. Returns the descriptor or -1 with
+// a message.
+int runCommandToMemory(const std::string& command, std::string* name, std::string* message);
+
+// The analysis of one utterance: its features, or a failure message.
+struct Analysis {
+    bool ok = false;
+    std::string message;
+    OrvalixFeatures features = {0, 0, nullptr};
+};
+
+// --- feature_formats.cpp: the bytes of one utterance's features in each format. The columns
+// are c0..cM when includeC0 is set (HTK: c1..cM then c0), otherwise c1..cM.
+void appendText(const OrvalixFeatures& features, bool includeC0, std::string* out);
+void appendKaldiEntry(const std::string& key, const OrvalixFeatures& features, bool includeC0,
+                      std::string* out);
+void appendHtk(const OrvalixFeatures& features, bool includeC0, int32_t shiftMs, std::string* out);
+void appendNpy(const OrvalixFeatures& features, bool includeC0, std::string* out);
+const char* formatExtension(OutputFormat format);
+
+// --- output_file.cpp: a file that appears under its name only when complete.
+struct PendingFile {
+    int fd = -1;
+    std::string finalName;
+    std::string temporaryName;  // empty when the file has no name yet (O_TMPFILE)
+};
+bool beginFile(const std::string& finalName, PendingFile* file, std::string* message);
+bool appendToFile(PendingFile* file, const char* bytes, size_t length, std::string* message);
+// Flushes to disk when durable is set, then gives the file its name (replacing an old one).
+bool commitFile(PendingFile* file, bool durable, std::string* message);
+void abandonFile(PendingFile* file);
+bool writeWholeFile(const std::string& finalName, const std::string& bytes, bool durable,
+                    std::string* message);
+bool makeParentFolders(const std::string& fileName, std::string* message);
+std::string absolutePath(const std::string& name);
+
+// --- progress.cpp: the terminal progress line and the closing summary.
+struct Tally {
+    size_t total = 0;
+    size_t done = 0;
+    size_t skipped = 0;
+    std::vector<std::pair<std::string, std::string>> failures;  // key, message, in list order
+    std::string outputFailure;  // the shard's archive or script could not be written
+};
+void showProgress(size_t finished, size_t total, double elapsedSeconds, bool final);
+std::string failureLog(const Tally& tally);
+
+// --- batch_run.cpp: the analysis of a shard's utterances on threads, into the outputs.
+struct BatchSettings {
+    AnalysisSettings analysis;
+    OutputFormat format = OutputFormat::Text;
+    std::string outputFolder;
+    std::string arkName;
+    std::string scpName;
+    int threads = 1;
+    bool overwrite = false;
+    bool progress = false;
+};
+Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings& settings);

@@ -1,0 +1,280 @@
+// The analysis of a shard's utterances on several threads. Each thread takes the next utterance
+// of the list; per-utterance formats are written by the thread that analysed them, a Kaldi
+// archive is written in list order by whichever thread completes the next entry.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "tools/batch/batch.h"
+
+namespace {
+
+enum class State { Pending, Done, Failed, Skipped };
+
+struct Outcome {
+    State state = State::Pending;
+    std::string message;
+    OrvalixFeatures features = {0, 0, nullptr};
+    std::string kaldiEntry;  // encoded by the analysing thread, written in list order
+};
+
+// A recording that segments are cut from: loaded by the first segment that needs it, released
+// after the shard's last segment of it.
+struct SharedRecording {
+    std::mutex lock;
+    bool loaded = false;
+    int users = 0;
+    float* signal = nullptr;
+    SignalInfo info = {0, 0, 0, 0, 0};
+    std::string failure;
+};
+
+struct Run {
+    Run(const UtteranceList& list, ShardRange range, const BatchSettings& settings)
+        : list(list), range(range), settings(settings), shared(list.recordings.size()),
+          outcomes(range.end - range.begin) {}
+    const UtteranceList& list;
+    const ShardRange range;
+    const BatchSettings& settings;
+    std::vector<std::unique_ptr<SharedRecording>> shared;
+    std::vector<Outcome> outcomes;  // one per utterance of the range
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> finished{0};
+    std::mutex progressLock;
+    std::condition_variable progressChanged;
+    // The Kaldi archive and script, written in list order under archiveLock.
+    std::mutex archiveLock;
+    size_t nextToArchive = 0;
+    PendingFile ark;
+    bool arkOpen = false;
+    uint64_t arkOffset = 0;
+    std::string arkPath;
+    std::string scp;
+    std::string outputFailure;
+};
+
+std::string describeResult(int result, const Recording& recording) {
+    std::string from = recording.isCommand ? "the output of '" + recording.source + "'" : recording.source;
+    std::string text = from + ": " + orvalixResultName(result);
+    if (result == ORVALIX_ANALYSIS_FAILED) text += " (the settings cannot be applied to this signal)";
+    return text;
+}
+
+// Loads a recording's samples once for all its segments.
+bool loadShared(SharedRecording* shared, const Recording& recording) {
+    if (shared->loaded) return shared->failure.empty();
+    shared->loaded = true;
+    std::string name = recording.source;
+    int fd = -1;
+    if (recording.isCommand) {
+        fd = runCommandToMemory(recording.source, &name, &shared->failure);
+        if (fd < 0) return false;
+    }
+    int result = orvalixLoadWave(name.c_str(), &shared->signal, &shared->info);
+    if (fd >= 0) close(fd);
+    if (result != 0) shared->failure = describeResult(result, recording);
+    return result == 0;
+}
+
+// One segment fewer still needs the recording; the last one releases its samples.
+void releaseSharedUse(SharedRecording& shared) {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    if (--shared.users == 0) {
+        free(shared.signal);
+        shared.signal = nullptr;
+    }
+}
+
+// The samples floor(start x rate) up to floor(end x rate) of the recording, analysed as a whole
+// file. An end up to half a second past the recording is cut at its end, as Kaldi's segment
+// extraction does; more than that is a fault in the segments file.
+Analysis analyseSegment(Run& run, const Utterance& utterance) {
+    Analysis analysis;
+    const Recording& recording = run.list.recordings[utterance.recording];
+    SharedRecording& shared = *run.shared[utterance.recording];
+    {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        if (!loadShared(&shared, recording)) analysis.message = shared.failure;
+    }
+    if (analysis.message.empty()) {
+        // Bounds are compared as doubles first, so no far-off time reaches an integer.
+        const double rate = shared.info.sampleRate;
+        const double length = shared.info.samplesRead;
+        const double first = std::floor(utterance.startSeconds * rate);
+        double last = utterance.endSeconds < 0 ? length : std::floor(utterance.endSeconds * rate);
+        if (last > length && last - length <= 0.5 * rate) last = length;
+        if (last > length || first > last) {
+            analysis.message = "the segment ends after its recording (" + std::to_string(shared.info.samplesRead) +
+                               " samples at " + std::to_string(shared.info.sampleRate) + " Hz)";
+        } else {
+            AnalysisSettings settings = run.settings.analysis;
+            int result = orvalixAnalyse(shared.signal + static_cast<int32_t>(first), static_cast<int32_t>(last - first),
+                                        shared.info.sampleRate, &settings, &analysis.features);
+            analysis.ok = result == 0;
+            if (!analysis.ok) analysis.message = describeResult(result, recording);
+        }
+    }
+    releaseSharedUse(shared);
+    return analysis;
+}
+
+Analysis analyseUtterance(Run& run, const Utterance& utterance) {
+    if (!utterance.listError.empty()) return {false, utterance.listError, {0, 0, nullptr}};
+    // A folder tree's names may hold blanks; a Kaldi script line cannot.
+    if (run.settings.format == OutputFormat::Kaldi && utterance.key.find_first_of(" \t\n\r") != std::string::npos)
+        return {false, "a key with a blank cannot go into a Kaldi script", {0, 0, nullptr}};
+    if (utterance.isSegment) return analyseSegment(run, utterance);
+    Analysis analysis;
+    const Recording& recording = run.list.recordings[utterance.recording];
+    std::string name = recording.source;
+    int fd = -1;
+    if (recording.isCommand) {
+        fd = runCommandToMemory(recording.source, &name, &analysis.message);
+        if (fd < 0) return analysis;
+    }
+    // Each utterance settles its own filter count: the automatic one depends on the rate.
+    AnalysisSettings settings = run.settings.analysis;
+    int result = orvalixAnalyseFile(name.c_str(), &settings, &analysis.features, nullptr);
+    if (fd >= 0) close(fd);
+    analysis.ok = result == 0;
+    if (!analysis.ok) analysis.message = describeResult(result, recording);
+    return analysis;
+}
+
+std::string outputNameOf(const Run& run, const Utterance& utterance) {
+    return run.settings.outputFolder + "/" + utterance.outputStem + formatExtension(run.settings.format);
+}
+
+// One file per utterance: text, HTK or NumPy.
+void writeUtteranceFile(Run& run, const Utterance& utterance, Outcome* outcome) {
+    const bool includeC0 = run.settings.analysis.includeC0 != 0;
+    std::string bytes;
+    switch (run.settings.format) {
+        case OutputFormat::Text: appendText(outcome->features, includeC0, &bytes); break;
+        case OutputFormat::Htk:
+            appendHtk(outcome->features, includeC0, run.settings.analysis.windowShiftMs, &bytes);
+            break;
+        case OutputFormat::Npy: appendNpy(outcome->features, includeC0, &bytes); break;
+        case OutputFormat::Kaldi: break;
+    }
+    orvalixReleaseFeatures(&outcome->features);
+    const std::string name = outputNameOf(run, utterance);
+    if (!makeParentFolders(name, &outcome->message) || !writeWholeFile(name, bytes, false, &outcome->message))
+        outcome->state = State::Failed;
+}
+
+// Appends every completed entry that is next in list order to the archive and the script.
+void archiveReadyEntries(Run& run) {
+    std::lock_guard<std::mutex> hold(run.archiveLock);
+    while (run.nextToArchive < run.outcomes.size() && run.outcomes[run.nextToArchive].state != State::Pending) {
+        Outcome& outcome = run.outcomes[run.nextToArchive];
+        const Utterance& utterance = run.list.utterances[run.range.begin + run.nextToArchive];
+        run.nextToArchive++;
+        const std::string entry = std::move(outcome.kaldiEntry);
+        if (outcome.state != State::Done || !run.outputFailure.empty()) continue;
+        if (!appendToFile(&run.ark, entry.data(), entry.size(), &run.outputFailure)) continue;
+        // The script's offset points at the binary marker after "key ".
+        run.scp += utterance.key + " " + run.arkPath + ":" + std::to_string(run.arkOffset + utterance.key.size() + 1) + "\n";
+        run.arkOffset += entry.size();
+    }
+}
+
+void work(Run& run) {
+    const bool perFile = run.settings.format != OutputFormat::Kaldi;
+    for (size_t i; (i = run.next.fetch_add(1)) < run.outcomes.size();) {
+        const Utterance& utterance = run.list.utterances[run.range.begin + i];
+        Outcome outcome;
+        struct stat existing;
+        if (perFile && utterance.listError.empty() && !run.settings.overwrite &&
+            stat(outputNameOf(run, utterance).c_str(), &existing) == 0) {
+            outcome.state = State::Skipped;
+            if (utterance.isSegment) releaseSharedUse(*run.shared[utterance.recording]);
+        } else {
+            Analysis analysis = analyseUtterance(run, utterance);
+            outcome.state = analysis.ok ? State::Done : State::Failed;
+            outcome.message = analysis.message;
+            outcome.features = analysis.features;
+            if (analysis.ok && perFile) writeUtteranceFile(run, utterance, &outcome);
+            if (analysis.ok && !perFile) {
+                appendKaldiEntry(utterance.key, outcome.features, run.settings.analysis.includeC0 != 0,
+                                 &outcome.kaldiEntry);
+                orvalixReleaseFeatures(&outcome.features);
+            }
+        }
+        if (perFile) {
+            run.outcomes[i] = std::move(outcome);
+        } else {
+            {
+                std::lock_guard<std::mutex> hold(run.archiveLock);
+                run.outcomes[i] = std::move(outcome);
+            }
+            archiveReadyEntries(run);
+        }
+        run.finished.fetch_add(1);
+        run.progressChanged.notify_one();
+    }
+}
+
+}  // namespace
+
+Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings& settings) {
+    Run run(list, range, settings);
+    for (size_t i = range.begin; i < range.end; i++) {
+        const Utterance& utterance = list.utterances[i];
+        if (!utterance.isSegment || utterance.recording < 0) continue;
+        if (!run.shared[utterance.recording]) run.shared[utterance.recording] = std::make_unique<SharedRecording>();
+        run.shared[utterance.recording]->users++;
+    }
+    if (settings.format == OutputFormat::Kaldi) {
+        run.arkPath = absolutePath(settings.arkName);
+        if (!makeParentFolders(settings.arkName, &run.outputFailure) ||
+            !makeParentFolders(settings.scpName, &run.outputFailure) ||
+            !beginFile(settings.arkName, &run.ark, &run.outputFailure)) {
+            run.outputFailure = run.outputFailure.empty() ? "cannot write " + settings.arkName : run.outputFailure;
+        }
+    }
+
+    const size_t count = run.outcomes.size();
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    const int threadCount = static_cast<int>(std::min<size_t>(static_cast<size_t>(settings.threads), std::max<size_t>(count, 1)));
+    for (int t = 0; t < threadCount; t++) threads.emplace_back(work, std::ref(run));
+    if (settings.progress) {
+        std::unique_lock<std::mutex> wait(run.progressLock);
+        while (run.finished.load() < count) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            showProgress(run.finished.load(), count, elapsed, false);
+            run.progressChanged.wait_for(wait, std::chrono::milliseconds(500));
+        }
+    }
+    for (std::thread& thread : threads) thread.join();
+    if (settings.progress) showProgress(count, count, 0, true);
+
+    if (settings.format == OutputFormat::Kaldi) {
+        // The archive first, then its script: a script that exists points into a whole archive.
+        if (run.outputFailure.empty() && commitFile(&run.ark, true, &run.outputFailure)) {
+            writeWholeFile(settings.scpName, run.scp, true, &run.outputFailure);
+        } else {
+            abandonFile(&run.ark);
+        }
+    }
+
+    Tally tally;
+    tally.total = count;
+    tally.outputFailure = run.outputFailure;
+    for (size_t i = 0; i < count; i++) {
+        const Outcome& outcome = run.outcomes[i];
+        if (outcome.state == State::Done) tally.done++;
+        if (outcome.state == State::Skipped) tally.skipped++;
+        if (outcome.state == State::Failed) tally.failures.emplace_back(list.utterances[range.begin + i].key, outcome.message);
+    }
+    return tally;
+}

@@ -1,0 +1,185 @@
+// orvalix-batch: command line, shard selection, resuming, summary and exit status.
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tools/batch/batch.h"
+
+namespace {
+
+const char* const PROGRAM = "orvalix-batch";
+
+const char* const USAGE =
+    "Usage: orvalix-batch [tool options] INPUT OUTPUT_FOLDER [orvalix options]\n"
+    "\n"
+    "Analyses every utterance of INPUT exactly as orvalix would, on several threads. INPUT is a\n"
+    "folder (every *.wav below it, any case) or a list in wav.scp form: 'key path' or\n"
+    "'key command |' per line (the command's standard output is the wave file).\n"
+    "\n"
+    "Tool options:\n"
+    "  --format F        text (default; KEY.txt as orvalix writes it), kaldi (one archive and\n"
+    "                    script per shard), htk (KEY.htk) or npy (KEY.npy)\n"
+    "  --segments FILE   'utterance recording start end' lines (seconds; end -1: to the end)\n"
+    "  --shard K/N       only the K-th of N equal parts of the list\n"
+    "  --ark FILE        the Kaldi archive (default OUTPUT_FOLDER/feats.K.ark, feats.ark unsharded)\n"
+    "  --scp FILE        the Kaldi script (default OUTPUT_FOLDER/feats.K.scp, feats.scp unsharded)\n"
+    "  -j N, --threads N threads (default: the cores this process may use)\n"
+    "  --no-progress     no progress line, even on a terminal\n"
+    "  -h, --help        this text\n"
+    "\n"
+    "Other arguments beginning with '-' are orvalix options (-L25 -M13 -C); -O redoes outputs\n"
+    "that exist. Outputs appear only when complete; a rerun does only what is missing.\n"
+    "Failures are listed in OUTPUT_FOLDER/orvalix-batch[.K].log. Exit status: 0, 1 when any\n"
+    "utterance failed, 2 on a usage error.\n";
+
+int failUsage(const std::string& message) {
+    fprintf(stderr, "%s: %s\nTry %s --help\n", PROGRAM, message.c_str(), PROGRAM);
+    return 2;
+}
+
+int usableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+bool parseFormat(const std::string& text, OutputFormat* format) {
+    if (text == "text") *format = OutputFormat::Text;
+    else if (text == "kaldi") *format = OutputFormat::Kaldi;
+    else if (text == "htk") *format = OutputFormat::Htk;
+    else if (text == "npy") *format = OutputFormat::Npy;
+    else return false;
+    return true;
+}
+
+bool isFolder(const std::string& name) {
+    struct stat status;
+    return stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool exists(const std::string& name) {
+    struct stat status;
+    return stat(name.c_str(), &status) == 0;
+}
+
+// A Kaldi shard is finished when its archive, its script and its log exist, the log naming this
+// very shard (the same part of a list of the same length) and no failure.
+bool finishedArchive(const BatchSettings& settings, const std::string& logName, const std::string& logHeader) {
+    if (!exists(settings.arkName) || !exists(settings.scpName)) return false;
+    std::ifstream log(logName);
+    std::stringstream text;
+    text << log.rdbuf();
+    return log && text.str() == logHeader;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BatchSettings settings;
+    settings.threads = usableCores();
+    std::vector<std::string> positional;
+    std::vector<const char*> analysisOptions;
+    std::string segmentsName, shardText;
+    bool progressWanted = true;
+    for (int i = 1; i < argc; i++) {
+        const std::string argument = argv[i];
+        auto value = [&](std::string* into) {
+            if (i + 1 >= argc) return false;
+            *into = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (argument == "-h" || argument == "--help") {
+            fputs(USAGE, stdout);
+            return 0;
+        } else if (argument == "--format") {
+            if (!value(&text) || !parseFormat(text, &settings.format))
+                return failUsage("--format is text, kaldi, htk or npy");
+        } else if (argument == "--segments") {
+            if (!value(&segmentsName)) return failUsage("--segments needs a file");
+        } else if (argument == "--shard") {
+            int shard, count;
+            if (!value(&shardText) || !parseShard(shardText, &shard, &count))
+                return failUsage("--shard is K/N with 1 <= K <= N");
+        } else if (argument == "--ark") {
+            if (!value(&settings.arkName)) return failUsage("--ark needs a file");
+        } else if (argument == "--scp") {
+            if (!value(&settings.scpName)) return failUsage("--scp needs a file");
+        } else if (argument == "-j" || argument == "--threads") {
+            if (!value(&text) || (settings.threads = atoi(text.c_str())) < 1 ||
+                text.find_first_not_of("0123456789") != std::string::npos)
+                return failUsage("the thread count must be a positive number");
+        } else if (argument == "--no-progress") {
+            progressWanted = false;
+        } else if (argument.rfind("--", 0) == 0) {
+            return failUsage("unknown option " + argument);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            analysisOptions.push_back(argv[i]);
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (positional.size() != 2) return failUsage("give an input (folder or list) and an output folder");
+    char refusal[256];
+    if (orvalixParseOptions(static_cast<int>(analysisOptions.size()), analysisOptions.data(), &settings.analysis,
+                            refusal, sizeof refusal) != 0) {
+        fprintf(stderr, "%s: orvalix refuses the options:\n%s\n", PROGRAM, refusal);
+        return 2;
+    }
+    settings.overwrite = settings.analysis.overwrite != 0;
+    settings.outputFolder = positional[1];
+    while (settings.outputFolder.size() > 1 && settings.outputFolder.back() == '/') settings.outputFolder.pop_back();
+    settings.progress = progressWanted && isatty(STDERR_FILENO);
+
+    int shard = 1, shardCount = 1;
+    if (!shardText.empty()) parseShard(shardText, &shard, &shardCount);
+    std::string suffix;  // ".K" with --shard
+    if (!shardText.empty()) suffix.append(".").append(std::to_string(shard));
+    if (settings.arkName.empty()) settings.arkName = settings.outputFolder + "/feats" + suffix + ".ark";
+    if (settings.scpName.empty()) settings.scpName = settings.outputFolder + "/feats" + suffix + ".scp";
+    const std::string logName = settings.outputFolder + "/orvalix-batch" + suffix + ".log";
+
+    UtteranceList list;
+    std::string message;
+    const bool fromFolder = isFolder(positional[0]);
+    if (fromFolder && !segmentsName.empty()) return failUsage("--segments needs a list, not a folder");
+    if (!(fromFolder ? readFolderTree(positional[0], &list, &message)
+                     : readScpList(positional[0], segmentsName, &list, &message))) {
+        return failUsage(message);
+    }
+    if (!makeParentFolders(settings.outputFolder + "/.", &message)) return failUsage(message);
+
+    const ShardRange range = shardRange(list.utterances.size(), shard, shardCount);
+    const size_t count = range.end - range.begin;
+    printf("%s: %zu utterances", PROGRAM, count);
+    if (!shardText.empty()) printf(" (shard %d of %d, of %zu in all)", shard, shardCount, list.utterances.size());
+    printf("\n");
+
+    // The log, written at the end of every run: which shard, then one line per failure.
+    std::ostringstream header;
+    header << PROGRAM << ": shard " << shard << " of " << shardCount << ", " << count << " utterances of "
+           << list.utterances.size() << "\n";
+    const std::string logHeader = header.str();
+    Tally tally;
+    if (settings.format == OutputFormat::Kaldi && !settings.overwrite && finishedArchive(settings, logName, logHeader)) {
+        tally.total = tally.skipped = count;
+    } else {
+        tally = runBatch(list, range, settings);
+        if (!writeWholeFile(logName, logHeader + failureLog(tally), true, &message)) {
+            tally.outputFailure += (tally.outputFailure.empty() ? "" : "; ") + message;
+        }
+    }
+
+    printf("%s: %zu done, %zu skipped (output exists), %zu failed\n", PROGRAM, tally.done, tally.skipped,
+           tally.failures.size());
+    fputs(failureLog(tally).c_str(), stdout);
+    if (!tally.outputFailure.empty()) printf("%s: %s\n", PROGRAM, tally.outputFailure.c_str());
+    if (!tally.failures.empty()) printf("%s: failures listed in %s\n", PROGRAM, logName.c_str());
+    return tally.failures.empty() && tally.outputFailure.empty() ? 0 : 1;
+}

@@ -1,0 +1,195 @@
+// The utterances of a run: every wave file below a folder, or the entries of a wav.scp list,
+// optionally cut into utterances by a segments file.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "tools/batch/batch.h"
+
+namespace {
+
+bool hasWaveExtension(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return tail == ".wav";
+}
+
+// Relative names of the *.wav files (any case) below folder, following links to files as
+// orvalix-corpus does.
+bool walkFolder(const std::string& root, const std::string& relative, std::vector<std::string>* found,
+                std::string* message) {
+    const std::string path = relative.empty() ? root : root + "/" + relative;
+    DIR* dir = opendir(path.c_str());
+    if (!dir) {
+        *message = "cannot read the folder " + path + ": " + strerror(errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    }
+    closedir(dir);
+    bool ok = true;
+    for (const std::string& name : names) {
+        const std::string child = relative.empty() ? name : relative + "/" + name;
+        struct stat status;
+        if (stat((root + "/" + child).c_str(), &status) != 0) continue;
+        if (S_ISDIR(status.st_mode)) {
+            struct stat own;
+            // Links to folders are not followed: they could loop.
+            if (lstat((root + "/" + child).c_str(), &own) == 0 && S_ISDIR(own.st_mode))
+                ok = walkFolder(root, child, found, message) && ok;
+        } else if (S_ISREG(status.st_mode) && hasWaveExtension(name)) {
+            found->push_back(child);
+        }
+    }
+    return ok;
+}
+
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// A key names an output file below the output folder: it must stay below it.
+std::string keyFault(const std::string& key) {
+    if (key.empty() || key[0] == '/') return "the key cannot name an output file below the output folder";
+    size_t start = 0;
+    while (start <= key.size()) {
+        size_t slash = key.find('/', start);
+        if (slash == std::string::npos) slash = key.size();
+        std::string part = key.substr(start, slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return "the key cannot name an output file below the output folder";
+        start = slash + 1;
+    }
+    return "";
+}
+
+bool parseSeconds(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(*value);
+}
+
+// The lines of a file as (first word, rest of the line) pairs; blank lines are left out.
+bool readKeyedLines(const std::string& name, std::vector<std::pair<std::string, std::string>>* lines,
+                    std::string* message) {
+    std::ifstream in(name);
+    if (!in) {
+        *message = "cannot read " + name + ": " + strerror(errno);
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string text = trimmed(line);
+        if (text.empty()) continue;
+        size_t space = text.find_first_of(" \t");
+        if (space == std::string::npos) {
+            lines->emplace_back(text, "");
+        } else {
+            lines->emplace_back(text.substr(0, space), trimmed(text.substr(space)));
+        }
+    }
+    if (in.bad()) {
+        *message = "cannot read " + name;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readFolderTree(const std::string& folder, UtteranceList* list, std::string* message) {
+    std::vector<std::string> names;
+    if (!walkFolder(folder, "", &names, message)) return false;
+    std::sort(names.begin(), names.end());  // byte order: the same list on every machine
+    std::set<std::string> stems;
+    for (const std::string& name : names) {
+        Utterance utterance;
+        utterance.outputStem = name.substr(0, name.size() - 4);
+        utterance.key = utterance.outputStem;
+        if (!stems.insert(utterance.outputStem).second) {
+            utterance.listError = "same output as another input: " + name;
+        } else {
+            utterance.recording = static_cast<int>(list->recordings.size());
+            list->recordings.push_back({utterance.key, folder + "/" + name, false});
+        }
+        list->utterances.push_back(utterance);
+    }
+    return true;
+}
+
+bool readScpList(const std::string& listName, const std::string& segmentsName, UtteranceList* list,
+                 std::string* message) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (!readKeyedLines(listName, &entries, message)) return false;
+    std::map<std::string, int> recordingIndex;
+    std::vector<std::string> recordingFaults;
+    for (const auto& [key, value] : entries) {
+        std::string fault;
+        Recording recording{key, value, false};
+        if (!value.empty() && value.back() == '|') {
+            recording.isCommand = true;
+            recording.source = trimmed(value.substr(0, value.size() - 1));
+        }
+        if (recording.source.empty()) fault = "no file name or command after the key";
+        if (recordingIndex.count(key)) fault = "the key appears twice in " + listName;
+        if (fault.empty()) recordingIndex[key] = static_cast<int>(list->recordings.size());
+        list->recordings.push_back(recording);
+        recordingFaults.push_back(fault);
+    }
+    if (segmentsName.empty()) {
+        for (size_t i = 0; i < entries.size(); i++) {
+            Utterance utterance;
+            utterance.key = utterance.outputStem = entries[i].first;
+            utterance.listError = recordingFaults[i].empty() ? keyFault(utterance.key) : recordingFaults[i];
+            if (utterance.listError.empty()) utterance.recording = static_cast<int>(i);
+            list->utterances.push_back(utterance);
+        }
+        return true;
+    }
+    std::vector<std::pair<std::string, std::string>> segments;
+    if (!readKeyedLines(segmentsName, &segments, message)) return false;
+    std::set<std::string> keys;
+    for (const auto& [key, rest] : segments) {
+        Utterance utterance;
+        utterance.key = utterance.outputStem = key;
+        utterance.isSegment = true;
+        char recording[4096] = "", start[256] = "", end[256] = "", extra[2] = "";
+        int fields = rest.size() < 4000 ? sscanf(rest.c_str(), "%4095s %255s %255s %1s", recording, start, end, extra) : 0;
+        auto found = recordingIndex.find(recording);
+        if (fields != 3 || !parseSeconds(start, &utterance.startSeconds) ||
+            !parseSeconds(end, &utterance.endSeconds)) {
+            utterance.listError = "a segment line is 'utterance recording start end' (seconds)";
+        } else if (found == recordingIndex.end()) {
+            utterance.listError = std::string("recording ") + recording + " is not in " + listName;
+        } else if (!recordingFaults[found->second].empty()) {
+            utterance.listError = recordingFaults[found->second];
+        } else if (utterance.startSeconds < 0 ||
+                   (utterance.endSeconds >= 0 && utterance.endSeconds < utterance.startSeconds) ||
+                   (utterance.endSeconds < 0 && utterance.endSeconds != -1)) {
+            utterance.listError = "the segment's start and end are not 0 <= start <= end (or end -1)";
+        } else if (!keys.insert(key).second) {
+            utterance.listError = "the key appears twice in " + segmentsName;
+        } else {
+            utterance.listError = keyFault(key);
+        }
+        if (utterance.listError.empty()) utterance.recording = found->second;
+        list->utterances.push_back(utterance);
+    }
+    return true;
+}
