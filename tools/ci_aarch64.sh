@@ -11,7 +11,7 @@ build_dir=${1:-$source_dir/build-aarch64}
 mkdir -p "$build_dir" && build_dir=$(cd "$build_dir" && pwd)
 jobs=${JOBS:-2}
 toolchain=$source_dir/cmake/aarch64-linux-gnu.cmake
-corpus=${2:-$source_dir/../shared/golden}
+corpus=$(cd "${2:-$source_dir/../shared/golden}" && pwd)  # absolute: the runs below leave this folder
 
 cmake -S /usr/src/googletest -B "$build_dir/googletest" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$build_dir/googletest-arm" \
