@@ -1,10 +1,7 @@
-// Fuzz target: the command-line parser over arbitrary argument lists.
-//
-// The parser ends the process (through exitProgram) on every error. This target is linked with
-// -Wl,--wrap=<exitProgram>, so the parser's calls land in __wrap_ below, which jumps back into the
-// harness instead of ending the fuzzer. The program itself is built without the wrap and behaves
-// exactly as before. Between inputs the option table is restored to its initial image, so no
-// state leaks from one input into the next.
+// Fuzz target: the command-line parser over arbitrary argument lists. The parser ends the process
+// (exitProgram) on every error; this target alone is linked with -Wl,--wrap=<exitProgram>, so those
+// calls land in __wrap_ below and jump back into the harness. Between inputs the option table is
+// restored to its initial image, so no state leaks from one input into the next.
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
@@ -25,10 +22,10 @@ OptionEntry initialTable[OPTION_ROW_COUNT];
 
 // Every value the parser accepted must lie within its row's range.
 void checkTable() {
-    for (int row = FIRST_OPTION_ROW; row <= LAST_OPTION_ROW; row++) {
-        const OptionEntry& e = OptionTable[row];
-        if (e.value < e.minValue || e.value > e.maxValue) abort();
-    }
+    for (int row = FIRST_OPTION_ROW; row <= LAST_OPTION_ROW; row++)
+        if (OptionTable[row].value < OptionTable[row].minValue ||
+            OptionTable[row].value > OptionTable[row].maxValue)
+            abort();
 }
 
 // An accepted name fits its buffer and carries an extension in its last path component.
@@ -67,22 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         argv[argc++] = text + at;
     argv[argc] = nullptr;
 
-    static char inputName[NAME_BUFFER_SIZE];
-    static char outputName[NAME_BUFFER_SIZE];
+    static char inputName[NAME_BUFFER_SIZE], outputName[NAME_BUFFER_SIZE];
     PositionalParam table[3] = {
-        {inputName, "wav", 0, ROLE_INPUT},
-        {outputName, "txt", 0, ROLE_OUTPUT},
-        {nullptr, "", 0, 0},
-    };
+        {inputName, "wav", 0, ROLE_INPUT}, {outputName, "txt", 0, ROLE_OUTPUT}, {nullptr, "", 0, 0}};
     memcpy(OptionTable, initialTable, sizeof initialTable);
 
     parsing = true;
     if (setjmp(parserExit) == 0) {
         parseCommandLine(argc, argv, 2, table);
         parsing = false;
-        checkTable();
-        checkName(inputName);
-        checkName(outputName);
+        checkTable(), checkName(inputName), checkName(outputName);
     } else {
         parsing = false;
         if (exitStatus != -1) abort();  // every refusal ends with status -1

@@ -22,7 +22,7 @@ cmake --build "$build_dir/googletest" -j "$jobs" --target install > /dev/null
 cmake -S "$source_dir" -B "$build_dir/orvalix" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DORVALIX_TESTS=ON -DCMAKE_FIND_ROOT_PATH="$build_dir/googletest-arm"
 targets="orvalix orvalix_reference_tests"
-for folder in main options wave dsp mfcc modules; do
+for folder in main wave dsp modules; do
   [ -d "$source_dir/tests/$folder" ] && targets="$targets orvalix_${folder}_tests"
 done
 cmake --build "$build_dir/orvalix" -j "$jobs" --target $targets

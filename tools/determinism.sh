@@ -29,7 +29,7 @@ build clang-release clang++ -DCMAKE_BUILD_TYPE=Release && builds="$builds clang-
 
 inputs="$work/inputs"
 rm -rf "$inputs"
-option_sets=$(cd "$source_dir/tests/e2e" && python3 determinism_inputs.py "$inputs")
+option_sets=$(python3 "$source_dir/tools/determinism_inputs.py" "$inputs")
 cp "$source_dir/samples/speech16k.wav" "$inputs/"
 
 failed=0

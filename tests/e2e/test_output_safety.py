@@ -13,7 +13,7 @@ import tempfile
 import time
 
 from e2e import Checks, Folder, arguments, run, wave_bytes
-from texts import USAGE
+from test_program import USAGE
 
 REFUSED = "\nFile exists and no overwrite specified! Check parameter -O\n\n"
 NOBODY = 65534
@@ -91,9 +91,10 @@ def main():
     library = build_no_tmpfile(helper)
     modes = [("unnamed temporary", dict(os.environ))]
     if library:
-        # A sanitized binary wants its runtime first; the shim only wraps open, so let it be.
-        modes.append(("named temporary", dict(os.environ, LD_PRELOAD=library,
-                                              ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")))
+        env = dict(os.environ, LD_PRELOAD=library)
+        if b"__asan_init" in open(binary, "rb").read():  # a sanitized binary: its runtime after ours
+            env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        modes.append(("named temporary", env))
     else:
         print("skipped: no C compiler for the named-temporary cases")
 

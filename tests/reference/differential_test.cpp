@@ -1,275 +1,280 @@
-// Runs the production analysis (prepareSignal + analyseFrames) and the literal pipeline on many
-// random signals and option combinations and requires the same coefficients, bit for bit, at
-// every vector level the processor runs (lane widths 1, 2, 4, 8 through usableLanes).
+// The production analysis against the literal pipeline on many random signals and option
+// combinations, at every lane width the processor runs (1, 2, 4, 8 through usableLanes), whole and
+// a chunk at a time, cepstra and log filter energies: the same values, bit for bit.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "dsp/conditioning.h"
 #include "dsp/processor.h"
-#include "main/analysis_settings.h"
+#include "include/orvalix.h"
+#include "main/chunked_analysis.h"
 #include "mfcc/frame_analysis.h"
-#include "modules/console.h"
 #include "reference/literal_pipeline.h"
+#include "wave/wav_audio_file.h"
 
 namespace {
 
 const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000};
-
-enum SignalKind { NOISE_16, NOISE_8, SILENCE, DC, TONE_16, SPARSE, MIXED_HALVES, KIND_COUNT };
+constexpr int KIND_COUNT = 7;
 
 struct Case {
     std::vector<float> signal;
-    int32_t rate;
+    int32_t rate = 16000;
     literal::Options options;
 };
 
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-// Integer-valued samples as the loader delivers them; halves for a mixed two-channel file.
+// Integer-valued samples as the loader delivers them (halves for a mixed two-channel file): noise
+// of 16 and 8 bits, silence, a constant, a tone under noise, mostly exact zeros (the transform's
+// zero-sign and tiny-residue cases), a two-channel mix.
 std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
     std::vector<float> x(static_cast<size_t>(length));
-    std::uniform_int_distribution<int> sample16(-32768, 32767), sample8(0, 255);
-    const int dc = sample16(random);
+    std::uniform_int_distribution<int> s16(-32768, 32767), s8(0, 255);
+    const int dc = s16(random);
     const double step = std::uniform_real_distribution<double>(0.001, 0.5)(random);
     for (int32_t i = 0; i < length; ++i) {
-        switch (kind) {
-        case NOISE_16: x[i] = static_cast<float>(sample16(random)); break;
-        case NOISE_8: x[i] = static_cast<float>(sample8(random)); break;
-        case SILENCE: x[i] = 0.0f; break;
-        case DC: x[i] = static_cast<float>(dc); break;
-        case TONE_16:
-            x[i] = static_cast<float>(static_cast<int>(20000.0 * std::sin(step * i)) +
-                                      sample16(random) / 64);
-            break;
-        case SPARSE:  // mostly exact zeros: the transform's zero-sign and tiny-residue cases
-            x[i] = random() % 61 == 0 ? static_cast<float>(sample16(random)) : 0.0f;
-            break;
-        default:
-            x[i] = static_cast<float>((sample16(random) + sample16(random)) / 2.0);
-            break;
-        }
+        const double values[KIND_COUNT] = {
+            1.0 * s16(random), 1.0 * s8(random), 0.0, 1.0 * dc,
+            1.0 * (static_cast<int>(20000.0 * std::sin(step * i)) + s16(random) / 64),
+            random() % 61 == 0 ? 1.0 * s16(random) : 0.0, (s16(random) + s16(random)) / 2.0};
+        x[i] = static_cast<float>(values[kind]);
     }
     return x;
 }
 
+// Mostly the usual settings, every option pushed to its limits now and then; signals of no sample,
+// under a frame, a frame and about a sample, a second, or up to a quarter of a second.
 Case makeCase(std::mt19937& random) {
     Case c;
     c.rate = RATES[random() % 6];
+    auto pick = [&random](int count) { return static_cast<int>(random() % count); };
     literal::Options& o = c.options;
-    // Mostly the usual settings, with every option pushed to its limits now and then.
-    o.windowLengthMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 30;
-    o.windowShiftMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 10;
-    o.windowType = 1 + static_cast<int>(random() % 4);
-    o.emphasisPercent = random() % 4 == 0 ? static_cast<int>(random() % 101) : 97;
-    o.removeDcOffset = static_cast<int>(random() % 2);
-    o.powerOfTwoBelow = static_cast<int>(random() % 2);
-    o.melFilterCount = random() % 3 == 0 ? static_cast<int>(random() % 101) : 0;
-    o.cepstralCount = 1 + static_cast<int>(random() % 20);
-    o.lifterType = 1 + static_cast<int>(random() % 3);
-    o.filterDomain = 1 + static_cast<int>(random() % 2);
-    o.includeC0 = static_cast<int>(random() % 2);
-
-    // Very short signals (none, under one frame, one frame and a sample) as well as longer ones.
-    const int32_t frameLength = literal::msToSamples(o.windowLengthMs, c.rate);
-    int32_t length;
-    switch (random() % 5) {
-    case 0: length = static_cast<int32_t>(random() % 4); break;
-    case 1: length = frameLength + static_cast<int32_t>(random() % 3) - 1; break;
-    default: length = static_cast<int32_t>(random() % (c.rate / 4 + 1)); break;
-    }
-    if (length < 0) length = 0;
-    c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT), length);
+    o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30;
+    o.windowShiftMs = pick(3) == 0 ? 1 + pick(100) : 10;
+    o.windowType = 1 + pick(4), o.emphasisPercent = pick(4) == 0 ? pick(101) : 97;
+    o.removeDcOffset = pick(2), o.powerOfTwoBelow = pick(2), o.cepstralCount = 1 + pick(20);
+    o.melFilterCount = pick(3) == 0 ? pick(101) : 0, o.lifterType = 1 + pick(3);
+    o.filterDomain = 1 + pick(2), o.includeC0 = pick(2);
+    // Whole batches of the lane width, the rest one by one: frame counts around multiples of 8.
+    const int32_t frame = literal::msToSamples(o.windowLengthMs, c.rate);
+    const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate), quarter = c.rate / 4 + 1;
+    const int32_t lengths[] = {pick(4), frame + pick(3) - 1, frame + 1 + pick(18) * shift + pick(shift),
+                               c.rate + pick(1000), pick(quarter), pick(quarter), pick(quarter),
+                               pick(quarter)};
+    c.signal = makeSignal(random, pick(KIND_COUNT), std::max(lengths[pick(8)], 0));
     return c;
 }
 
 AnalysisSettings settingsFor(const literal::Options& o) {
-    AnalysisSettings s{};
-    s.windowLengthMs = o.windowLengthMs;
-    s.windowShiftMs = o.windowShiftMs;
-    s.featureType = 1;
-    s.melFilterCount = o.melFilterCount;
-    s.includeC0 = o.includeC0;
-    s.removeDcOffset = o.removeDcOffset;
-    s.powerOfTwoBelow = o.powerOfTwoBelow;
-    s.cepstralCount = o.cepstralCount;
-    s.windowType = o.windowType;
-    s.lifterType = o.lifterType;
-    s.filterDomain = o.filterDomain;
-    s.preEmphasis = static_cast<float>(o.emphasisPercent / 100.0);
+    AnalysisSettings s = orvalixDefaultSettings();
+    s.windowLengthMs = o.windowLengthMs, s.windowShiftMs = o.windowShiftMs;
+    s.melFilterCount = o.melFilterCount, s.includeC0 = o.includeC0;
+    s.removeDcOffset = o.removeDcOffset, s.powerOfTwoBelow = o.powerOfTwoBelow;
+    s.cepstralCount = o.cepstralCount, s.windowType = o.windowType, s.lifterType = o.lifterType;
+    s.filterDomain = o.filterDomain, s.preEmphasis = static_cast<float>(o.emphasisPercent / 100.0);
     return s;
 }
 
 std::string describe(const Case& c) {
     const literal::Options& o = c.options;
-    return "rate " + std::to_string(c.rate) + ", " + std::to_string(c.signal.size()) +
-           " samples, -L" + std::to_string(o.windowLengthMs) + " -S" +
-           std::to_string(o.windowShiftMs) + " -W" + std::to_string(o.windowType) + " -H" +
-           std::to_string(o.emphasisPercent) + (o.removeDcOffset ? " -V" : "") +
-           (o.powerOfTwoBelow ? " -U" : "") + " -N" + std::to_string(o.melFilterCount) + " -M" +
-           std::to_string(o.cepstralCount) + " -I" + std::to_string(o.lifterType) + " -A" +
-           std::to_string(o.filterDomain);
+    char text[200];
+    snprintf(text, sizeof text,
+             "rate %d, %zu samples, -L%d -S%d -W%d -H%d -V%d -U%d -N%d -M%d -I%d -A%d", c.rate,
+             c.signal.size(), o.windowLengthMs, o.windowShiftMs, o.windowType, o.emphasisPercent,
+             o.removeDcOffset, o.powerOfTwoBelow, o.melFilterCount, o.cepstralCount, o.lifterType,
+             o.filterDomain);
+    return text;
 }
 
-// Runs one case through both pipelines; false (with a note) on the first differing coefficient.
-::testing::AssertionResult sameCoefficients(const Case& c, int32_t lanes) {
-    literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
+// Status, frame count, settled filter count and every value's bits against the literal run: the
+// cepstra (cepstralCount + 1 per row) or the log filter energies (filterCount per row).
+testing::AssertionResult sameAsLiteral(const Case& c, int status, int32_t frames, int32_t filters,
+                                       const float* values, RowKind kind = ROWS_CEPSTRA) {
+    const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
+    if (status != expected.status)
+        return testing::AssertionFailure() << "status " << status << ": " << describe(c);
+    if (status) return testing::AssertionSuccess();
+    if (frames != static_cast<int32_t>(expected.rows.size()) || filters != expected.filterCount)
+        return testing::AssertionFailure()
+               << frames << " frames, " << filters << " filters against " << expected.rows.size()
+               << ", " << expected.filterCount << ": " << describe(c);
+    const literal::Rows& rows = kind == ROWS_CEPSTRA ? expected.rows : expected.logEnergies;
+    const int32_t columns = kind == ROWS_CEPSTRA ? c.options.cepstralCount + 1 : filters;
+    for (int32_t row = 0; row < frames; ++row)
+        for (int32_t i = 0; i < columns; ++i)
+            if (std::bit_cast<uint32_t>(values[row * columns + i]) !=
+                std::bit_cast<uint32_t>(rows[row][i]))
+                return testing::AssertionFailure()
+                       << "frame " << row << (kind == ROWS_CEPSTRA ? " c" : " energy ") << i << ": "
+                       << values[row * columns + i] << " against " << rows[row][i] << ": "
+                       << describe(c);
+    return testing::AssertionSuccess();
+}
 
+// The whole signal conditioned and analysed with batches of `lanes` frames, into rows of the kind.
+testing::AssertionResult sameAsLiteralAt(const Case& c, int32_t lanes, RowKind kind) {
     AnalysisSettings settings = settingsFor(c.options);
-    SignalInfo info{};
-    info.totalSamples = static_cast<int32_t>(c.signal.size());
-    info.channels = 1;
-    info.sampleRate = c.rate;
-    info.bitsPerSample = 16;
-    info.samplesRead = info.totalSamples;
+    const int32_t length = static_cast<int32_t>(c.signal.size());
+    SignalInfo info{length, 1, c.rate, 16, length};
     std::vector<float> signal = c.signal;
     signal.push_back(0.0f);  // never read: keeps data() valid for an empty signal
     FrameGeometry geometry{};
     float* window = nullptr;
     if (prepareSignal(&window, signal.data(), &geometry, &info, &settings) != 0)
-        return ::testing::AssertionFailure() << "prepareSignal failed: " << describe(c);
-    FeatureMatrix matrix{};
-    int32_t frameCount = 0;
-    int failed = analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix,
-                               &frameCount, lanes);
+        return testing::AssertionFailure() << "prepareSignal failed: " << describe(c);
+    FeatureMatrix matrix{0, 0, nullptr};
+    int32_t frames = 0;
+    const int status = analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix,
+                                     &frames, lanes, kind);
     free(window);
-    if (failed != expected.status) {
-        releaseFeatureMatrix(&matrix);
-        return ::testing::AssertionFailure() << "status " << failed << " against "
-                                             << expected.status << ": " << describe(c);
-    }
-    ::testing::AssertionResult result = ::testing::AssertionSuccess();
-    if (failed) return result;
-    if (frameCount != static_cast<int32_t>(expected.rows.size()) ||
-        matrix.rowCount != expected.rowCount) {
-        result = ::testing::AssertionFailure()
-                 << frameCount << " frames in " << matrix.rowCount << " rows against "
-                 << expected.rows.size() << " in " << expected.rowCount << ": " << describe(c);
-    }
-    for (int32_t row = 0; result && row < frameCount; ++row) {
-        const float* values = matrixRow(matrix, row);
-        for (int32_t i = 0; i <= c.options.cepstralCount; ++i) {
-            if (bitsOf(values[i]) != bitsOf(expected.rows[row][i])) {
-                result = ::testing::AssertionFailure()
-                         << "frame " << row << " c" << i << ": " << values[i] << " against "
-                         << expected.rows[row][i] << ": " << describe(c) << ", " << lanes
-                         << " lanes";
-                break;
-            }
-        }
-    }
+    testing::AssertionResult same =
+        sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values, kind);
     releaseFeatureMatrix(&matrix);
-    return result;
+    return same << ", " << lanes << " lanes";
 }
 
-// Every lane width this processor runs, each once: 1 (the plain path), then the vector levels.
-std::vector<int32_t> laneWidths() {
-    std::vector<int32_t> widths;
-    for (int32_t wanted = 1; wanted <= MAX_LANES; wanted *= 2)
-        if (usableLanes(wanted) == wanted) widths.push_back(wanted);
-    return widths;
-}
-
-// The log filter energies rows (what orvalixAnalyseFilterbank hands out) against the literal
-// pipeline's, at the given lane width.
-::testing::AssertionResult sameLogEnergies(const Case& c, int32_t lanes) {
-    literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
-    AnalysisSettings settings = settingsFor(c.options);
-    SignalInfo info{static_cast<int32_t>(c.signal.size()), 1, c.rate, 16,
-                    static_cast<int32_t>(c.signal.size())};
-    std::vector<float> signal = c.signal;
-    signal.push_back(0.0f);
-    FrameGeometry geometry{};
-    float* window = nullptr;
-    FeatureMatrix matrix{};
-    int32_t frameCount = 0;
-    int failed = prepareSignal(&window, signal.data(), &geometry, &info, &settings) ||
-                 analyseFrames(signal.data(), window, &settings, &info, &geometry, &matrix,
-                               &frameCount, lanes, ROWS_LOG_ENERGIES);
-    free(window);
-    ::testing::AssertionResult result = ::testing::AssertionSuccess();
-    if (failed != expected.status || frameCount != static_cast<int32_t>(expected.rows.size()))
-        result = ::testing::AssertionFailure() << "status or frame count: " << describe(c);
-    for (int32_t row = 0; result && row < frameCount; ++row)
-        for (int32_t j = 0; result && j < expected.filterCount; ++j)
-            if (bitsOf(matrixRow(matrix, row)[j]) != bitsOf(expected.logEnergies[row][j]))
-                result = ::testing::AssertionFailure() << "frame " << row << " energy " << j
-                                                       << ": " << describe(c) << ", " << lanes
-                                                       << " lanes";
-    releaseFeatureMatrix(&matrix);
-    return result;
-}
-
-// The case at every lane width.
-::testing::AssertionResult sameCoefficients(const Case& c) {
-    for (int32_t lanes : laneWidths()) {
-        ::testing::AssertionResult same = sameCoefficients(c, lanes);
-        if (!same) return same;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-class QuietStageReports : public ::testing::Test {
+// Every lane width the processor runs, from the widest down to the plain path.
+class EveryLaneWidth : public testing::TestWithParam<int32_t> {
 protected:
-    void SetUp() override { setStageReportsEnabled(0); }
-    void TearDown() override { setStageReportsEnabled(1); }
+    void SetUp() override {
+        if (usableLanes(GetParam()) != GetParam())
+            GTEST_SKIP() << "the processor lacks " << GetParam() << " lanes";
+        orvalixSetConsoleOutput(0);
+    }
 };
 
-TEST_F(QuietStageReports, RandomSignalsAndOptionsGiveIdenticalCoefficients) {
-    std::mt19937 random(20010629);
-    for (int n = 0; n < 1500; ++n) {
-        Case c = makeCase(random);
-        ASSERT_TRUE(sameCoefficients(c)) << "case " << n;
+// Cepstra on every case, the log filter energies (what orvalixAnalyseFilterbank hands out) on
+// every fourth.
+TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
+    const int32_t lanes = GetParam();
+    std::mt19937 random(20010629 + lanes);
+    for (int n = 0; n < (lanes == processorLanes() ? 2000 : 700); ++n) {
+        const Case c = makeCase(random);
+        ASSERT_TRUE(sameAsLiteralAt(c, lanes, ROWS_CEPSTRA)) << n;
         if (n % 4 == 0) {
-            for (int32_t lanes : laneWidths()) ASSERT_TRUE(sameLogEnergies(c, lanes)) << "case " << n;
+            ASSERT_TRUE(sameAsLiteralAt(c, lanes, ROWS_LOG_ENERGIES)) << n;
         }
     }
 }
 
-TEST_F(QuietStageReports, DefaultSettingsOnLongerSignalsOfEveryRate) {
-    std::mt19937 random(16000);
-    for (int32_t rate : RATES) {
-        for (int kind = 0; kind < KIND_COUNT; ++kind) {
-            Case c;
-            c.rate = rate;
-            c.options.includeC0 = 1;
-            c.signal = makeSignal(random, kind, rate + static_cast<int32_t>(random() % 1000));
-            ASSERT_TRUE(sameCoefficients(c));
-            c.options.filterDomain = 2;
-            c.options.lifterType = 3;
-            ASSERT_TRUE(sameCoefficients(c));
-        }
-    }
+INSTANTIATE_TEST_SUITE_P(Differential, EveryLaneWidth, testing::Values(8, 4, 2, 1));
+
+// The wave file analysed a chunk at a time (chunks from chunkTarget) against the literal reading
+// and analysis of the whole file.
+testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t chunkTarget) {
+    literal::Wave wave;
+    if (!literal::readCanonicalWave(name, wave))
+        return testing::AssertionFailure() << "unreadable " << name;
+    c.signal = wave.samples;
+    AnalysisSettings settings = settingsFor(c.options);
+    const int32_t chunk = chunkLengthFor(name.c_str(), &settings, chunkTarget);
+    if (chunk == 0) return testing::AssertionFailure() << "not analysed in chunks: " << describe(c);
+    FeatureMatrix matrix{0, 0, nullptr};
+    int32_t frames = 0;
+    SignalInfo info;
+    const int status =
+        analyseWaveFileInChunks(name.c_str(), &settings, chunk, &matrix, &frames, &info);
+    testing::AssertionResult same =
+        sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values);
+    releaseFeatureMatrix(&matrix);
+    return same;
 }
 
-// Whole batches of every width, the rest one by one: frame counts on both sides of multiples of
-// eight, at every rate, centred and -U frames, with and without a leftover sample past the last
-// frame.
-TEST_F(QuietStageReports, FrameCountsAroundMultiplesOfEightMatch) {
-    std::mt19937 random(8888);
-    for (int32_t rate : RATES) {
-        for (int32_t frames = 1; frames <= 26; ++frames) {
-            Case c = makeCase(random);
-            c.rate = rate;
-            const int32_t frameLength = literal::msToSamples(c.options.windowLengthMs, rate);
-            const int32_t shift = literal::msToSamples(c.options.windowShiftMs, rate);
-            c.options.powerOfTwoBelow = frames % 2;
-            const int32_t spare = static_cast<int32_t>(random() % static_cast<uint32_t>(shift));
-            c.signal = makeSignal(random, static_cast<int>(random() % KIND_COUNT),
-                                  frameLength + 1 + (frames - 1) * shift + spare);
-            ASSERT_TRUE(sameCoefficients(c)) << frames << " frames";
+// Chunks small enough that short files span many; files cut at and around chunk boundaries,
+// short of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
+TEST(Differential, ChunkedFiles) {
+    orvalixSetConsoleOutput(0);
+    std::mt19937 random(42);
+    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(getpid()) + ".wav";
+    for (int trial = 0; trial < 80; ++trial) {
+        Case c = makeCase(random);
+        c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
+        if (trial % 4 == 0) c.options.emphasisPercent = 0;  // chunks then start at their first sample
+        c.options.windowLengthMs = std::max(c.options.windowLengthMs, 2);
+        const int32_t channels = 1 + trial % 2, bits = trial % 3 ? 16 : 8;
+        const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
+        const int32_t frame = literal::msToSamples(c.options.windowLengthMs, c.rate);
+        const int32_t group = MAX_LANES * shift;
+        const int32_t chunk =
+            ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
+        const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
+        const int32_t length = (4 + trial % 3) * chunk + extras[trial % 7];
+        std::vector<int16_t> slots(static_cast<size_t>(length * channels));
+        for (size_t i = 0; i < slots.size(); ++i) {
+            const double tone = 12000.0 * std::sin(0.01 * i * (1 + i % 7)) + random() % 4000;
+            slots[i] = static_cast<int16_t>(bits == 8 ? random() % 256 : tone);
+        }
+        ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), length, channels, c.rate, bits),
+                  RFX_SUCCESS);
+        if (trial % 7 == 6) {
+            ASSERT_EQ(truncate(name.c_str(), 44 + (length - shift - 1) * channels * bits / 8 + 1), 0);
+        } else if (trial % 7 == 5) {  // a data size far beyond the file: both read to its end
+            FILE* file = fopen(name.c_str(), "r+b");
+            ASSERT_TRUE(file && fseek(file, 40, SEEK_SET) == 0 && fputs("\xff\xff\xff\x7f", file) >= 0);
+            fclose(file);
+        }
+        EXPECT_TRUE(chunkedSameAsLiteral(c, name, chunk)) << trial;
+    }
+    remove(name.c_str());
+}
+
+// A recording as long as the program analyses a chunk at a time, in chunks of the program's size:
+// tones that come and go under noise, so that every coefficient moves.
+TEST(Differential, ARecordingInChunksOfTheProgramsSize) {
+    orvalixSetConsoleOutput(0);
+    std::mt19937 random(2026);
+    std::vector<int16_t> slots(70 * 16000 + 1234);
+    double level = 0, step = 0.01;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (i % 4000 == 0) level = 6000.0 * (random() % 3), step = 0.005 + (random() % 300) / 1000.0;
+        slots[i] = static_cast<int16_t>(level * (std::fmod(i * step, 2.0) - 1.0) +
+                                        static_cast<int>(random() % 601) - 300);
+    }
+    const std::string name = testing::TempDir() + "orvalix_long" + std::to_string(getpid()) + ".wav";
+    ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), slots.size(), 1, 16000, 16), RFX_SUCCESS);
+    Case c{{}, 16000, {}};
+    EXPECT_TRUE(chunkedSameAsLiteral(c, name, CHUNK_SAMPLES));
+    c.options = {25, 7, 40, 0, 1, 20, 4, 2, 2, 50, 1};  // -L25 -S7 -N40 -U -M20 -W4 -I2 -A2 -H50 -C
+    EXPECT_TRUE(chunkedSameAsLiteral(c, name, CHUNK_SAMPLES));
+    remove(name.c_str());
+}
+
+// An in-memory signal a chunk at a time, as the library analyses a long one: the literal rows,
+// cepstra and log filter energies alike, and the caller's samples left as they were.
+TEST(Differential, InMemoryChunks) {
+    orvalixSetConsoleOutput(0);
+    std::mt19937 random(44);
+    int analysed = 0;
+    for (int trial = 0; trial < 6; ++trial) {
+        Case c = makeCase(random);
+        if (trial % 2 == 0) c.options = literal::Options{};
+        c.options.removeDcOffset = 0;
+        c.options.windowLengthMs = std::max(c.options.windowLengthMs, 2);
+        c.signal = makeSignal(random, trial, 4 * 4096 + 3001 + static_cast<int32_t>(random() % 4096));
+        const std::vector<float> original = c.signal;
+        for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
+            AnalysisSettings settings = settingsFor(c.options);
+            const int32_t chunk = chunkLengthFor(&settings, c.rate, c.signal.size(), 4096);
+            if (chunk == 0) continue;  // a frame or eight shifts beyond a chunk: analysed whole
+            ++analysed;
+            FeatureMatrix matrix{0, 0, nullptr};
+            int32_t frames = 0;
+            const int status = analyseSignalInChunks(c.signal.data(), c.signal.size(), c.rate,
+                                                     &settings, chunk, kind, &matrix, &frames);
+            EXPECT_TRUE(sameAsLiteral(c, status, frames, settings.melFilterCount, matrix.values, kind))
+                << trial;
+            EXPECT_TRUE(c.signal == original) << trial;
+            releaseFeatureMatrix(&matrix);
         }
     }
+    EXPECT_GE(analysed, 6);
 }
 
 }  // namespace

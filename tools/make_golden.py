@@ -4,7 +4,7 @@ The expected files come from the literal reference implementation (tests/referen
 straight from the algorithm text, never from the program itself; the script then checks that the
 program agrees. Run after building (make build):
 
-    python3 tests/golden/make_local_golden.py --literal build/tests/orvalix_literal_mfcc --bin build/orvalix
+    python3 tools/make_golden.py --literal build/tests/orvalix_literal_mfcc --bin build/orvalix
 """
 
 import argparse
@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "golden")
 LOCAL = os.path.join(HERE, "local")
 SAMPLE = os.path.join(HERE, "..", "..", "samples", "speech16k.wav")
 

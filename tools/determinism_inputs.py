@@ -7,7 +7,8 @@ import random
 import struct
 import sys
 
-from e2e import wave_bytes
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from e2e import wave_bytes  # noqa: E402
 
 OPTION_SETS = [
     [],

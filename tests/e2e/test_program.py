@@ -1,0 +1,286 @@
+"""The program from the outside, case by case: the command line and its texts, wave files accepted
+and refused, hostile inputs and names, output faults, and the committed golden cases. Each case gives
+the exact status, standard output, standard error and the files left behind."""
+
+import glob
+import os
+import resource
+import shutil
+import struct
+
+from e2e import (FIFO, FOLDER, Checks, Link, Mode, Folder, Sparse, arguments, check_case, chunk, riff,
+                 run, wave_bytes)
+
+USAGE = 'Orvalix\tVersion 0.01\t(last modified 29.06.2001)\nSpeaker Identification Program\nUsage: Orvalix inputfile outputfile -options\n\nOptions:\n  -An              = Filters action domain\n                            1 = Absolute magnitude domain (default)\n                            2 = Power domain\n  -C               = Include 0th cepstral coefficient (default=NO)\n  -D               = Drop delta parameters (default=NO)\n  -E               = Drop delta-delta parameters (default=NO)\n  -Fn              = Feature type\n                            1 = MFCC (default)\n  -Hn              = High emphasis coefficient (0..100, default=97)\n  -In              = Lifter function type\n                            1 = Truncated (default)\n                            2 = Raised sine\n                            3 = Half raised sine\n  -Ln              = Analysis window length (in milliseconds) (1..100, default=30)\n  -Mn              = Number of cepstral coefficients (1..20, default=12)\n  -Nn              = Number of Mel-Filters (0..100, default=0)\n  -O               = Overwrite existing file (default=NO)\n  -Qn              = Quiet level (0..99, default=2)\n  -R               = Remove silent frames - Not implemented yet!! (default=YES)\n  -Sn              = Analysis window shift (in ms) (1..100, default=10)\n  -U               = Use frames, which length are nearest smaller power of two (default=NO)\n  -V               = Remove DC-offset (default=NO)\n  -Wn              = Time domain windowing function\n                            1 = Hamming (default)\n                            2 = Rectangular\n                            3 = Barlett\n                            4 = Blackman\n\n'
+ROWS = [("V", "Remove DC-offset          = ", "NO"),
+        ("U", "Use frames, which length are nearest smaller power of two = ", "NO"),
+        ("H", "High emphasis coefficient = ", "97"),
+        ("L", "Analysis window length (in milliseconds) = ", "30"),
+        ("W", "Time domain windowing function = ", "Hamming"),
+        ("S", "Analysis window shift (in ms) = ", "10"), ("F", "Feature type              = ", "MFCC"),
+        ("N", "Number of Mel-Filters     = ", "0"), ("M", "Number of cepstral coefficients = ", "12"),
+        ("C", "Include 0th cepstral coefficient = ", "NO"),
+        ("I", "Lifter function type      = ", "Truncated"),
+        ("A", "Filters action domain     = ", "Absolute magnitude domain")]
+EXISTS = "\nFile exists and no overwrite specified! Check parameter -O\n\n"
+EMPHASIS, CLOSING = "High emphasis filtering...OK\n", "\nThe end of program\n"
+TABLE_FAILED = "Reading wave table size failed: RFX_FILE_ERROR\n"
+INVALID_CALL = "Reading wave file data failed: RFX_INVALID_CALL\n"
+TOO_LONG = "ERROR: File name too long (at most 1023 characters).\n"
+DIFFERENT = "ERROR: Input and output filenames should be different. (%s)\n"
+REFUSED = (1, "", TABLE_FAILED, {})  # status, stdout, stderr, no file made
+THREE_GIB = (3 << 30) - 2  # where the last sample of a sparse 3 GiB file goes
+
+
+def report(**values):
+    """The banner and the settings listing, with the given rows changed from their defaults."""
+    rows = "".join("%s%s\n" % (text, values.get(letter, default)) for letter, text, default in ROWS)
+    return "\nOrvalix Version 0.01 29.06.2001\n\n" + rows + "\n"
+
+
+def file_report(channels=1, rate=16000, bits=16):
+    return ("\nNumber of channels: %d\nSampling rate: %d\nBits per sample: %d\n"
+            "Reading .wav to buffer...\n" % (channels, rate, bits))
+
+
+def shaped(lines, numbers):
+    """A test of a feature file: so many lines of so many "%f " numbers."""
+    return lambda data: data is not None and [l.count(" ") for l in data.decode().split("\n")] \
+        == [numbers] * lines + [0]
+
+
+def with_format(data, rate=None, bits=None, channels=None):
+    """A canonical file with format fields changed, byte rate and block align kept consistent."""
+    ch, r, b = (v if v is not None else struct.unpack_from(f, data, at)[0]
+                for v, f, at in ((channels, "<H", 22), (rate, "<I", 24), (bits, "<H", 34)))
+    out = bytearray(data)
+    struct.pack_into("<HIIHH", out, 22, ch, r, ((ch * r * b) & 0xFFFFFFFF) >> 3, (ch * b // 8) & 0xFFFF, b)
+    return bytes(out)
+
+
+def extensible(fmt, data, subformat):
+    """The format chunk of the extensible layout: 40 bytes, the sub-format GUID at byte 24."""
+    body = b"\xfe\xff" + fmt[10:24] + struct.pack("<HHI", 22, 16, 4) + struct.pack("<H", subformat) + \
+        bytes.fromhex("000000001000800000aa00389b71")
+    return riff(chunk(b"fmt ", body) + data)
+
+
+def on(data, *options):
+    """The files and arguments of a quiet run on the given input file."""
+    return {"in.wav": data}, ["-Q0", "in", "out"] + list(options)
+
+
+def patched(data, offset, value):
+    out = bytearray(data)
+    struct.pack_into("<I", out, offset, value)
+    return bytes(out)
+
+
+def unprivileged():
+    if os.geteuid() == 0:
+        os.setgid(65534)
+        os.setuid(65534)
+
+
+def small_files():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+
+
+def main():
+    args = arguments()
+    binary = os.path.abspath(args.bin)
+    checks = Checks()
+    speech = [((i * 53) % 3001) - 1500 for i in range(3000)]
+    wav = wave_bytes(speech)
+    fmt, data = wav[12:36], wav[36:]
+
+    def features(data, *options):
+        with Folder() as f:
+            f.file("in.wav", data)
+            run(binary, ["-Q0", "in", "out"] + list(options), f.path)
+            return f.read("out.txt")
+    ref = features(wav)
+    half = features(wave_bytes(speech[:1500]))
+    IN = {"in.wav": wav}
+    RAN = {"out.txt": ref}
+    ran = file_report() + EMPHASIS + CLOSING
+    long_in = "./" + "/" * (1023 - len("./in.wav")) + "in.wav"
+    long_out = "./" + "/" * (1023 - len("./out.txt")) + "out.txt"
+    long_bare = "./" + "/" * (1019 - len("./in")) + "in"
+
+    # name, files before, argv, status, stdout, stderr, files after (None: not checked).
+    cases = [
+        ("no arguments: the usage text alone", {}, [], 255, USAGE, "", {}),
+        ("options only", {}, ["-Q0", "-V"], 255, USAGE, "", {}),
+        ("one name", {}, ["in"], 255, "ERROR: Too few parameters\n\n" + USAGE, "", {}),
+        ("three names", {}, ["a", "b", "c"], 255, "ERROR: Too many parameters\n\n" + USAGE, "", {}),
+        ("option errors come first, only the first", {}, ["a", "b", "c", "-W9", "-Z"], 255,
+         "ERROR: Parameter W(1) = 9 is out of range [1,4].\n", "", {}),
+        ("a lone dash", IN, ["in", "out", "-"], 255, "ERROR: Unknown option -\0 found.\n", "", {}),
+        ("a digit", IN, ["-1", "in", "out"], 255, "ERROR: Unknown option -1 found.\n", "", {}),
+        ("equal names after the extension", {}, ["x.txt", "X"], 255, DIFFERENT % "X.txt", "", {}),
+        ("equal names, case ignored", {}, ["a.wav", "A.WAV"], 255, DIFFERENT % "A.WAV", "", {}),
+        ("1020 characters and the extension", {}, ["i" * 1020, "out"], 255, TOO_LONG, "", {}),
+        ("a name of 100000 characters", {}, ["h" * 100000, "out"], 255, TOO_LONG, "", {}),
+        ("1024 characters", IN, ["-Q0", long_in + "x", "other"], 255, TOO_LONG, "", {}),
+        ("1024 characters out", IN, ["-Q0", "in", "/" + long_out], 255, TOO_LONG, "", {}),
+        ("1023 characters fit", IN, ["-Q0", long_in, long_out], 0, ran, "", RAN),
+        ("1019 and the extension fit", IN, ["-Q0", long_bare, "out"], 0, None, "", RAN),
+        ("blanks and non-UTF-8 bytes in names", {b"my \xe9\xff \xe2\x82\xac.wav": wav},
+         ["-Q0", b"my \xe9\xff \xe2\x82\xac", b"f \xe9 out"], 0, None, "", {b"f \xe9 out.txt": ref}),
+        ("in and in: in.wav and in.txt", IN, ["-Q0", "in", "in"], 0, None, "", {"in.txt": ref}),
+        ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"], 0,
+         None, "", {"a.b/c.txt": ref}),
+        ("an extension is kept", {"x.y": wav}, ["-Q0", "x.y", ".hidden"], 0, None, "", {".hidden": ref}),
+        ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
+        ("-Q0 drops the report", IN, ["-q0", "in", "out"], 0, ran, "", RAN),
+        ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
+         file_report() + CLOSING, "", {"out.txt": shaped(16, 13)}),
+        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE,
+         EXISTS, {"out.txt": b"keep"}),
+        ("-O replaces it", {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-o", "in", "out"], 0, ran, "", RAN),
+        ("the same file under another name", IN, ["in.wav", "./in.wav", "-O"], 255,
+         report() + DIFFERENT % "./in.wav", "", {"in.wav": wav}),
+        ("the output a link to the input", {"in.wav": wav, "link.txt": Link("in.wav")},
+         ["-Q0", "-O", "in", "link"], 255, DIFFERENT % "link.txt", "", {"in.wav": wav}),
+        ("missing output folder", IN, ["-Q0", "in", "missing/out"], 1, None,
+         "ERROR: Cannot write output file missing/out.txt: No such file or directory\n", {}),
+        ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"], 0,
+         None, EXISTS, {}),
+        ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "",
+         {"p.txt": ref}),
+        # Wave files people's tools write, and the ones the reader refuses.
+        ("LIST before the data, a chunk after it", *on(wave_bytes(speech, extra_chunks_before=chunk(
+            b"LIST", b"INFOx\0", 5), tail=chunk(b"id3 ", b"abcd"))), 0, ran, "", RAN),
+        ("18-byte format chunk", *on(riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)), 0, ran, "", RAN),
+        ("extensible integer PCM", *on(extensible(fmt, data, 1)), 0, ran, "", RAN),
+        ("extensible float samples", *on(extensible(fmt, data, 3)), 1, file_report(), INVALID_CALL, {}),
+        ("extensible tag, no room for the sub-format",
+         *on(riff(fmt[:8] + b"\xfe\xff" + fmt[10:] + data)), 1, file_report(), INVALID_CALL, {}),
+        ("8 bits", *on(wave_bytes(range(4000), bits=8)), 0, file_report(bits=8) + EMPHASIS + CLOSING, "",
+         {"out.txt": shaped(22, 12)}),
+        ("two equal channels give the mono features", *on(wave_bytes([v for s in speech for v in (s, s)],
+                                                                     channels=2)), 0,
+         file_report(channels=2) + EMPHASIS + CLOSING, "", RAN),
+        ("float samples", *on(wave_bytes(speech, tag=3, bits=32)), 1, file_report(bits=32),
+         INVALID_CALL, {}),
+        ("lower-case form type", *on(wav[:8] + b"wave" + wav[12:]), *REFUSED),
+        ("missing input", {}, ["-Q0", "absent", "out"], *REFUSED),
+        ("no samples: an empty output", *on(wave_bytes([])), 0, ran, "", {"out.txt": b""}),
+        ("header alone, data size beyond the file", *on(wav[:44]), 0, ran, "", {"out.txt": b""}),
+        ("RIFF and data sizes far beyond the file",
+         *on(patched(patched(wav, 4, 0xFFFFFFFF), 40, 0x7FFFFFFF)), 0, None, "", RAN),
+        ("data size 2^32 - 1", *on(patched(wav, 40, 0xFFFFFFFF)), 0, None, "", RAN),
+        ("data and RIFF size 0 (a streaming writer) run to the end",
+         *on(patched(patched(wav, 4, 0), 40, 0)), 0, None, "", RAN),
+        ("an odd data size reads the whole samples",
+         *on(wave_bytes(speech[:1500], tail=b"\x7f", data_size=3001)), 0, None, "", {"out.txt": half}),
+        ("format chunk of 2^32 - 2 bytes", *on(riff(patched(fmt, 4, 0xFFFFFFFE) + data)), *REFUSED),
+        ("data before the format", *on(riff(data + fmt)), *REFUSED),
+        ("no format chunk", *on(riff(data)), *REFUSED),
+        ("a byte rate that does not follow", *on(patched(wav, 28, 32001)), *REFUSED),
+        ("a block align that does not follow", *on(wav[:32] + b"\x04" + wav[33:]), *REFUSED),
+        # Sparse files of 3 GiB: offsets beyond 2 GiB; more than 2^31 samples; memory running out.
+        ("data after a chunk of 2.5 GiB", *on(Sparse([(0, riff(fmt + chunk(b"JUNK", b"", 0xA0000000))),
+                                                      (44 + 0xA0000000, data)])), 0, ran, "", RAN),
+        ("3 GiB of 8-bit samples", *on(Sparse([(0, wave_bytes([], bits=8)), (THREE_GIB, b"\x34\x12")])), 1,
+         "", "Reading wave table size failed: RFX_OUT_OF_MEMORY\n", {}),
+        ("rate 999: 29-sample frames every 9 samples", *on(with_format(wav, rate=999)), 0,
+         file_report(rate=999) + EMPHASIS + CLOSING, "", {"out.txt": shaped(331, 12)}),
+        ("rate 999 and a 1 ms window", *on(with_format(wav, rate=999), "-L1"), 1,
+         file_report(rate=999) + EMPHASIS,
+         ">>> Error in fftmisc: argument 1 to NumberOfBitsNeeded is too small.\n", {}),
+        ("a folder as input", {"f.wav": FOLDER}, ["-Q0", "f", "out"], *REFUSED),
+        ("a FIFO without a writer as input", {"f.wav": FIFO}, ["-Q0", "f", "out"], *REFUSED),
+        ("/dev/zero as input", {"z.wav": Link("/dev/zero")}, ["-Q0", "z", "out"], *REFUSED),
+        ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"], 0,
+         None, "", RAN),
+    ]
+    cases += [("file cut to %d bytes" % length, *on(wav[:length]), *REFUSED) for length in range(44)]
+    cases += [("a chunk of %#x bytes before the data" % size,
+               *on(riff(fmt + chunk(b"JUNK", b"abcd", size) + data)), *REFUSED)
+              for size in (0xFFFFFFF7, 0xFFFFFFFE, 0xFFFFFFFF)]
+    cases += [("format %s" % format, *on(with_format(wav, **format)), *REFUSED) for format in (
+        {"channels": 0}, {"channels": 3}, {"rate": 0x80000000}, {"rate": 0xFFFFFFFF}, {"bits": 0},
+        {"bits": 1})]
+    cases += [("%d bits refused after the report" % bits, *on(with_format(wav, bits=bits)), 1,
+               file_report(bits=bits), INVALID_CALL, {}) for bits in (12, 24, 32, 64)]
+    cases += [("rate %d: a shift below one sample" % rate, *on(with_format(wav, rate=rate)), 1,
+               file_report(rate=rate) + EMPHASIS,
+               "ERROR: Window shift of 10 ms is below one sample at %d Hz.\n" % rate, {})
+              for rate in (0, 1)]
+    # The highest rate on a tiny file: no frame fits, so nothing frame-sized is built (bench/ times it).
+    for options in ([], ["-L100", "-S100", "-W4"], ["-L100", "-U"]):
+        cases.append(("rate 2^31 - 1 on 10 samples %s" % options, *on(with_format(wave_bytes(speech[:10]),
+                      rate=0x7FFFFFFF), *options), 0, file_report(rate=0x7FFFFFFF) + EMPHASIS + CLOSING, "",
+                      {"out.txt": b""}))
+    # Option letters in either case, numbers read leniently, flags only switch on; the listing shows
+    # every value (the usage text the defaults).
+    for options, values in [
+            (["-W3", "-M13", "-V", "-C", "-A2", "-I3", "-N100", "-H0"],
+             dict(V="YES", W="Barlett", M=13, C="YES", A="Power domain", I="Half raised sine", N=100, H=0)),
+            (["-w2", "-i2", "-U", "-L25", "-S5", "-m1", "-n24", "-H50"],
+             dict(W="Rectangular", I="Raised sine", U="YES", L=25, S=5, M=1, N=24, H=50)),
+            (["-W4", "-H-5", "-L30ms", "-Q5,6", "-V7", "-c", "-R0", "-F1", "-D", "-E", "-O", "-H1,2"],
+             dict(W="Blackman", H=1, V="YES", C="YES")),
+            (["-W1", "-M20", "-S100", "-L100", "-N0", "-Q1", "-Q3"], dict(M=20, S=100, L=100))]:
+        cases.append(("listing of %s" % " ".join(options), {"in.wav": wav[:44]}, options + ["in", "out"],
+                      0, report(**values) + file_report() + (EMPHASIS if values.get("H") != 0 else "")
+                      + CLOSING, "", {"out.txt": b""}))
+    for option, message in [
+            ("-Z", "Unknown option -Z found."), ("-z5", "Unknown option -Z found."),
+            ("-Q", "Unknown option -Q found."), ("-qx", "Unknown option -Q found."),
+            ("-Q,", "Parameter Q(1) = -1 is out of range [0,99]."),
+            ("-w5", "Parameter W(1) = 5 is out of range [1,4]."),
+            ("-M0", "Parameter M(1) = 0 is out of range [1,20]."),
+            ("-m21", "Parameter M(1) = 21 is out of range [1,20]."),
+            ("-H101", "Parameter H(1) = 101 is out of range [0,100]."),
+            ("-L0", "Parameter L(1) = 0 is out of range [1,100]."),
+            ("-I4", "Parameter I(1) = 4 is out of range [1,3]."),
+            ("-F2", "Parameter F(1) = 2 is out of range [1,1]."),
+            ("-N2147483648", "Parameter N(1) = 2147483647 is out of range [0,100]."),
+            ("-S99999999999", "Parameter S(1) = 2147483647 is out of range [1,100]."),
+            ("-Q-2147483648", "Parameter Q(1) = 2147483647 is out of range [0,99]."),
+            ("-A,2", "Parameter A(1) = -1 is out of range [1,2].")]:
+        cases.append(("option " + option, IN, ["in", option, "out"], 255, "ERROR: %s\n" % message, "",
+                      {}))
+
+    for name, files, argv, status, out, err, after in cases:
+        check_case(checks, binary, name, files, argv, status, out, err, after)
+    check_case(checks, binary, "file-size limit: old output intact, no partial file",
+               {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-O", "in", "out"], 1, None,
+               "ERROR: Cannot write output file out.txt: File too large\n", {"out.txt": b"old"},
+               preexec=small_files)
+    # (AddressSanitizer reserves more address space than that: not with a sanitized binary.)
+    if b"__asan_init" not in open(binary, "rb").read():
+        check_case(checks, binary, "3 GiB of 16-bit samples in 512 MB",
+                   *on(Sparse([(0, wave_bytes([])), (THREE_GIB, b"\x34\x12")]), "-V"), 1, None,
+                   "Reading wave file data failed: RFX_OUT_OF_MEMORY\n", {},
+                   preexec=lambda: resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20)))
+    # Root reads everything: the run drops to an unprivileged user, with a copy of the binary that
+    # user can reach (a checkout under /root is closed to it).
+    with Folder() as reachable:
+        os.chmod(reachable.path, 0o755)
+        check_case(checks, shutil.copy(binary, reachable.path), "unreadable input",
+                   {"in.wav": Mode(wav, 0)}, ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {},
+                   preexec=unprivileged)
+    # Odd files of a peer reader's test corpus, when installed: whatever they hold, no crash.
+    for path in sorted(glob.glob("/usr/lib/python3/dist-packages/scipy/io/tests/data/*.wav")):
+        with Folder() as f:
+            os.symlink(path, os.path.join(f.path, "in.wav"))
+            r = run(binary, ["-Q0", "in", "out"], f.path)
+            checks.equal("%s: status 0 exactly when features are written" % path,
+                         (r.status in (0, 1), r.status == 0), (True, "out.txt" in f.names()))
+    # The committed golden cases: every expected feature file byte for byte.
+    local = os.path.join(args.source, "tests", "golden", "local")
+    golden = (line.split() for line in open(os.path.join(local, "cases.txt")) if line.strip())
+    for name, source, *options in golden:
+        path = os.path.join(args.source, "samples", "speech16k.wav") if source == "sample" else \
+            os.path.join(local, source)
+        check_case(checks, binary, "golden " + name, *on(open(path, "rb").read(), *options), 0, None, "",
+                   {"out.txt": open(os.path.join(local, name + ".txt"), "rb").read()})
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main()
