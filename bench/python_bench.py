@@ -86,10 +86,12 @@ def torchaudio_peers():
 
 
 def replace_section(report, section):
+    """Puts the section in place of the old one, keeping the sections after it."""
     text = open(report).read() if os.path.exists(report) else "# Benchmark results\n"
-    head = text.split("\n## Python\n")[0].rstrip("\n")
+    head, _, rest = text.partition("\n## Python\n")
+    following = rest[rest.find("\n## "):] if "\n## " in rest else ""
     with open(report, "w") as fh:
-        fh.write(head + "\n\n" + section)
+        fh.write(head.rstrip("\n") + "\n\n" + section.rstrip("\n") + "\n" + following)
 
 
 def main():
