@@ -35,7 +35,7 @@ void floatLog10(typename L::V v, float* out) {
         for (int k = 9; k >= 0; --k) p = p * s2 + L::all(1.0 / (2 * k + 1));
         V y = e * L::all(0.30102999566398119521) + (s + s) * p * L::all(0.43429448190325182765);
         // Outside normal doubles well away from both ends the series is not used: NaN settles nothing.
-        y = (v >= L::all(0x1p-1000)) & (v <= L::all(0x1p+1000)) ? y : L::all(NAN);
+        y = ((v >= L::all(0x1p-1000)) & (v <= L::all(0x1p+1000))) ? y : L::all(NAN);
         // Rounding is monotonic: when both ends of the interval give one float, every value in it does.
         const F rounded = __builtin_convertvector(y, F);
         const auto settled = (__builtin_convertvector(y * L::all(1.0 + 0x1p-40), F) == rounded) &
