@@ -15,12 +15,13 @@
 
 static size_t valueCount(const OrvalixFeatures& m) { return size_t(m.frameCount) * size_t(m.columnCount); }
 
-static bool readMatrix(const char* name, OrvalixFeatures* m) {
+// The values live in store, with one float more so that no matrix has a null pointer.
+static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatures* m) {
     FILE* f = fopen(name, "rb");
     int32_t shape[2] = {0, 0};
     bool ok = f && fread(shape, sizeof shape, 1, f) == 1;
-    *m = {shape[0], shape[1], nullptr};
-    m->values = static_cast<float*>(malloc(sizeof(float) * (valueCount(*m) + 1)));
+    store.resize(size_t(shape[0]) * size_t(shape[1]) + 1);
+    *m = {shape[0], shape[1], store.data()};
     ok = ok && fread(m->values, sizeof(float), valueCount(*m), f) == valueCount(*m);
     if (f) fclose(f);
     return ok;
@@ -37,14 +38,10 @@ static bool writeMatrix(const char* name, const OrvalixFeatures& m) {
 // The call made in place on a copy of the input gives the matrix it made into a new one.
 template <typename Call>
 static bool sameInPlace(const OrvalixFeatures& in, const OrvalixFeatures& out, Call call) {
-    OrvalixFeatures copy = {in.frameCount, in.columnCount,
-                            static_cast<float*>(malloc(sizeof(float) * (valueCount(in) + 1)))};
-    if (valueCount(in)) memcpy(copy.values, in.values, sizeof(float) * valueCount(in));
-    bool same = call(&copy) == 0 && copy.frameCount == out.frameCount &&
-                copy.columnCount == out.columnCount &&
-                (!valueCount(out) || !memcmp(copy.values, out.values, sizeof(float) * valueCount(out)));
-    free(copy.values);
-    return same;
+    std::vector<float> values(in.values, in.values + valueCount(in) + 1);
+    OrvalixFeatures copy = {in.frameCount, in.columnCount, values.data()};
+    return call(&copy) == 0 && copy.frameCount == out.frameCount && copy.columnCount == out.columnCount &&
+           !memcmp(copy.values, out.values ? out.values : copy.values, sizeof(float) * valueCount(out));
 }
 
 int main(int argc, char** argv) {
@@ -52,7 +49,7 @@ int main(int argc, char** argv) {
     const std::string op = argv[1];
     OrvalixFeatures in = {0, 0, nullptr}, out = {0, 0, nullptr};
     int result = 2;
-    std::vector<float> labels;
+    std::vector<float> store, labels;
     if (op == "analyse" || op == "fbank") {
         AnalysisSettings settings = orvalixDefaultSettings();
         float* signal = nullptr;
@@ -62,7 +59,7 @@ int main(int argc, char** argv) {
         if (!result && signal)
             result = orvalixAnalyseFilterbank(signal, info.samplesRead, info.sampleRate, &settings, &out);
         free(signal);
-    } else if (!readMatrix(argv[2], &in)) {
+    } else if (!readMatrix(argv[2], store, &in)) {
         result = 3;
     } else if (op == "deltas" && argc == 6) {
         result = orvalixDeltas(&in, atoi(argv[4]), atoi(argv[5]), &out);
@@ -80,16 +77,14 @@ int main(int argc, char** argv) {
         labels.assign(voiced.begin(), voiced.end());
     } else if (op == "select" && argc == 5) {
         OrvalixFeatures read;
-        result = readMatrix(argv[3], &read) ? 0 : 3;
-        std::vector<uint8_t> voiced(read.values, read.values + (result ? 0 : read.frameCount));
-        free(read.values);
-        if (!result) result = orvalixSelectVoiced(&in, voiced.data(), &out);
+        result = readMatrix(argv[3], labels, &read) ? 0 : 3;
+        std::vector<uint8_t> voiced(labels.begin(), labels.end());
         auto select = [&](OrvalixFeatures* m) { return orvalixSelectVoiced(m, voiced.data(), m); };
+        if (!result) result = orvalixSelectVoiced(&in, voiced.data(), &out);
         if (!result && !sameInPlace(in, out, select)) result = 4;
     }
     const OrvalixFeatures written = op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
     if (!result && !writeMatrix(argv[argc == 5 && op == "select" ? 4 : 3], written)) result = 3;
-    free(in.values);
     orvalixReleaseFeatures(&out);
     return result;
 }
