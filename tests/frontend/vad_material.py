@@ -64,11 +64,3 @@ def frame_truth(spans, frame_count, frame_length=480, shift=160):
     inside = [centres < 0] + [(centres >= a) & (centres < b) for a, b in spans]
     return np.any(inside, axis=0).astype(np.uint8)
 
-
-def make_material(folder):
-    """clean.wav, snr20.wav and snr10.wav in folder: {name: path}, and the speech spans."""
-    clean, spans = make_clean(folder)
-    files = {name: os.path.join(folder, name + ".wav") for name in ("clean", "snr20", "snr10")}
-    for name, path in files.items():
-        write_wave(path, clean if name == "clean" else add_noise(clean, spans, int(name[3:])))
-    return files, spans
