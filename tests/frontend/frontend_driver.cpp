@@ -13,7 +13,9 @@
 
 #include "orvalix.h"
 
-static size_t valueCount(const OrvalixFeatures& m) { return size_t(m.frameCount) * size_t(m.columnCount); }
+static size_t valueCount(const OrvalixFeatures& m) {
+    return size_t(m.frameCount) * size_t(m.columnCount);
+}
 
 // The values live in store, with one float more so that no matrix has a null pointer.
 static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatures* m) {

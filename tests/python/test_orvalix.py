@@ -1,5 +1,8 @@
-"""The Python package against the program: the same floats, the same bytes, the same refusals (run by
-ctest with PYTHONPATH at the built package, ORVALIX_BIN at the program, ORVALIX_CORPUS at the runs)."""
+"""The Python package against the program: the same floats, the same bytes, the same refusals; its
+front end as calls and as keywords (the library's numbers are held against NumPy in tests/frontend/).
+Run by ctest with PYTHONPATH at the built package, ORVALIX_BIN at the program, ORVALIX_CORPUS at the
+shared reference runs."""
+import functools
 import json
 import os
 import re
@@ -9,9 +12,10 @@ import wave
 
 import numpy
 import pytest
+from numpy import array_equal
 
-import orvalix
-from orvalix import Settings
+from orvalix import (AnalysisError, Settings, WaveError, cmvn, deltas, fbank, fbank_file, load_wave,
+                     mfcc, mfcc_file, mfcc_files, vad, write_text)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SAMPLE = os.path.join(SOURCE, "samples", "speech16k.wav")
@@ -20,7 +24,7 @@ CORPUS = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "
 
 
 def text_of(features, tmp_path):
-    orvalix.write_text(features, tmp_path / "python.txt")
+    write_text(features, tmp_path / "python.txt")
     return (tmp_path / "python.txt").read_bytes()
 
 
@@ -41,11 +45,11 @@ def reference_runs():  # name, wave file, options, the program's output file (No
 def test_reference_runs_from_file_and_from_memory(tmp_path, name, path, options, expected):
     settings = Settings.from_options(options)
     if not expected:
-        with pytest.raises((orvalix.WaveError, orvalix.AnalysisError)):
-            orvalix.mfcc_file(path, settings)
+        with pytest.raises((WaveError, AnalysisError)):
+            mfcc_file(path, settings)
         return
-    signal, info = orvalix.load_wave(path)
-    for features in (orvalix.mfcc_file(path, settings), orvalix.mfcc(signal, info.rate, settings)):
+    signal, info = load_wave(path)
+    for features in (mfcc_file(path, settings), mfcc(signal, info.rate, settings)):
         assert features.dtype == numpy.float32 and features.flags.c_contiguous
         assert not features.flags.owndata  # the library's buffer, handed over
         assert features.shape[1] == settings.coefficients + settings.include_c0
@@ -59,23 +63,23 @@ def test_long_input_takes_the_chunked_path_with_the_same_bytes(tmp_path):
         copy.writeframes(w.readframes(w.getnframes()) * 11)
     subprocess.run([os.environ["ORVALIX_BIN"], long_path, str(out), "-Q0", "-O", "-C"], check=True,
                    stdout=subprocess.DEVNULL)
-    features = orvalix.mfcc_file(long_path, include_c0=True)
+    features = mfcc_file(long_path, include_c0=True)
     assert text_of(features, tmp_path) == out.read_bytes()
-    signal, info = orvalix.load_wave(long_path)
-    assert numpy.array_equal(orvalix.mfcc(signal, info.rate, include_c0=True), features)
+    signal, info = load_wave(long_path)
+    assert array_equal(mfcc(signal, info.rate, include_c0=True), features)
 
 
 def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
     (tmp_path / "text.wav").write_text("not a wave file\n")
     inputs = [SAMPLE, os.path.join(GOLDEN, "noise11k_u8.wav"), str(tmp_path / "missing.wav"),
               os.path.join(GOLDEN, "stereo48k.wav"), str(tmp_path / "text.wav")] * 3
-    one = orvalix.mfcc_files(inputs, threads=1, coefficients=16)
-    for path, a, b in zip(inputs, one, orvalix.mfcc_files(inputs, threads=2, coefficients=16)):
+    one = mfcc_files(inputs, threads=1, coefficients=16)
+    for path, a, b in zip(inputs, one, mfcc_files(inputs, threads=2, coefficients=16)):
         if path.startswith(str(tmp_path)):
-            assert isinstance(a, orvalix.WaveError) and isinstance(b, orvalix.WaveError)
+            assert isinstance(a, WaveError) and isinstance(b, WaveError)
             assert a.path == path and a.name.startswith("RFX_") and a.name in str(a)
         else:
-            assert a.tobytes() == b.tobytes() == orvalix.mfcc_file(path, coefficients=16).tobytes()
+            assert a.tobytes() == b.tobytes() == mfcc_file(path, coefficients=16).tobytes()
 
 
 @pytest.mark.parametrize("options,keywords", [
@@ -85,18 +89,17 @@ def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
     ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24, window="rectangular",
                                      lifter="raised_sine", pre_emphasis=0.5))])
 def test_options_and_keywords_mean_the_same(options, keywords):
-    parsed = orvalix.Settings.from_options(options)
-    assert parsed == orvalix.Settings(**keywords) == orvalix.Settings.from_options(parsed.options())
-    changed = dict(include_c0=False, coefficients=4)
-    assert orvalix.Settings.from_options(options + " -C -M3").replace(**changed) == \
-        orvalix.Settings(**keywords).replace(**changed)
-    signal, info = orvalix.load_wave(SAMPLE)
-    rows = orvalix.mfcc(signal, info.rate, parsed)
+    parsed = Settings.from_options(options)
+    assert parsed == Settings(**keywords) == Settings.from_options(parsed.options())
+    new = dict(include_c0=False, coefficients=4)  # replace() overrides what the options gave
+    assert Settings.from_options(options + " -C -M3").replace(**new) == Settings(**keywords | new)
+    signal, info = load_wave(SAMPLE)
+    rows = mfcc(signal, info.rate, parsed)
     as_int16 = signal.astype(numpy.int16)  # the same rows from keywords, int16, a list, [-1, 1] scaled
-    for same in (orvalix.mfcc(signal, info.rate, **keywords), orvalix.mfcc(as_int16, info.rate, parsed),
-                 orvalix.mfcc(signal.tolist(), info.rate, parsed),
-                 orvalix.mfcc(as_int16 / 32768.0, info.rate, parsed, scale=32768)):
-        assert numpy.array_equal(same, rows)
+    for same in (mfcc(signal, info.rate, **keywords), mfcc(as_int16, info.rate, parsed),
+                 mfcc(signal.tolist(), info.rate, parsed),
+                 mfcc(as_int16 / 32768.0, info.rate, parsed, scale=32768)):
+        assert array_equal(same, rows)
 
 
 @pytest.mark.parametrize("call,error,words", [
@@ -109,43 +112,82 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     (lambda: Settings(windowms=3), TypeError, "unknown setting 'windowms'"),
     (lambda: Settings.from_options("-M21"), ValueError, "Parameter M(1) = 21 is out of range [1,20]."),
     (lambda: Settings.from_options("-L25 in.wav"), ValueError, "Not an option: in.wav"),
-    (lambda: orvalix.mfcc(numpy.zeros((2, 2)), 16000), ValueError, "one-dimensional"),
-    (lambda: orvalix.mfcc(numpy.zeros(99), 0), ValueError, "rate=0"),
-    (lambda: orvalix.mfcc(numpy.zeros(99), 999, shift_ms=1), orvalix.AnalysisError, "ANALYSIS_FAILED"),
-    (lambda: orvalix.load_wave("/nonexistent/x"), orvalix.WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
-    (lambda: orvalix.mfcc_file(GOLDEN), orvalix.WaveError, GOLDEN),
-    (lambda: orvalix.write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x")])
+    (lambda: mfcc(numpy.zeros((2, 2)), 16000), ValueError, "one-dimensional"),
+    (lambda: mfcc(numpy.zeros(99), 0), ValueError, "rate=0"),
+    (lambda: mfcc(numpy.zeros(99), 999, shift_ms=1), AnalysisError, "ORVALIX_ANALYSIS_FAILED"),
+    (lambda: load_wave("/nonexistent/x"), WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
+    (lambda: mfcc_file(GOLDEN), WaveError, GOLDEN),
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x")])
 def test_errors_name_what_went_wrong(call, error, words):
     with pytest.raises(error, match=re.escape(words)):
         call()
 
 
 def test_a_signal_shorter_than_a_window_gives_no_rows(tmp_path):
-    assert orvalix.mfcc(numpy.zeros(479, numpy.int16), 16000).shape == (0, 12)
-    empty = orvalix.mfcc(numpy.zeros(0), 16000, include_c0=True)
+    assert mfcc(numpy.zeros(479, numpy.int16), 16000).shape == (0, 12)
+    empty = mfcc(numpy.zeros(0), 16000, include_c0=True)
     assert empty.shape == (0, 13) and empty.dtype == numpy.float32 and text_of(empty, tmp_path) == b""
 
 
 def test_memory_does_not_grow_over_a_thousand_calls():
-    short, signal = os.path.join(GOLDEN, "short481.wav"), orvalix.load_wave(SAMPLE)[0][:16000]
+    short, signal = os.path.join(GOLDEN, "short481.wav"), load_wave(SAMPLE)[0][:16000]
 
     def resident_kib_after(count):
         for _ in range(count):
-            orvalix.mfcc(signal, 16000, include_c0=True)
-            orvalix.mfcc(signal, 16000)
-            orvalix.mfcc_files([short, "/nonexistent.wav"], threads=2)
-            orvalix.load_wave(short)
-        with open("/proc/self/statm") as fh:
-            return int(fh.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+            mfcc(signal, 16000, include_c0=True)
+            mfcc(signal, 16000)
+            mfcc_files([short, "/nonexistent.wav"], threads=2)
+            load_wave(short)
+        return int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
     before = resident_kib_after(100)
     assert resident_kib_after(1000) - before < 1024
 
 
 def test_plot_tool_draws_a_wave_file_through_the_package(tmp_path):
     png = tmp_path / "plot.png"
+    tool = os.path.join(SOURCE, "tools", "orvalix-plot")
     for options, status, seen in (("-C -M16", 0, b""), ("-M30", 1, b"out of range [1,20]")):
-        tool = os.path.join(SOURCE, "tools", "orvalix-plot")
         run = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=" + options],
                              capture_output=True)
         assert run.returncode == status and seen in run.stderr
     assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_library():
+    """VAD on c0 before c0 is dropped, deltas before CMVN, voiced rows last: file, memory, threads."""
+    static = mfcc_file(SAMPLE, include_c0=True)
+    labels = vad(static)
+    assert labels.dtype == bool and 0 < labels.sum() < len(labels)
+    expected = cmvn(deltas(numpy.ascontiguousarray(static[:, 1:]), 2, 2))[labels]
+    keywords = dict(deltas=2, cmvn="sliding", voiced_only=True)
+    signal, info = load_wave(SAMPLE)
+    for got in (mfcc_file(SAMPLE, **keywords), mfcc(signal, info.rate, **keywords),
+                mfcc_files([SAMPLE, SAMPLE], threads=2, **keywords)[1]):
+        assert array_equal(got, expected)
+    assert array_equal(mfcc_file(SAMPLE, include_c0=True, cmvn="utterance", cmvn_variance=True),
+                       cmvn(static, "utterance", variance=True))
+    total = functools.reduce(numpy.add, static.astype(numpy.float64))
+    assert array_equal(cmvn(static, "utterance"), (static + (-1.0 / len(static)) * total).astype("f4"))
+    assert array_equal(cmvn(static), cmvn(static, "sliding", False, 600, 100, False))  # Kaldi's
+    for changed in (cmvn(static, window=40, min_window=10), cmvn(static, centred=True)):
+        assert not array_equal(changed, cmvn(static))
+    for changed in (dict(frames_context=0), dict(energy_column=5), dict(energy_threshold=9),
+                    dict(energy_mean_scale=0.5), dict(proportion_threshold=0.9)):
+        assert not array_equal(vad(static, **changed), labels)
+    assert deltas(static, 1, 3).shape == (len(static), 26)
+    for bad in (lambda: deltas(static, 3), lambda: cmvn(static, "global"),
+                lambda: cmvn(static, min_window=601), lambda: vad(static, energy_column=13),
+                lambda: vad(static, proportion_threshold=1), lambda: mfcc_file(SAMPLE, deltas=3)):
+        with pytest.raises(ValueError):
+            bad()
+
+
+def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
+    signal, info = load_wave(SAMPLE)
+    rows, c0 = fbank(signal, info.rate), mfcc(signal, info.rate, include_c0=True)[:, 0]
+    assert rows.shape == (len(c0), 30) and rows.dtype == numpy.float32
+    assert array_equal(fbank_file(SAMPLE), rows)
+    assert array_equal(functools.reduce(numpy.add, rows.T), c0)  # the float sum, filter after filter
+    assert fbank(signal, info.rate, filters=40, domain="power").shape == (len(c0), 40)
+    assert array_equal(fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
+                       cmvn(deltas(rows, 1), "utterance")[vad(rows, energy_column=-1)])
