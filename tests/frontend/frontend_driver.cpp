@@ -1,10 +1,8 @@
-// Test driver: one front-end call on a matrix file (two int32, rows and columns, then the floats row
-// after row), its result written the same way (labels as one column of 0 and 1):
-//   analyse|fbank IN.wav OUT     MFCC rows c0..c12 or log filter energies, default settings
-//   deltas IN OUT ORDER WINDOW   cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW CENTRED]
-//   vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN]   select IN LABELS OUT
-// No settings means the library's defaults. cmvn and select also run in place on a copy, status 4
-// if that differs. Exit status 0, or the call's result.
+// Test driver: one front-end call on a matrix file (int32 rows and columns, then the floats row by
+// row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT (default
+// settings), deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW CENTRED],
+// vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN], select IN LABELS OUT. No settings: the
+// library's defaults. cmvn and select also run in place on a copy: status 4 if that differs.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +40,8 @@ template <typename Call>
 static bool sameInPlace(const OrvalixFeatures& in, const OrvalixFeatures& out, Call call) {
     std::vector<float> values(in.values, in.values + valueCount(in) + 1);
     OrvalixFeatures copy = {in.frameCount, in.columnCount, values.data()};
-    return call(&copy) == 0 && copy.frameCount == out.frameCount && copy.columnCount == out.columnCount &&
+    return call(&copy) == 0 && copy.frameCount == out.frameCount &&
+           copy.columnCount == out.columnCount &&
            !memcmp(copy.values, out.values ? out.values : copy.values, sizeof(float) * valueCount(out));
 }
 
@@ -59,7 +58,8 @@ int main(int argc, char** argv) {
         result = op == "analyse" ? orvalixAnalyseFile(argv[2], &settings, &out, nullptr)
                                  : orvalixLoadWave(argv[2], &signal, &info);
         if (!result && signal)
-            result = orvalixAnalyseFilterbank(signal, info.samplesRead, info.sampleRate, &settings, &out);
+            result = orvalixAnalyseFilterbank(signal, info.samplesRead, info.sampleRate, &settings,
+                                              &out);
         free(signal);
     } else if (!readMatrix(argv[2], store, &in)) {
         result = 3;
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
         if (!result) result = orvalixSelectVoiced(&in, voiced.data(), &out);
         if (!result && !sameInPlace(in, out, select)) result = 4;
     }
-    const OrvalixFeatures written = op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
+    const OrvalixFeatures written =
+        op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
     if (!result && !writeMatrix(argv[argc == 5 && op == "select" ? 4 : 3], written)) result = 3;
     orvalixReleaseFeatures(&out);
     return result;

@@ -104,8 +104,6 @@ def test_options_and_keywords_mean_the_same(options, keywords):
 
 @pytest.mark.parametrize("call,error,words", [
     (lambda: Settings(window_ms=0), ValueError, "window_ms=0 is out of range [1,100] (option -L)"),
-    (lambda: Settings(coefficients=-1), ValueError, "coefficients=-1 is out of range"),
-    (lambda: Settings(filters=101), ValueError, "filters=101 is out of range [0,100]"),
     (lambda: Settings(window="hann"), ValueError, "expected one of hamming"),
     (lambda: Settings(pre_emphasis=0.975), ValueError, "whole hundredths"),
     (lambda: Settings(pre_emphasis=1.5), ValueError, "pre_emphasis=1.5 is out of range [0,1]"),
@@ -135,7 +133,7 @@ def test_memory_does_not_grow_over_a_thousand_calls():
     def resident_kib_after(count):
         for _ in range(count):
             mfcc(signal, 16000, include_c0=True)
-            mfcc(signal, 16000)
+            mfcc(signal, 16000, deltas=2, cmvn="sliding", voiced_only=True)
             mfcc_files([short, "/nonexistent.wav"], threads=2)
             load_wave(short)
         return int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
@@ -175,9 +173,8 @@ def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_librar
                     dict(energy_mean_scale=0.5), dict(proportion_threshold=0.9)):
         assert not array_equal(vad(static, **changed), labels)
     assert deltas(static, 1, 3).shape == (len(static), 26)
-    for bad in (lambda: deltas(static, 3), lambda: cmvn(static, "global"),
-                lambda: cmvn(static, min_window=601), lambda: vad(static, energy_column=13),
-                lambda: vad(static, proportion_threshold=1), lambda: mfcc_file(SAMPLE, deltas=3)):
+    for bad in (lambda: deltas(static, 3), lambda: cmvn(static, "global"),  # all: tests/frontend/
+                lambda: vad(static, energy_column=13), lambda: mfcc_file(SAMPLE, deltas=3)):
         with pytest.raises(ValueError):
             bad()
 
