@@ -20,7 +20,6 @@ SENTENCES = (
     "days a chicken leg is a rare dish. Rice is often served in round bowls. The juice of lemons makes "
     "fine punch. Four hours of steady work faced us. My voice is my password and nobody else has it. "
     "Seven speakers read the same numbers twice").split(". ")
-TRIM_LEVEL = 30  # below this the synthesiser's lead-in and tail count as silence, not speech
 
 
 def write_wave(name, samples):
@@ -34,18 +33,17 @@ def synthesise(text, folder, voice):
     subprocess.run(["sox", "-D", "-V1", raw, "-r", str(RATE), "-b", "16", resampled], check=True)
     with wave.open(resampled) as w:
         x = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.float64)
-    loud = np.nonzero(np.abs(x) > TRIM_LEVEL)[0]
+    loud = np.nonzero(np.abs(x) > 30)[0]  # the synthesiser's quieter lead-in and tail are silence
     return x[loud[0]:loud[-1] + 1]
 
 
 def make_clean(folder, seed=16, voice="en-us"):
     """The clean signal and its speech spans [start, end) in samples."""
     lengths = np.random.default_rng(seed).uniform(0.2, 2.0, len(SENTENCES) + 1)
-    gaps = [np.zeros(int(g * RATE)) for g in lengths]
-    pieces, spans = [gaps[0]], []
-    for text, gap in zip(SENTENCES, gaps[1:]):
+    pieces, spans = [np.zeros(int(lengths[0] * RATE))], []
+    for text, gap in zip(SENTENCES, lengths[1:]):
         at = sum(map(len, pieces))
-        pieces += [synthesise(text, folder, voice), gap]
+        pieces += [synthesise(text, folder, voice), np.zeros(int(gap * RATE))]
         spans.append((at, at + len(pieces[-2])))
     return np.concatenate(pieces), spans
 

@@ -52,7 +52,6 @@ def test_reference_runs_from_file_and_from_memory(tmp_path, name, path, options,
     for features in (mfcc_file(path, settings), mfcc(signal, info.rate, settings)):
         assert features.dtype == numpy.float32 and features.flags.c_contiguous
         assert not features.flags.owndata  # the library's buffer, handed over
-        assert features.shape[1] == settings.coefficients + settings.include_c0
         assert text_of(features, tmp_path) == open(expected, "rb").read()
 
 
