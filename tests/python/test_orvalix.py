@@ -1,18 +1,21 @@
-"""The Python package against the program: the same floats, the same bytes, the same refusals.
-
-Run by ctest (ORVALIX_PYTHON=ON) with PYTHONPATH at the built package, ORVALIX_BIN at the
-program and ORVALIX_CORPUS at the shared reference runs.
-"""
+"""The Python package against the program: the same floats, the same bytes, the same refusals; its
+front end as calls and as keywords (the library's numbers are held against NumPy in tests/frontend/).
+Run by ctest with PYTHONPATH at the built package, ORVALIX_BIN at the program, ORVALIX_CORPUS at the
+shared reference runs."""
+import functools
 import json
 import os
+import re
 import subprocess
 import sys
 import wave
 
 import numpy
 import pytest
+from numpy import array_equal
 
-import orvalix
+from orvalix import (AnalysisError, Settings, WaveError, cmvn, deltas, fbank, fbank_file, load_wave,
+                     mfcc, mfcc_file, mfcc_files, vad, write_text)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SAMPLE = os.path.join(SOURCE, "samples", "speech16k.wav")
@@ -20,185 +23,167 @@ GOLDEN = os.path.join(SOURCE, "tests", "golden", "local")
 CORPUS = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "golden"))
 
 
-def program_file(tmp_path, wave_path, options):
-    """The program's output file for this input and these options."""
-    out = str(tmp_path / "program.txt")
-    subprocess.run([os.environ["ORVALIX_BIN"], wave_path, out, "-Q0", "-O", *options],
-                   check=True, stdout=subprocess.DEVNULL)
-    with open(out, "rb") as fh:
-        return fh.read()
-
-
 def text_of(features, tmp_path):
-    path = tmp_path / "python.txt"
-    orvalix.write_text(features, path)
-    return path.read_bytes()
+    write_text(features, tmp_path / "python.txt")
+    return (tmp_path / "python.txt").read_bytes()
 
 
-def golden_cases():
-    with open(os.path.join(GOLDEN, "cases.txt")) as fh:
-        for line in fh:
-            name, source, *options = line.split()
-            yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options
+def reference_runs():  # name, wave file, options, the program's output file (None: refused)
+    for name, source, *options in (line.split() for line in open(os.path.join(GOLDEN, "cases.txt"))):
+        yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options, \
+            os.path.join(GOLDEN, name + ".txt")
+    cases = os.path.join(CORPUS, "cases.json")
+    for case in json.load(open(cases))["cases"] if os.path.exists(cases) else []:
+        if "src" in case["files"][0]:
+            out = case["expect"]["status"] == 0 and case["expect"]["files"]["out.txt"]["blob"]
+            options = [a for a in case["argv"] if a.startswith("-")]
+            yield case["id"], os.path.join(CORPUS, case["files"][0]["src"]), options, \
+                out and os.path.join(CORPUS, "blobs", out)
 
 
-@pytest.mark.parametrize("name,path,options", list(golden_cases()))
-def test_golden_files_from_file_and_from_memory(tmp_path, name, path, options):
-    with open(os.path.join(GOLDEN, name + ".txt"), "rb") as fh:
-        expected = fh.read()
-    settings = orvalix.Settings.from_options(options)
-    from_file = orvalix.mfcc_file(path, settings)
-    signal, info = orvalix.load_wave(path)
-    from_memory = orvalix.mfcc(signal, info.rate, settings)
-    for features in (from_file, from_memory):
+@pytest.mark.parametrize("name,path,options,expected", list(reference_runs()))
+def test_reference_runs_from_file_and_from_memory(tmp_path, name, path, options, expected):
+    settings = Settings.from_options(options)
+    if not expected:
+        with pytest.raises((WaveError, AnalysisError)):
+            mfcc_file(path, settings)
+        return
+    signal, info = load_wave(path)
+    for features in (mfcc_file(path, settings), mfcc(signal, info.rate, settings)):
         assert features.dtype == numpy.float32 and features.flags.c_contiguous
         assert not features.flags.owndata  # the library's buffer, handed over
-        assert features.shape[1] == settings.coefficients + settings.include_c0
-        assert text_of(features, tmp_path) == expected
-
-
-def corpus_cases():
-    path = os.path.join(CORPUS, "cases.json")
-    if not os.path.exists(path):
-        return []
-    with open(path) as fh:
-        return [c for c in json.load(fh)["cases"] if "src" in c["files"][0]]
-
-
-@pytest.mark.parametrize("case", corpus_cases(), ids=[c["id"] for c in corpus_cases()])
-def test_shared_reference_runs(tmp_path, case):
-    options = [a for a in case["argv"] if a.startswith("-")]
-    path = os.path.join(CORPUS, case["files"][0]["src"])
-    out = case["expect"]["files"].get("out.txt")
-    if case["expect"]["status"] != 0:
-        with pytest.raises((orvalix.WaveError, orvalix.AnalysisError)):
-            orvalix.mfcc_file(path, orvalix.Settings.from_options(options))
-        return
-    features = orvalix.mfcc_file(path, orvalix.Settings.from_options(options))
-    with open(os.path.join(CORPUS, "blobs", out["blob"]), "rb") as fh:
-        assert text_of(features, tmp_path) == fh.read()
+        assert text_of(features, tmp_path) == open(expected, "rb").read()
 
 
 def test_long_input_takes_the_chunked_path_with_the_same_bytes(tmp_path):
-    with wave.open(SAMPLE) as w:
-        params, frames = w.getparams(), w.readframes(w.getnframes())
-    long_path = str(tmp_path / "long.wav")
-    with wave.open(long_path, "wb") as w:  # 72 s: the program analyses it a chunk at a time
-        w.setparams(params)
-        w.writeframes(frames * 11)
-    features = orvalix.mfcc_file(long_path, include_c0=True)
-    assert text_of(features, tmp_path) == program_file(tmp_path, long_path, ["-C"])
-    signal, info = orvalix.load_wave(long_path)
-    assert numpy.array_equal(orvalix.mfcc(signal, info.rate, include_c0=True), features)
+    long_path, out = str(tmp_path / "long.wav"), tmp_path / "program.txt"
+    with wave.open(SAMPLE) as w, wave.open(long_path, "wb") as copy:  # 72 s: analysed chunk by chunk
+        copy.setparams(w.getparams())
+        copy.writeframes(w.readframes(w.getnframes()) * 11)
+    subprocess.run([os.environ["ORVALIX_BIN"], long_path, str(out), "-Q0", "-O", "-C"], check=True,
+                   stdout=subprocess.DEVNULL)
+    features = mfcc_file(long_path, include_c0=True)
+    assert text_of(features, tmp_path) == out.read_bytes()
+    signal, info = load_wave(long_path)
+    assert array_equal(mfcc(signal, info.rate, include_c0=True), features)
 
 
 def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
-    not_wave = tmp_path / "text.wav"
-    not_wave.write_text("not a wave file\n")
+    (tmp_path / "text.wav").write_text("not a wave file\n")
     inputs = [SAMPLE, os.path.join(GOLDEN, "noise11k_u8.wav"), str(tmp_path / "missing.wav"),
-              os.path.join(GOLDEN, "stereo48k.wav"), str(not_wave)] * 3
-    one = orvalix.mfcc_files(inputs, threads=1, coefficients=16)
-    two = orvalix.mfcc_files(inputs, threads=2, coefficients=16)
-    for path, a, b in zip(inputs, one, two):
-        if path.endswith("text.wav") or path.endswith("missing.wav"):
-            assert isinstance(a, orvalix.WaveError) and isinstance(b, orvalix.WaveError)
+              os.path.join(GOLDEN, "stereo48k.wav"), str(tmp_path / "text.wav")] * 3
+    one = mfcc_files(inputs, threads=1, coefficients=16)
+    for path, a, b in zip(inputs, one, mfcc_files(inputs, threads=2, coefficients=16)):
+        if path.startswith(str(tmp_path)):
+            assert isinstance(a, WaveError) and isinstance(b, WaveError)
             assert a.path == path and a.name.startswith("RFX_") and a.name in str(a)
         else:
-            assert a.tobytes() == b.tobytes() == orvalix.mfcc_file(path, coefficients=16).tobytes()
+            assert a.tobytes() == b.tobytes() == mfcc_file(path, coefficients=16).tobytes()
 
 
 @pytest.mark.parametrize("options,keywords", [
-    ("", {}),
-    ("-L25 -S5 -M13 -C", dict(window_ms=25, shift_ms=5, coefficients=13, include_c0=True)),
+    ("", {}), ("-L25 -S5 -M13 -C", dict(window_ms=25, shift_ms=5, coefficients=13, include_c0=True)),
     ("-W4 -I3 -A2 -H0", dict(window="blackman", lifter="half_raised_sine", domain="power",
                              pre_emphasis=0)),
-    ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24,
-                                     window="rectangular", lifter="raised_sine", pre_emphasis=0.5)),
-])
+    ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24, window="rectangular",
+                                     lifter="raised_sine", pre_emphasis=0.5))])
 def test_options_and_keywords_mean_the_same(options, keywords):
-    parsed = orvalix.Settings.from_options(options)
-    assert parsed == orvalix.Settings(**keywords) == orvalix.Settings.from_options(parsed.options())
-    changed = dict(include_c0=False, coefficients=4)
-    assert orvalix.Settings.from_options(options + " -C -M3").replace(**changed) == \
-        orvalix.Settings(**keywords).replace(**changed)
-    signal, info = orvalix.load_wave(SAMPLE)
-    assert numpy.array_equal(orvalix.mfcc(signal, info.rate, parsed),
-                             orvalix.mfcc(signal, info.rate, **keywords))
-
-
-def test_input_scales_and_types_agree():
-    signal, info = orvalix.load_wave(SAMPLE)
-    expected = orvalix.mfcc(signal, info.rate)
-    as_int16 = signal.astype(numpy.int16)
-    assert numpy.array_equal(orvalix.mfcc(as_int16, info.rate), expected)
-    assert numpy.array_equal(orvalix.mfcc(as_int16 / 32768.0, info.rate, scale=32768), expected)
-    assert numpy.array_equal(orvalix.mfcc(signal.tolist(), info.rate), expected)
+    parsed = Settings.from_options(options)
+    assert parsed == Settings(**keywords) == Settings.from_options(parsed.options())
+    new = dict(include_c0=False, coefficients=4)  # replace() overrides what the options gave
+    assert Settings.from_options(options + " -C -M3").replace(**new) == Settings(**keywords | new)
+    signal, info = load_wave(SAMPLE)
+    rows = mfcc(signal, info.rate, parsed)
+    as_int16 = signal.astype(numpy.int16)  # the same rows from keywords, int16, a list, [-1, 1] scaled
+    for same in (mfcc(signal, info.rate, **keywords), mfcc(as_int16, info.rate, parsed),
+                 mfcc(signal.tolist(), info.rate, parsed),
+                 mfcc(as_int16 / 32768.0, info.rate, parsed, scale=32768)):
+        assert array_equal(same, rows)
 
 
 @pytest.mark.parametrize("call,error,words", [
-    (lambda: orvalix.Settings(window_ms=0), ValueError,
-     "window_ms=0 is out of range [1,100] (option -L)"),
-    (lambda: orvalix.Settings(coefficients=-1), ValueError, "coefficients=-1 is out of range"),
-    (lambda: orvalix.Settings(filters=101), ValueError, "filters=101 is out of range [0,100]"),
-    (lambda: orvalix.Settings(window="hann"), ValueError, "expected one of hamming"),
-    (lambda: orvalix.Settings(pre_emphasis=0.975), ValueError, "whole hundredths"),
-    (lambda: orvalix.Settings(pre_emphasis=1.5), ValueError, "pre_emphasis=1.5 is out of "
-     "range [0,1]"),
-    (lambda: orvalix.Settings(windowms=3), TypeError, "unknown setting 'windowms'"),
-    (lambda: orvalix.Settings.from_options("-M21"), ValueError,
-     "ERROR: Parameter M(1) = 21 is out of range [1,20]."),
-    (lambda: orvalix.Settings.from_options("-L25 in.wav"), ValueError, "Not an option: in.wav"),
-    (lambda: orvalix.mfcc(numpy.zeros((2, 2)), 16000), ValueError, "one-dimensional"),
-    (lambda: orvalix.mfcc(numpy.zeros(99), 0), ValueError, "rate=0"),
-    (lambda: orvalix.mfcc(numpy.zeros(99), 999, shift_ms=1), orvalix.AnalysisError,
-     "ORVALIX_ANALYSIS_FAILED"),
-    (lambda: orvalix.load_wave("/nonexistent/x.wav"), orvalix.WaveError,
-     "RFX_FILE_ERROR: /nonexistent/x.wav"),
-    (lambda: orvalix.mfcc_file(GOLDEN), orvalix.WaveError, GOLDEN),
-    (lambda: orvalix.write_text(numpy.zeros((1, 2), numpy.float32), "/nonexistent/x.txt"),
-     OSError, "cannot write /nonexistent/x.txt"),
-])
+    (lambda: Settings(window_ms=0), ValueError, "window_ms=0 is out of range [1,100] (option -L)"),
+    (lambda: Settings(window="hann"), ValueError, "expected one of hamming"),
+    (lambda: Settings(pre_emphasis=0.975), ValueError, "whole hundredths"),
+    (lambda: Settings(pre_emphasis=1.5), ValueError, "pre_emphasis=1.5 is out of range [0,1]"),
+    (lambda: Settings(windowms=3), TypeError, "unknown setting 'windowms'"),
+    (lambda: Settings.from_options("-M21"), ValueError, "Parameter M(1) = 21 is out of range [1,20]."),
+    (lambda: Settings.from_options("-L25 in.wav"), ValueError, "Not an option: in.wav"),
+    (lambda: mfcc(numpy.zeros((2, 2)), 16000), ValueError, "one-dimensional"),
+    (lambda: mfcc(numpy.zeros(99), 0), ValueError, "rate=0"),
+    (lambda: mfcc(numpy.zeros(99), 999, shift_ms=1), AnalysisError, "ORVALIX_ANALYSIS_FAILED"),
+    (lambda: load_wave("/nonexistent/x"), WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
+    (lambda: mfcc_file(GOLDEN), WaveError, GOLDEN),
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x")])
 def test_errors_name_what_went_wrong(call, error, words):
-    with pytest.raises(error) as raised:
+    with pytest.raises(error, match=re.escape(words)):
         call()
-    assert words in str(raised.value)
 
 
 def test_a_signal_shorter_than_a_window_gives_no_rows(tmp_path):
-    assert orvalix.mfcc(numpy.zeros(479, numpy.int16), 16000).shape == (0, 12)
-    empty = orvalix.mfcc(numpy.zeros(0), 16000, include_c0=True)
-    assert empty.shape == (0, 13) and empty.dtype == numpy.float32
-    short = os.path.join(GOLDEN, "short481.wav")  # 481 samples: one frame
-    assert orvalix.mfcc_file(short).shape == (1, 12)
-    assert text_of(empty, tmp_path) == b""
+    assert mfcc(numpy.zeros(479, numpy.int16), 16000).shape == (0, 12)
+    empty = mfcc(numpy.zeros(0), 16000, include_c0=True)
+    assert empty.shape == (0, 13) and empty.dtype == numpy.float32 and text_of(empty, tmp_path) == b""
 
 
-def test_memory_does_not_grow_over_a_thousand_calls(tmp_path):
-    def resident_kib():
-        with open("/proc/self/statm") as fh:
-            return int(fh.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+def test_memory_does_not_grow_over_a_thousand_calls():
+    short, signal = os.path.join(GOLDEN, "short481.wav"), load_wave(SAMPLE)[0][:16000]
 
-    short = os.path.join(GOLDEN, "short481.wav")
-    signal = orvalix.load_wave(SAMPLE)[0][:16000]
-
-    def calls(count):
+    def resident_kib_after(count):
         for _ in range(count):
-            orvalix.mfcc(signal, 16000, include_c0=True)
-            orvalix.mfcc(signal, 16000)
-            orvalix.mfcc_files([short, "/nonexistent.wav"], threads=2)
-            orvalix.load_wave(short)
-    calls(100)
-    before = resident_kib()
-    calls(1000)
-    assert resident_kib() - before < 1024
+            mfcc(signal, 16000, include_c0=True)
+            mfcc(signal, 16000, deltas=2, cmvn="sliding", voiced_only=True)
+            mfcc_files([short, "/nonexistent.wav"], threads=2)
+            load_wave(os.path.join(GOLDEN, "stereo48k.wav"))
+        return int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+    before = resident_kib_after(100)
+    assert resident_kib_after(1000) - before < 1024
 
 
 def test_plot_tool_draws_a_wave_file_through_the_package(tmp_path):
-    tool = os.path.join(SOURCE, "tools", "orvalix-plot")
     png = tmp_path / "plot.png"
-    drawn = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=-C -M16"],
-                           capture_output=True)
-    assert drawn.returncode == 0 and png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    refused = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=-M30"],
+    tool = os.path.join(SOURCE, "tools", "orvalix-plot")
+    for options, status, seen in (("-C -M16", 0, b""), ("-M30", 1, b"out of range [1,20]")):
+        run = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=" + options],
                              capture_output=True)
-    assert refused.returncode == 1 and b"out of range [1,20]" in refused.stderr
+        assert run.returncode == status and seen in run.stderr
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_library():
+    """VAD on c0 before c0 is dropped, deltas before CMVN, voiced rows last: file, memory, threads."""
+    static = mfcc_file(SAMPLE, include_c0=True)
+    labels = vad(static)
+    assert labels.dtype == bool and 0 < labels.sum() < len(labels)
+    expected = cmvn(deltas(numpy.ascontiguousarray(static[:, 1:]), 2, 2))[labels]
+    keywords = dict(deltas=2, cmvn="sliding", voiced_only=True)
+    signal, info = load_wave(SAMPLE)
+    for got in (mfcc_file(SAMPLE, **keywords), mfcc(signal, info.rate, **keywords),
+                mfcc_files([SAMPLE, SAMPLE], threads=2, **keywords)[1]):
+        assert array_equal(got, expected)
+    assert array_equal(mfcc_file(SAMPLE, include_c0=True, cmvn="utterance", cmvn_variance=True),
+                       cmvn(static, "utterance", variance=True))
+    total = functools.reduce(numpy.add, static.astype(numpy.float64))
+    assert array_equal(cmvn(static, "utterance"), (static + (-1.0 / len(static)) * total).astype("f4"))
+    assert array_equal(cmvn(static), cmvn(static, "sliding", False, 600, 100, False))  # Kaldi's
+    for changed in (cmvn(static, window=40, min_window=10), cmvn(static, centred=True)):
+        assert not array_equal(changed, cmvn(static))
+    for changed in (dict(frames_context=0), dict(energy_column=5), dict(energy_threshold=9),
+                    dict(energy_mean_scale=0.5), dict(proportion_threshold=0.9)):
+        assert not array_equal(vad(static, **changed), labels)
+    assert deltas(static, 1, 3).shape == (len(static), 26)
+    for bad in (lambda: deltas(static, 3), lambda: cmvn(static, "global"),  # all: tests/frontend/
+                lambda: vad(static, energy_column=13), lambda: mfcc_file(SAMPLE, deltas=3)):
+        with pytest.raises(ValueError):
+            bad()
+
+
+def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
+    signal, info = load_wave(SAMPLE)
+    rows, c0 = fbank(signal, info.rate), mfcc(signal, info.rate, include_c0=True)[:, 0]
+    assert rows.shape == (len(c0), 30) and rows.dtype == numpy.float32
+    assert array_equal(fbank_file(SAMPLE), rows)
+    assert array_equal(functools.reduce(numpy.add, rows.T), c0)  # the float sum, filter after filter
+    assert fbank(signal, info.rate, filters=40, domain="power").shape == (len(c0), 40)
+    assert array_equal(fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
+                       cmvn(deltas(rows, 1), "utterance")[vad(rows, energy_column=-1)])
