@@ -54,7 +54,8 @@ def kaldi(f, *scps):
         with open(path, "rb") as fh:
             fh.seek(int(offset) - len(key) - 1)
             head = struct.unpack("<%ds2s3s" % (len(key) + 1), fh.read(len(key) + 6))
-            head += struct.unpack("<BiBi" if head[2] == b"FM " else "<Bi", fh.read(10 if head[2] == b"FM " else 5))
+            matrix = head[2] == b"FM "
+            head += struct.unpack("<BiBi" if matrix else "<Bi", fh.read(10 if matrix else 5))
             found.append((key, head, fh.read(4 * head[4] * (head[6] if len(head) > 6 else 1))))
     return found
 
@@ -126,9 +127,9 @@ def main():
                      [((frames(k), 100000, 56, 0x2006), floats[k]) for k in CUTS])
         batch_run(*lists, "npy", "--format", "npy", *OPTIONS)
         paths = [os.path.join(f.path, "npy", k + ".npy") for k in CUTS]
-        script = "import sys,numpy\nfor p in sys.argv[1:]: a=numpy.load(p); print(a.shape, a.dtype, a.data.hex())"
-        loaded = subprocess.run(["/usr/bin/python3", "-c", script] + paths, capture_output=True).stdout
-        loaded = loaded.decode()
+        numpy = ["/usr/bin/python3", "-c", "import sys,numpy\nfor p in sys.argv[1:]: a=numpy.load(p); "
+                 "print(a.shape, a.dtype, a.data.hex())"]
+        loaded = subprocess.run(numpy + paths, capture_output=True).stdout.decode()
         checks.equal("npy: NumPy reads shape, type and the library's floats; data at a multiple of 64",
                      list(zip(loaded.splitlines(), [(os.path.getsize(p) - len(floats[k])) % 64
                                                    for p, k in zip(paths, CUTS)])),

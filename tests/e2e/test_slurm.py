@@ -1,7 +1,6 @@
-"""orvalix-slurm on a real single-machine Slurm (munged, slurmctld and slurmd started here with a
-minimal configuration in a temporary folder and stopped at the end): a 3-task array gives the
-entries of one local orvalix-batch run, byte for byte, through the combined feats.scp.
-Exits with 77 (skipped) when Debian's slurm-wlm and munge are not installed."""
+"""orvalix-slurm on a real single-machine Slurm (munged, slurmctld and slurmd started here in a
+temporary folder): a 3-task array gives the entries of one local orvalix-batch run, byte for byte,
+through the combined feats.scp. Exits with 77 (skipped) when slurm-wlm and munge are missing."""
 
 import os
 import random
@@ -81,14 +80,14 @@ def main():
         try:
             up_by = time.time() + 15  # the node comes up
             sinfo = ["sinfo", "-h", "-o", "%t"]
-            while subprocess.run(sinfo, env=env, capture_output=True).stdout != b"idle\n" and time.time() < up_by:
+            while subprocess.run(sinfo, env=env, capture_output=True).stdout != b"idle\n" \
+                    and time.time() < up_by:
                 time.sleep(0.1)
             done = array("--sbatch", "--cpus-per-task=1")
-            report = done.stdout.decode()
-            checks.equal("statuses, three task logs", (local.status, done.returncode, len(
-                [n for n in os.listdir(f.path + "/array") if n.startswith("slurm-")])), (0, 0, 3))
-            checks.true("orvalix-slurm: summary",
-                        "3 shards, 0 unfinished, 0 utterances failed" in report, report)
+            logs = [n for n in os.listdir(f.path + "/array") if n.startswith("slurm-")]
+            checks.equal("statuses, three task logs, summary",
+                         (local.status, done.returncode, len(logs), done.stdout.splitlines()[-1:]),
+                         (0, 0, 3, [b"orvalix-slurm: 3 shards, 0 unfinished, 0 utterances failed"]))
             checks.true("combined feats.scp: the local run's entries, byte for byte",
                         kaldi(f, "array/feats.scp") == kaldi(f, "local/feats.scp") != [])
             os.remove(os.path.join(f.path, "array", "orvalix-batch.2.log"))
