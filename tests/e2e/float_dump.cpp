@@ -6,19 +6,12 @@
 #include "orvalix.h"
 
 int main(int argc, char** argv) {
-    if (argc < 3) return 2;
     AnalysisSettings settings;
-    char message[256];
-    if (orvalixParseOptions(argc - 3, argv + 3, &settings, message, sizeof message) != 0) {
-        fprintf(stderr, "%s\n", message);
-        return 2;
-    }
     OrvalixFeatures features;
-    int result = orvalixAnalyseFile(argv[1], &settings, &features, nullptr);
-    if (result != 0) {
-        fprintf(stderr, "%s\n", orvalixResultName(result));
-        return 1;
-    }
+    char message[256];
+    if (argc < 3 || orvalixParseOptions(argc - 3, argv + 3, &settings, message, sizeof message) != 0 ||
+        orvalixAnalyseFile(argv[1], &settings, &features, nullptr) != 0)
+        return 2;
     FILE* out = fopen(argv[2], "wb");
     size_t count = static_cast<size_t>(features.frameCount) * static_cast<size_t>(features.columnCount);
     bool ok = out && (count == 0 || fwrite(features.values, sizeof(float), count, out) == count);
