@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,7 +21,8 @@
 
 namespace {
 
-const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000};
+// 2000 Hz: a short window there has fewer samples than a batch has lanes.
+const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000, 2000};
 
 enum SignalKind { NOISE_16, NOISE_8, SILENCE, DC, TONE_16, SPARSE, MIXED_HALVES, KIND_COUNT };
 
@@ -65,7 +67,7 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
 
 Case makeCase(std::mt19937& random) {
     Case c;
-    c.rate = RATES[random() % 6];
+    c.rate = RATES[random() % std::size(RATES)];
     literal::Options& o = c.options;
     // Mostly the usual settings, with every option pushed to its limits now and then.
     o.windowLengthMs = random() % 3 == 0 ? 1 + static_cast<int>(random() % 100) : 30;
