@@ -38,7 +38,7 @@ void floatLog10(typename L::V v, float* out) {
                     s8 * (c(4) + s2 * c(5) + s4 * (c(6) + s2 * c(7)) + s8 * last);
         V y = e * L::all(0.30102999566398119521) + (s + s) * p * L::all(0.43429448190325182765);
         // Outside normal doubles well away from both ends the series is not used: NaN settles nothing.
-        y = (v >= L::all(0x1p-1000)) & (v <= L::all(0x1p+1000)) ? y : L::all(NAN);
+        y = ((v >= L::all(0x1p-1000)) & (v <= L::all(0x1p+1000))) ? y : L::all(NAN);
         // Rounding is monotonic: when both ends of the interval give one float, every value in it does.
         const F rounded = __builtin_convertvector(y, F);
         const auto settled = (__builtin_convertvector(y * L::all(1.0 + 0x1p-40), F) == rounded) &
