@@ -38,27 +38,21 @@ void subtractMean(float* x, int32_t count) {
         x[i] = static_cast<float>(static_cast<double>(x[i]) - mean);
 }
 
+// Every product and difference rounded to float.
+static float emphasizedSample(float x, float previous, float a) {
+    float p = static_cast<float>(static_cast<double>(a) * previous);
+    return static_cast<float>(static_cast<double>(x) - p);
+}
+
 void emphasizeFollowing(float* x, int32_t count, float a) {
-    // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed. Every product and
-    // difference is rounded to float, as in the one-sample-at-a-time form; the loop without the
+    // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; the loop without the
     // wrap-around case is left free for the compiler to vectorise.
-    for (int32_t i = count - 1; i >= 1; --i) {
-        float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
-        x[i] = static_cast<float>(static_cast<double>(x[i]) - p);
-    }
+    for (int32_t i = count - 1; i >= 1; --i) x[i] = emphasizedSample(x[i], x[i - 1], a);
 }
 
 void emphasizeFollowingInto(const float* __restrict x, float* __restrict y, int32_t count,
                             float a) {
-    for (int32_t i = 1; i < count; ++i) {
-        float p = static_cast<float>(static_cast<double>(a) * x[i - 1]);
-        y[i] = static_cast<float>(static_cast<double>(x[i]) - p);
-    }
-}
-
-static float emphasizedSample(float x, float previous, float a) {
-    float p = static_cast<float>(static_cast<double>(a) * previous);
-    return static_cast<float>(static_cast<double>(x) - p);
+    for (int32_t i = 1; i < count; ++i) y[i] = emphasizedSample(x[i], x[i - 1], a);
 }
 
 void preEmphasize(float* x, int32_t count, float a) {

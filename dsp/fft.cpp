@@ -33,16 +33,6 @@ struct TwiddleRecurrence {
     }
 };
 
-// Copies the input into the outputs in bit-reversed order, so the butterflies can work in place.
-void reorder(uint32_t pointCount, int bits, const float* realIn, const float* imagIn,
-             float* realOut, float* imagOut) {
-    for (uint32_t i = 0; i < pointCount; ++i) {
-        uint32_t j = BitReversedIndex(i, static_cast<uint32_t>(bits));
-        realOut[j] = realIn[i];
-        imagOut[j] = imagIn ? imagIn[i] : 0.0f;
-    }
-}
-
 }  // namespace
 
 void fft_float(uint32_t pointCount, int inverse, const float* realIn, const float* imagIn,
@@ -57,7 +47,12 @@ void fft_float(uint32_t pointCount, int inverse, const float* realIn, const floa
         fprintf(stderr, "Error in fft_float():  PointCount %u is not a power of two\n", pointCount);
         exit(1);
     }
-    reorder(pointCount, bits, realIn, imagIn, realOut, imagOut);
+    // The input copied into the outputs in bit-reversed order, so the butterflies work in place.
+    for (uint32_t i = 0; i < pointCount; ++i) {
+        const uint32_t j = BitReversedIndex(i, static_cast<uint32_t>(bits));
+        realOut[j] = realIn[i];
+        imagOut[j] = imagIn ? imagIn[i] : 0.0f;
+    }
     // 64-bit block size: doubling past 2^31 must end the loop, not wrap to 0.
     for (uint64_t blockSize = 2; blockSize <= pointCount; blockSize *= 2) {
         const uint32_t half = static_cast<uint32_t>(blockSize / 2);

@@ -1,16 +1,17 @@
 #pragma once
 // Lane types: Lanes<W> holds W doubles, one per frame, and offers only what the plain analysis
 // does to a value: +, -, *, / (each rounded by itself, never fused: -ffp-contract=off), square
-// root, widening floats and rounding to float. Lanes<1> is a plain double, the path a reader
-// reads first; Lanes<2> (Arm NEON, SSE2), Lanes<4> (AVX2) and Lanes<8> (AVX-512) are the same
-// code over the compiler's vector types, so a lane does exactly the scalar operations by
-// construction.
+// root, widening floats, rounding to float, and moving values between lanes unchanged
+// (transpose). Lanes<1> is a plain double, the path a reader reads first; Lanes<2> (Arm NEON,
+// SSE2), Lanes<4> (AVX2) and Lanes<8> (AVX-512) are the same code over the compiler's vector
+// types, so a lane does exactly the scalar operations by construction.
 //
 // Everything here is in an anonymous namespace on purpose: each file compiled for another vector
 // unit (mfcc/frame_lanes*.cpp) gets its own copies, which the linker must never exchange.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__AVX__)
 #include <immintrin.h>
@@ -92,11 +93,22 @@ struct Lanes : LaneUnit<W> {
         LaneUnit<W>::narrow(f, x);
         return LaneUnit<W>::widen(f);
     }
-    // Sample i of each of W frames.
-    static V gather(const float* const* frames, int64_t i) {
-        float f[W];
-        for (int k = 0; k < W; ++k) f[k] = frames[k][i];
-        return LaneUnit<W>::widen(f);
+    // Samples i..i+W-1 of each of W frames, widened, as W values: to[k] holds sample i + k of
+    // every frame. The W rows are loaded whole, then their off-diagonal blocks of B lanes swapped
+    // for B = W/2 down to 1: two shuffles per pair of rows and block size, no element gathers.
+    static void transpose(const float* const* frames, int64_t i, V* to) {
+        for (int k = 0; k < W; ++k) to[k] = LaneUnit<W>::widen(frames[k] + i);
+        swapBlocks<W / 2>(to, std::make_index_sequence<W>());
+    }
+    template <int B, size_t... K>
+    static void swapBlocks(V* r, std::index_sequence<K...> lanes) {
+        for (int j = 0; j < W; ++j)
+            if (!(j & B)) {
+                const V low = __builtin_shufflevector(r[j], r[j + B], (K & B ? K - B + W : K)...);
+                r[j + B] = __builtin_shufflevector(r[j], r[j + B], (K & B ? K + W : K + B)...);
+                r[j] = low;
+            }
+        if constexpr (B > 1) swapBlocks<B / 2>(r, lanes);
     }
 };
 
@@ -109,7 +121,7 @@ struct Lanes<1> {
     static V all(double x) { return x; }
     static double lane(V x, int) { return x; }
     static V toFloat(V x) { return static_cast<float>(x); }
-    static V gather(const float* const* frames, int64_t i) { return frames[0][i]; }
+    static void transpose(const float* const* frames, int64_t i, V* to) { *to = frames[0][i]; }
     static V sqrt(V x) { return std::sqrt(x); }
 };
 

@@ -21,23 +21,23 @@ struct SampleWindow {
     int32_t capacity;
 };
 
-struct ChunkedRun {
-    SignalReader* source;     // the open wave file's reader, or null for an in-memory signal
-    const float* memory;
-    uint32_t delivered;       // samples taken from the source so far, of limit
-    uint32_t limit;
-    SignalInfo info;
-    AnalysisSettings* settings;
-    int32_t chunk;
-    FrameGeometry geometry;
-    FrameAnalyser analyser;   // made once, for every chunk
-    float* window;
-    SampleWindow raw;
-    float* head;        // the first chunk and its frame of overlap, unfiltered
-    int32_t headCount;
-    float* work;        // one chunk's conditioned samples, behind the sample before them
-    FeatureMatrix* matrix;
-    int32_t frames;
+struct ChunkedRun {  // every field starts zero, whatever a run's initialiser names
+    SignalReader* source{};   // the open wave file's reader, or null for an in-memory signal
+    const float* memory{};
+    uint32_t delivered{};     // samples taken from the source so far, of limit
+    uint32_t limit{};
+    SignalInfo info{};
+    AnalysisSettings* settings{};
+    int32_t chunk{};
+    FrameGeometry geometry{};
+    FrameAnalyser analyser{};  // made once, for every chunk
+    float* window{};
+    SampleWindow raw{};
+    float* head{};      // the first chunk and its frame of overlap, unfiltered
+    int32_t headCount{};
+    float* work{};      // one chunk's conditioned samples, behind the sample before them
+    FeatureMatrix* matrix{};
+    int32_t frames{};
 };
 
 void releaseRun(ChunkedRun* run) {
@@ -216,14 +216,9 @@ int analyseReaderInChunks(SignalReader* reader, AnalysisSettings* settings, int3
                           FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
     *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
     *frameCount = 0;
-    ChunkedRun run{};
-    run.settings = settings;
-    run.chunk = chunkLength;
-    run.matrix = matrix;
-    run.info = *info;
-    run.limit = reader->limit;
-    run.source = reader;
-    run.geometry = frameGeometryFor(settings, run.info.sampleRate);
+    ChunkedRun run{.source = reader, .limit = reader->limit, .info = *info, .settings = settings,
+                   .chunk = chunkLength, .geometry = frameGeometryFor(settings, info->sampleRate),
+                   .matrix = matrix};
     if (!allocateRun(&run)) {
         releaseRun(&run);
         return reportReadFailure(RFX_OUT_OF_MEMORY);
@@ -239,9 +234,8 @@ int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, i
     *frameCount = 0;
     SignalReader reader;
     const RFXRET result = openWaveReader(inputName, &reader, info);
-    return result != RFX_SUCCESS
-               ? result
-               : analyseReaderInChunks(&reader, settings, chunkLength, matrix, frameCount, info);
+    if (result != RFX_SUCCESS) return result;
+    return analyseReaderInChunks(&reader, settings, chunkLength, matrix, frameCount, info);
 }
 
 int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t sampleRate,
@@ -249,14 +243,10 @@ int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t samp
                           FeatureMatrix* matrix, int32_t* frameCount) {
     *matrix = FeatureMatrix{0, 0, nullptr};
     *frameCount = 0;
-    ChunkedRun run{};
-    run.settings = settings;
-    run.chunk = chunkLength;
-    run.matrix = matrix;
-    run.memory = signal;
-    run.limit = static_cast<uint32_t>(sampleCount);
-    run.info = SignalInfo{sampleCount, 1, sampleRate, 16, sampleCount};
-    run.geometry = frameGeometryFor(settings, run.info.sampleRate);
+    ChunkedRun run{.memory = signal, .limit = static_cast<uint32_t>(sampleCount),
+                   .info = SignalInfo{sampleCount, 1, sampleRate, 16, sampleCount},
+                   .settings = settings, .chunk = chunkLength,
+                   .geometry = frameGeometryFor(settings, sampleRate), .matrix = matrix};
     if (!allocateRun(&run)) {
         releaseRun(&run);
         return reportAnalysisOutOfMemory();

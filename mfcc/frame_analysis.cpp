@@ -128,7 +128,7 @@ void releaseFrameAnalyser(FrameAnalyser* a) {
 
 void analyseFrameRows(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
     int32_t done = 0;
-    switch (a->lanes) {
+    switch (a->placedSamples >= a->lanes ? a->lanes : 1) {  // a batch takes `lanes` samples at once
     case 8: done = analyseBatchesOf8(a, signal, frameCount, rows); break;
     case 4: done = analyseBatchesOf4(a, signal, frameCount, rows); break;
     case 2: done = analyseBatchesOf2(a, signal, frameCount, rows); break;

@@ -62,7 +62,8 @@ int makeFrameAnalyser(FrameAnalyser* analyser, const FrameGeometry* geometry,
 void releaseFrameAnalyser(FrameAnalyser* analyser);
 
 // The rows of frameCount frames, frame k starting at signal + k * shift, into rows (rowWidth
-// floats each): batches of `lanes` frames, the rest one by one.
+// floats each): batches of `lanes` frames, the rest one by one (all of them when fewer than
+// `lanes` samples of a frame enter the transform).
 void analyseFrameRows(FrameAnalyser* analyser, const float* signal, int32_t frameCount,
                       float* rows);
 

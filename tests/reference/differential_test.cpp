@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,7 +23,8 @@
 
 namespace {
 
-const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000};
+// 2000 Hz: a short window there has fewer samples than a batch has lanes.
+const int32_t RATES[] = {8000, 11025, 16000, 22050, 44100, 48000, 2000};
 constexpr int KIND_COUNT = 7;
 
 struct Case {
@@ -53,7 +55,7 @@ std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
 // under a frame, a frame and about a sample, a second, or up to a quarter of a second.
 Case makeCase(std::mt19937& random) {
     Case c;
-    c.rate = RATES[random() % 6];
+    c.rate = RATES[random() % std::size(RATES)];
     auto pick = [&random](int count) { return static_cast<int>(random() % count); };
     literal::Options& o = c.options;
     o.windowLengthMs = pick(3) == 0 ? 1 + pick(100) : 30;
