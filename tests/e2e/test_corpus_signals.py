@@ -10,7 +10,7 @@ import signal
 import subprocess
 import time
 
-from e2e import Checks, Folder, arguments, wave_bytes
+from e2e import Checks, Folder, Link, arguments, lay_out, wave_bytes
 
 OPTIONS = ["-Q0", "-S1"]
 
@@ -31,11 +31,10 @@ def survivors(folder):
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            command = open("/proc/%s/cmdline" % pid, "rb").read().replace(b"\0", b" ").decode("latin-1")
-        except OSError:
-            continue
-        found += [command] if folder in command and int(pid) != os.getpid() else []
-    return found
+            found.append(open("/proc/%s/cmdline" % pid, "rb").read().decode("latin-1"))
+        except OSError:  # ended meanwhile
+            pass
+    return [command for command in found if folder in command]
 
 
 def outputs(folder):
@@ -93,11 +92,9 @@ def main():
                          (code, outputs(out_dir) == whole), (0, True))
 
     with Folder() as f:  # inputs it cannot see fail the run; root reads every folder, so nobody runs it
-        os.chmod(f.path, 0o777)
-        f.file("in/ok.wav", files["a/f00.wav"]), f.file("in/locked/a.wav", files["a/f00.wav"])
-        os.chmod(os.path.join(f.path, "in/locked"), 0)
-        os.symlink("nowhere.wav", os.path.join(f.path, "in/gone.wav"))
-        os.symlink("loop.wav", os.path.join(f.path, "in/loop.wav"))
+        lay_out(f, {"in/ok.wav": files["a/f00.wav"], "in/locked/a.wav": files["a/f00.wav"],
+                    "in/gone.wav": Link("nowhere.wav"), "in/loop.wav": Link("loop.wav")})
+        os.chmod(f.path, 0o777), os.chmod(os.path.join(f.path, "in/locked"), 0)
         code, summary, out, _ = finish(start(tool + ["in", "out", "-Q0"], f.path, dict(
             os.environ, TMPDIR=f.path), lambda: (os.setgid(65534), os.setuid(65534))))
         checks.equal("unseen inputs fail the run", (code, summary, sorted(
