@@ -47,6 +47,8 @@ def main():
     binary = os.path.abspath(args.bin)
     tool = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"), "--bin", binary]
     checks = Checks()
+    for sig in (signal.SIGINT, signal.SIGHUP):  # heard by the runs even under nohup or a script's &
+        signal.signal(sig, signal.SIG_DFL)
     if shutil.which("parallel") is None:
         print("skip: GNU parallel is not installed")
         checks.finish()
