@@ -31,121 +31,99 @@ def fake_ssh(folder):
 
 def main():
     args = arguments()
-    binary = os.path.abspath(args.bin)
+    binary, checks = os.path.abspath(args.bin), Checks()
     tool = os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus")
-    checks = Checks()
 
-    def corpus(cwd, *argv, env=None):
-        p = subprocess.run([tool] + list(argv), cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                           timeout=120, env=env)
-        out = p.stdout.decode("utf-8", "replace")
-        summary = ([l for l in out.splitlines() if " done, " in l] or [""])[-1]
-        return p.returncode, summary, sorted(l for l in out.splitlines() if l.startswith("failed: ")), \
-            p.stderr.decode("utf-8", "replace")
+    def corpus(*argv, env=None, script=tool, bin=True):
+        """Status, summary line, sorted failure lines, standard error."""
+        p = subprocess.run([script] + ["--bin", binary] * bin + list(argv), cwd=f.path, env=env,
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        out = p.stdout.decode("utf-8", "replace").splitlines()
+        return p.returncode, ([l for l in out if " done, " in l] or [""])[-1], \
+            sorted(l for l in out if l.startswith("failed: ")), p.stderr.decode("utf-8", "replace")
 
-    def single_runs(folder, names):
-        """Each file run alone: its features, or its status and message."""
+    def single_runs(files):
+        """Lays the files out; each run alone gives its features, or its failure line."""
         expected = {}
-        for relative in names:
-            r = run(binary, [os.path.join("in", relative), "single.txt", "-O"] + OPTIONS, folder)
-            expected[relative] = f.read("single.txt") if r.status == 0 else \
-                "failed: %s: status %d: %s" % (relative, r.status, r.err.strip())
-        os.remove(os.path.join(folder, "single.txt"))
+        for r, data in files.items():
+            f.file("in/" + r, data)
+            x = run(binary, ["in/" + r, "single.txt", "-O"] + OPTIONS, f.path)
+            expected[r] = f.read("single.txt") if x.status == 0 else \
+                "failed: %s: status %d: %s" % (r, x.status, x.err.strip())
+        os.remove(os.path.join(f.path, "single.txt"))
         return expected
 
-    def output(relative, read=True):
-        name = os.path.join("out", os.path.splitext(relative)[0] + ".txt")
-        return f.read(name) if read else os.stat(os.path.join(f.path, name)).st_mtime_ns
+    txt = lambda relative: os.path.join(f.path, "out", os.path.splitext(relative)[0] + ".txt")
+    output = lambda relative: open(txt(relative), "rb").read()
+    made = lambda: {n for n in f.names() if n.startswith("out/") and os.path.isfile(f.path + "/" + n)}
 
-    with Folder() as f:
-        os.makedirs(os.path.join(f.path, "bin"))  # the usual tools but not GNU parallel
-        tools = "bash dirname basename mktemp find sort sed tr cat grep rm mkdir env".split()
-        for name in filter(shutil.which, tools):
+    with Folder() as f:  # the usual tools but not GNU parallel
+        os.makedirs(os.path.join(f.path, "bin"))
+        for name in filter(shutil.which, "bash dirname basename mktemp find sort sed tr cat grep rm "
+                           "mkdir env".split()):
             os.symlink(shutil.which(name), os.path.join(f.path, "bin", name))
-        code, _, _, err = corpus(f.path, "--bin", binary, "in", "out",
-                                 env=dict(os.environ, PATH=os.path.join(f.path, "bin")))
-        checks.equal("no GNU parallel: status 2 and a message",
+        code, _, _, err = corpus("in", "out", env=dict(os.environ, PATH=os.path.join(f.path, "bin")))
+        checks.equal("no GNU parallel: status 2, a message",
                      (code, "GNU parallel is not installed" in err), (2, True))
     if shutil.which("parallel") is None:
         checks.cannot_run("GNU parallel is not installed (apt-get install parallel)")
 
     with Folder() as f:
-        for relative, data in list(GOOD.items()) + list(BROKEN.items()):
-            f.file(os.path.join("in", relative), data)
+        expected = single_runs(dict(GOOD, **BROKEN))
         f.file("in/notes.txt", b"not a wave file, never analysed")
-        expected = single_runs(f.path, list(GOOD) + list(BROKEN))
         failures = sorted(expected[r] for r in BROKEN)  # each broken file's message when run alone
-        code, summary, failed, _ = corpus(f.path, "--bin", binary, "in", "out", "-j", "2", *OPTIONS)
-        checks.equal("first run: status, summary, each failure with its message", (code, summary, failed),
-                     (1, SUMMARY % (len(GOOD), 0, len(BROKEN)), failures))
-        made = {os.path.relpath(os.path.join(d, n), f.path)
-                for d, _, names in os.walk(f.path + "/out") for n in names}
-        mirrored = {os.path.join("out", os.path.splitext(r)[0] + ".txt") for r in GOOD}
-        checks.equal("first run: the mirrored tree, outputs identical to single runs, the job log",
-                     (made, [output(r) == expected[r] for r in GOOD]),
-                     ({"out/orvalix-corpus.joblog"} | mirrored, [True] * len(GOOD)))
-        log = f.read("out/orvalix-corpus.joblog").decode().splitlines()
-        checks.equal("job log: a line per file, the failures marked", (len(log), sum(
-            1 for l in log[1:] if l.split("\t")[6] != "0")), (1 + len(GOOD) + len(BROKEN), len(BROKEN)))
-        stamps = [output(r, read=False) for r in GOOD]
+        first = corpus("in", "out", "-j", "2", *OPTIONS)[:3]
+        log = [l.split("\t") for l in f.read("out/orvalix-corpus.joblog").decode().splitlines()]
+        checks.equal("first run: status, summary, failures with their messages; the mirrored tree, "
+                     "outputs as run alone; the job log: a line per file, the failures marked",
+                     (first, made(), [output(r) == expected[r] for r in GOOD], len(log),
+                      sum(1 for l in log[1:] if l[6] != "0")),
+                     ((1, SUMMARY % (len(GOOD), 0, len(BROKEN)), failures),
+                      {"out/orvalix-corpus.joblog"} | {os.path.relpath(txt(r), f.path) for r in GOOD},
+                      [True] * len(GOOD), 1 + len(GOOD) + len(BROKEN), len(BROKEN)))
+        before = [os.stat(txt(r)).st_mtime_ns for r in GOOD]
         checks.equal("second run: finished files skipped (not started, not touched), broken ones again",
-                     (corpus(f.path, "--bin", binary, "in", "out", *OPTIONS)[:3], stamps,
+                     (corpus("in", "out", *OPTIONS)[:3], [os.stat(txt(r)).st_mtime_ns for r in GOOD],
                       len(f.read("out/orvalix-corpus.joblog").splitlines())),
-                     ((1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures),
-                      [output(r, read=False) for r in GOOD], 1 + len(BROKEN)))
-        for relative in BROKEN:
-            os.remove(os.path.join(f.path, "in", relative))
-        os.remove(os.path.join(f.path, "out", "a.txt"))
-        code, summary, _, _ = corpus(f.path, "--bin", binary, "in", "out", *OPTIONS)
-        checks.equal("resumed run: only the lost output made, identical", (code, summary, output("a.wav")),
-                     (0, SUMMARY % (1, len(GOOD) - 1, 0), expected["a.wav"]))
-        checks.equal("no temporary file left", [n for n in f.names() if ".orvalix-" in n], [])
-        code, summary, _, _ = corpus(f.path, "--bin", binary, "in", "out", "-O", *OPTIONS)
-        checks.equal("-O redoes everything", (code, summary), (0, SUMMARY % (len(GOOD), 0, 0)))
+                     ((1, SUMMARY % (0, len(GOOD), len(BROKEN)), failures), before, 1 + len(BROKEN)))
+        [os.remove(os.path.join(f.path, "in", relative)) for relative in BROKEN]
+        os.remove(txt("a.wav"))
+        checks.equal("resumed run: only the lost output made, identical; -O redoes all; no temporary",
+                     (corpus("in", "out", *OPTIONS)[:2], output("a.wav"), corpus("in", "out", "-O",
+                      *OPTIONS)[:2], [n for n in f.names() if ".orvalix-" in n]),
+                     ((0, SUMMARY % (1, len(GOOD) - 1, 0)), expected["a.wav"],
+                      (0, SUMMARY % (len(GOOD), 0, 0)), []))
 
     with Folder() as f:
         f.file("in/a.wav", wave_bytes([0] * 2000))
-        code, _, _, err = corpus(f.path, "--bin", binary, "in", "out", "-W9")
+        code, _, _, err = corpus("in", "out", "-W9")
         checks.equal("refused option: status 2, orvalix's message, nothing made",
                      (code, "ERROR: Parameter W(1) = 9 is out of range [1,4]." in err, f.names()),
                      (2, True, ["in", "in/a.wav"]))
         for what, argv in (("missing input folder", ["missing", "out"]), ("one folder only", ["in"]),
                            ("binary not found", ["--bin", os.path.join(f.path, "none"), "in", "out"])):
-            checks.equal(what + ": status 2", corpus(f.path, *(["--bin", binary] + argv))[0], 2)
-        env = dict(os.environ, ORVALIX=binary)
+            checks.equal(what + ": status 2", corpus(*argv)[0], 2)
         # Run from a checkout without --bin or ORVALIX: the checkout's build/orvalix.
-        checkout = os.path.join(f.path, "checkout")
-        os.makedirs(os.path.join(checkout, "tools"))
-        os.makedirs(os.path.join(checkout, "build"))
-        f.file("checkout/CMakeLists.txt", b"")
-        shutil.copy(tool, os.path.join(checkout, "tools"))
-        os.symlink(binary, os.path.join(checkout, "build", "orvalix"))
-        bare = {k: v for k, v in os.environ.items() if k != "ORVALIX"}
-        p = subprocess.run([os.path.join(checkout, "tools", "orvalix-corpus"), "in", "o3", "-Q0"],
-                           cwd=f.path, stdin=subprocess.DEVNULL, capture_output=True, timeout=120, env=bare)
-        checks.equal("from a checkout: its build/orvalix",
-                     (p.returncode, [l for l in p.stdout.decode().splitlines() if " done, " in l]),
-                     (0, [SUMMARY % (1, 0, 0)]))
+        f.file("checkout/CMakeLists.txt", b""), f.file("checkout/build/orvalix", b"")
         os.makedirs(os.path.join(f.path, "empty"))
-        checks.equal("ORVALIX picks the binary; an empty folder",
-                     (corpus(f.path, "in", "out", "-Q0", env=env)[:2],
-                      corpus(f.path, "empty", "o2", env=env)[:2]),
-                     ((0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0))))
+        shutil.copy(binary, os.path.join(f.path, "checkout/build/orvalix"))
+        checkout = shutil.copy(tool, f.file("checkout/tools/orvalix-corpus", b""))
+        bare = {k: v for k, v in os.environ.items() if k != "ORVALIX"}
+        env = dict(bare, ORVALIX=binary)
+        checks.equal("from a checkout: its build/orvalix; ORVALIX picks the binary; an empty folder",
+                     [corpus(*argv, env=env, script=script, bin=False)[:2] for argv, env, script in (
+                         (["in", "o3", "-Q0"], bare, checkout), (["in", "out", "-Q0"], env, tool),
+                         (["empty", "o2"], env, tool))],
+                     [(0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0))])
 
     with Folder() as f:
-        files = {"r%d %s.wav" % (i, "x" * i): wave_bytes(range(i, 1600 + i)) for i in range(4)}
-        files["sub dir/bad.wav"] = b"RIFF"
-        [f.file(os.path.join("in", relative), data) for relative, data in files.items()]
-        expected = single_runs(f.path, list(files))
-        ssh = fake_ssh(f.path)
-        code, summary, failed, _ = corpus(f.path, "--bin", binary, "--sshlogin", "2/%s node1" % ssh, "in",
-                                          "out", *OPTIONS)
-        checks.equal("remote: status, summary, the failure", (code, summary, failed),
-                     (1, SUMMARY % (4, 0, 1), [expected["sub dir/bad.wav"]]))
-        checks.equal("remote: every job through the login, outputs identical",
-                     (len(f.read("ssh-calls").splitlines()),
-                      [output(r) == expected[r] for r in files if r.startswith("r")]),
-                     (len(files), [True] * 4))
+        expected = single_runs(dict({"r%d %s.wav" % (i, "x" * i): wave_bytes(range(i, 1600 + i))
+                                     for i in range(4)}, **{"sub dir/bad.wav": b"RIFF"}))
+        checks.equal("remote: status, summary, the failure; each job via the login, outputs identical",
+                     (corpus("--sshlogin", "2/%s node1" % fake_ssh(f.path), "in", "out", *OPTIONS)[:3],
+                      len(f.read("ssh-calls").splitlines()), [output(r) == expected[r] for r in expected
+                                                             if r[0] == "r"]),
+                     ((1, SUMMARY % (4, 0, 1), [expected["sub dir/bad.wav"]]), 5, [True] * 4))
     checks.finish()
 
 
