@@ -74,9 +74,10 @@ ORVALIX_LANE_UNIT(4, _mm256_cvtps_pd(_mm_loadu_ps(p)), _mm_storeu_ps(p, _mm256_c
 #if defined(__aarch64__)
 ORVALIX_LANE_UNIT(2, vcvt_f64_f32(vld1_f32(p)), vst1_f32(p, vcvt_f32_f64(x)), vdupq_n_f64(x),
                   vsqrtq_f64(x))
-#elif defined(__SSE2__)
-ORVALIX_LANE_UNIT(2, _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)))),
-                  _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(_mm_cvtpd_ps(x))),
+#elif defined(__SSE2__)  // two floats as one unaligned 64-bit load or store (floats align to 4)
+ORVALIX_LANE_UNIT(2, _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(
+                         reinterpret_cast<const __m128i*>(p)))),
+                  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(_mm_cvtpd_ps(x))),
                   _mm_set1_pd(x), _mm_sqrt_pd(x))
 #endif
 #undef ORVALIX_LANE_UNIT
