@@ -1,7 +1,7 @@
 """The Python package against the program: the same floats, the same bytes, the same refusals; its
 front end as calls and as keywords (the library's numbers are held against NumPy in tests/frontend/).
 Run by ctest with PYTHONPATH at the built package, ORVALIX_BIN at the program, ORVALIX_CORPUS at the
-shared reference runs."""
+reference runs beside the checkout (run besides the repository's copy when present)."""
 import functools
 import json
 import os
@@ -20,7 +20,10 @@ from orvalix import (AnalysisError, Settings, WaveError, cmvn, deltas, fbank, fb
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SAMPLE = os.path.join(SOURCE, "samples", "speech16k.wav")
 GOLDEN = os.path.join(SOURCE, "tests", "golden", "local")
-CORPUS = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "golden"))
+# The repository's copy of the reference runs, and the corpus beside the checkout when there.
+SHARED = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "golden"))
+CORPORA = [os.path.join(SOURCE, "tests", "golden", "shared")] + \
+    [SHARED] * os.path.exists(os.path.join(SHARED, "cases.json"))
 
 
 def text_of(features, tmp_path):
@@ -32,13 +35,13 @@ def reference_runs():  # name, wave file, options, the program's output file (No
     for name, source, *options in (line.split() for line in open(os.path.join(GOLDEN, "cases.txt"))):
         yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options, \
             os.path.join(GOLDEN, name + ".txt")
-    cases = os.path.join(CORPUS, "cases.json")
-    for case in json.load(open(cases))["cases"] if os.path.exists(cases) else []:
-        if "src" in case["files"][0]:
-            out = case["expect"]["status"] == 0 and case["expect"]["files"]["out.txt"]["blob"]
-            options = [a for a in case["argv"] if a.startswith("-")]
-            yield case["id"], os.path.join(CORPUS, case["files"][0]["src"]), options, \
-                out and os.path.join(CORPUS, "blobs", out)
+    for corpus in CORPORA:
+        for case in json.load(open(os.path.join(corpus, "cases.json")))["cases"]:
+            if "src" in case["files"][0]:
+                out = case["expect"]["status"] == 0 and case["expect"]["files"]["out.txt"]["blob"]
+                options = [a for a in case["argv"] if a.startswith("-")]
+                yield case["id"], os.path.join(corpus, case["files"][0]["src"]), options, \
+                    out and os.path.join(corpus, "blobs", out)
 
 
 @pytest.mark.parametrize("name,path,options,expected", list(reference_runs()))
