@@ -180,16 +180,24 @@ OrvalixFeatures matrixView(const FloatArray& features) {
             const_cast<float*>(features.data())};
 }
 
-py::tuple deltas(FloatArray features, int32_t order, int32_t window) {
-    const OrvalixFeatures input = matrixView(features);
+// A front-end call from one matrix to a new one, run without the interpreter's lock:
+// (0, the new matrix) or (the call's result, None).
+template <typename Call>
+py::tuple newMatrixFrom(Call call) {
     OrvalixFeatures output = {0, 0, nullptr};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = orvalixDeltas(&input, order, window, &output);
+        result = call(&output);
     }
     if (result != 0) return py::make_tuple(result, py::none());
     return py::make_tuple(0, featuresToArray(output, 1));
+}
+
+py::tuple deltas(FloatArray features, int32_t order, int32_t window) {
+    const OrvalixFeatures input = matrixView(features);
+    return newMatrixFrom(
+        [&](OrvalixFeatures* output) { return orvalixDeltas(&input, order, window, output); });
 }
 
 OrvalixCmvnSettings cmvnFromTuple(const py::tuple& t) {
@@ -201,14 +209,8 @@ OrvalixCmvnSettings cmvnFromTuple(const py::tuple& t) {
 py::tuple cmvn(FloatArray features, const py::tuple& settingsTuple) {
     const OrvalixFeatures input = matrixView(features);
     const OrvalixCmvnSettings settings = cmvnFromTuple(settingsTuple);
-    OrvalixFeatures output = {0, 0, nullptr};
-    int result;
-    {
-        py::gil_scoped_release unlocked;
-        result = orvalixCmvn(&input, &settings, &output);
-    }
-    if (result != 0) return py::make_tuple(result, py::none());
-    return py::make_tuple(0, featuresToArray(output, 1));
+    return newMatrixFrom(
+        [&](OrvalixFeatures* output) { return orvalixCmvn(&input, &settings, output); });
 }
 
 OrvalixVadSettings vadFromTuple(const py::tuple& t) {
