@@ -7,7 +7,7 @@ sample is drawn with a fixed seed from every mutation site of the product code, 
 the same product code gives the same mutants whatever the tests are. Mutants that do not build are
 skipped and the next site is drawn. The mutated file is always restored, also on Ctrl-C.
 
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2
+    ./quickstart test      # a Release build in build/ with every test switched on
     python3 tools/mutate.py --build build --count 40 --seed 13 --report mutants.txt
 
 Slow (one rebuild and one suite run per mutant): not part of the default test run.
@@ -22,7 +22,9 @@ import subprocess
 import sys
 import time
 
-PRODUCT_FOLDERS = ("main", "options", "wave", "dsp", "mfcc", "modules", "include")
+# The program's folders, the front end, and the C++ of the batch tool and the Python module.
+PRODUCT_FOLDERS = ("main", "options", "wave", "dsp", "mfcc", "modules", "include", "frontend",
+                   "tools/batch", "python/src")
 C_SOURCE = re.compile(r"\.(cpp|h)$")
 
 # Operator swaps, written with the spaces the code base puts around binary operators.
@@ -42,7 +44,7 @@ def product_files(root):
     listed = subprocess.run(["git", "ls-files"], cwd=root, capture_output=True, text=True,
                             check=True).stdout.split()
     return sorted(f for f in listed
-                  if (f.split("/")[0] in PRODUCT_FOLDERS and C_SOURCE.search(f))
+                  if (os.path.dirname(f).startswith(PRODUCT_FOLDERS) and C_SOURCE.search(f))
                   or (f.startswith("tools/orvalix-")))
 
 
