@@ -36,8 +36,9 @@ ctest --output-on-failure -j "$jobs" -E '^(e2e_|golden_|frontend_|python_|docs_)
 launcher=$build_dir/orvalix-under-qemu
 printf '#!/bin/sh\nexec qemu-aarch64 "%s" "$@"\n' "$build_dir/orvalix/orvalix" > "$launcher"
 chmod +x "$launcher"
-/usr/bin/python3 "$corpus/check.py" --bin "$launcher" --corpus "$corpus"
+runner=$source_dir/tests/golden/run_reference_corpus.py
+/usr/bin/python3 "$runner" --bin "$launcher" --corpus "$corpus"
 shared=$source_dir/../shared/golden
 if [ -d "$shared" ] && [ "$(cd "$shared" && pwd)" != "$corpus" ]; then
-  /usr/bin/python3 "$shared/check.py" --bin "$launcher" --corpus "$shared"
+  /usr/bin/python3 "$runner" --bin "$launcher" --corpus "$shared"
 fi

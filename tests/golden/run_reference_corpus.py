@@ -1,16 +1,113 @@
 """Runs a reference corpus (the repository's copy in tests/golden/shared, or ../shared/golden beside
-the checkout, which may hold newer cases) against the binary with the corpus's own checker.
+the checkout, which may hold newer cases) against the binary and compares byte for byte.
 
-A case whose input file is missing from the corpus cannot be laid out: it is reported as a failure,
-and the checker runs the other cases from a filtered copy of cases.json.
+Each case of cases.json runs in a fresh folder laid out with its files, stdin closed: its status,
+standard output and error (exactly, or by prefix where the case says so) and every file left in the
+folder (names, kinds and bytes) must be as recorded. A case whose input is missing is a failure.
 """
 
 import argparse
+import concurrent.futures
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+
+
+def first_difference(want, got):
+    wanted, gotten = want.split(b"\n"), got.split(b"\n")
+    for i in range(max(len(wanted), len(gotten))):
+        w = wanted[i] if i < len(wanted) else None
+        g = gotten[i] if i < len(gotten) else None
+        if w != g:
+            return "line %d: expected %r got %r" % (i + 1, w, g)
+    return "difference in the line ends"
+
+
+def layout(corpus, files, root):
+    for entry in files:
+        path = os.path.join(root, entry["name"])
+        os.makedirs(path if entry.get("dir") else os.path.dirname(path), exist_ok=True)
+        if "symlink" in entry:
+            os.symlink(entry["symlink"], path)
+        elif not entry.get("dir"):
+            source = entry["src"] if "src" in entry else os.path.join("blobs", entry["blob"])
+            shutil.copyfile(os.path.join(corpus, source), path)
+
+
+def left_behind(root):
+    """{name: ("dir",) | ("link", target) | ("file", bytes)} for everything under root."""
+    found = {}
+    for folder, folders, files in os.walk(root):
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, root)
+            if os.path.islink(path):
+                found[relative] = ("link", os.readlink(path))
+            elif os.path.isdir(path):
+                found[relative] = ("dir",)
+            else:
+                found[relative] = ("file", open(path, "rb").read())
+    return found
+
+
+def stream_fault(name, expected, got, corpus):
+    want = open(os.path.join(corpus, "blobs", expected["blob"]), "rb").read()
+    if expected.get("match", "exact") != "prefix":
+        return None if got == want else "%s: %s" % (name, first_difference(want, got))
+    prefix = want[:expected["prefix_len"]]
+    if not got.startswith(prefix):
+        return "%s prefix: %s" % (name, first_difference(prefix, got[:len(prefix)]))
+    ending = expected.get("ends_with")
+    if ending is not None and (not got.endswith(ending.encode("latin-1"))
+                               or got.count(b"\n") != want.count(b"\n")):
+        return "%s: expected %d line(s) ending in %r, got %r" % (
+            name, want.count(b"\n"), ending, got[-160:])
+    return None
+
+
+def case_fault(binary, corpus, case):
+    """None when the case passes, else why not."""
+    missing = [f["src"] for f in case["files"]
+               if "src" in f and not os.path.exists(os.path.join(corpus, f["src"]))]
+    if missing:
+        return "its input file %s is missing from the corpus" % missing[0]
+    with tempfile.TemporaryDirectory(prefix="orvalix_case_") as root:
+        layout(corpus, case["files"], root)
+        try:
+            run = subprocess.run(["/bin/sh", "-c", 'exec "$@" <&-', "sh", binary] + case["argv"],
+                                 cwd=root, capture_output=True, timeout=20)
+        except subprocess.TimeoutExpired:
+            return "timeout after 20 s"
+        expect = case["expect"]
+        if run.returncode != expect["status"]:
+            return "status %d, expected %d; stderr ends %r" % (
+                run.returncode, expect["status"], run.stderr[-200:])
+        fault = (stream_fault("stdout", expect["stdout"], run.stdout, corpus)
+                 or stream_fault("stderr", expect["stderr"], run.stderr, corpus))
+        if fault:
+            return fault
+        found, wanted = left_behind(root), expect["files"]
+        for name in sorted(set(found) | set(wanted)):
+            if name not in wanted:
+                return "file %s: should not exist after the run" % name
+            want = wanted[name]
+            if "dir" in want:
+                expected = ("dir",)
+            elif "symlink" in want:
+                expected = ("link", want["symlink"])
+            else:
+                source = want["src"] if "src" in want else os.path.join("blobs", want["blob"])
+                expected = ("file", open(os.path.join(corpus, source), "rb").read())
+            if found.get(name) != expected:
+                if name not in found:
+                    return "file %s: missing" % name
+                if expected[0] == "file" and found[name][0] == "file":
+                    return "file %s: %s" % (name, first_difference(expected[1], found[name][1]))
+                return "file %s: expected %s, found %s" % (name, expected[0], found[name][0])
+    return None
 
 
 def main():
@@ -18,30 +115,18 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--corpus", required=True)
     args = parser.parse_args()
-    corpus = os.path.abspath(args.corpus)
+    binary, corpus = os.path.abspath(args.bin), os.path.abspath(args.corpus)
     if not os.path.isfile(os.path.join(corpus, "cases.json")):
         print("FAILED: no reference corpus at %s" % corpus)
         return 1
-    with open(os.path.join(corpus, "cases.json")) as fh:
-        document = json.load(fh)
-
-    def complete(case):
-        sources = [f["src"] for f in case["files"] if "src" in f]
-        return all(os.path.exists(os.path.join(corpus, s)) for s in sources)
-
-    runnable = [c for c in document["cases"] if complete(c)]
-    incomplete = [c["id"] for c in document["cases"] if not complete(c)]
-    for name in incomplete:
-        print("FAILED %s: its input file is missing from the corpus" % name)
-
-    with tempfile.TemporaryDirectory(prefix="orvalix_corpus_") as copy:
-        for entry in ("blobs", "inputs"):
-            os.symlink(os.path.join(corpus, entry), os.path.join(copy, entry))
-        with open(os.path.join(copy, "cases.json"), "w") as fh:
-            json.dump(dict(document, cases=runnable), fh)
-        status = subprocess.call([sys.executable, os.path.join(corpus, "check.py"),
-                                  "--bin", os.path.abspath(args.bin), "--corpus", copy])
-    return 1 if incomplete else status
+    cases = json.load(open(os.path.join(corpus, "cases.json")))["cases"]
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        faults = list(pool.map(lambda case: case_fault(binary, corpus, case), cases))
+    failed = [(case["id"], fault) for case, fault in zip(cases, faults) if fault]
+    for name, fault in failed:
+        print("FAIL %s: %s" % (name, fault))
+    print("%d passed, %d failed" % (len(cases) - len(failed), len(failed)))
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
