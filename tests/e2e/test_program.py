@@ -120,6 +120,8 @@ def main():
         ("names with dots in folders", {"d.d/x.wav": wav, "a.b": FOLDER}, ["-Q0", "d.d/x", "a.b/c"], 0,
          None, "", {"a.b/c.txt": ref}),
         ("an extension is kept", {"x.y": wav}, ["-Q0", "x.y", ".hidden"], 0, None, "", {".hidden": ref}),
+        ("one name a prefix of the other", {"x.wav": wav}, ["-Q0", "x", "x.wa"], 0, None, "",
+         {"x.wa": ref}),
         ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
         ("-Q0 drops the report", IN, ["-q0", "in", "out"], 0, ran, "", RAN),
         ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
@@ -236,7 +238,8 @@ def main():
             ("-Q,", -1, 0, 99), ("-w5", 5, 1, 4), ("-M0", 0, 1, 20), ("-m21", 21, 1, 20),
             ("-H101", 101, 0, 100), ("-L0", 0, 1, 100), ("-I4", 4, 1, 3), ("-F2", 2, 1, 1),
             ("-N2147483648", 2147483647, 0, 100), ("-S99999999999", 2147483647, 1, 100),
-            ("-Q-2147483648", 2147483647, 0, 99), ("-A,2", -1, 1, 2)]:
+            ("-Q-2147483648", 2147483647, 0, 99), ("-A,2", -1, 1, 2),
+            ("-N2147483646", 2147483646, 0, 100)]:
         cases.append(("option " + option, IN, ["in", option, "out"], 255,
                       "ERROR: Parameter %s(1) = %d is out of range [%d,%d].\n"
                       % (option[1].upper(), value, low, high), "", {}))
