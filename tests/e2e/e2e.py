@@ -20,8 +20,7 @@ def arguments():
 
 def wave_bytes(samples, rate=16000, bits=16, channels=1, extra_chunks_before=b"", tail=b"", tag=1,
                data_size=None):
-    """A PCM wave file: canonical unless chunks come before the data or bytes after it. Byte rate
-    and block align follow the format, in the wrapping 32-bit arithmetic the reader checks."""
+    """A PCM wave file; byte rate and block align in the wrapping 32-bit arithmetic the reader checks."""
     data = bytes(s & 0xFF for s in samples) if bits == 8 else struct.pack("<%dh" % len(samples), *samples) \
         if bits == 16 else bytes(len(samples) * max(1, bits // 8))
     fmt = struct.pack("<4sIHHIIHH", b"fmt ", 16, tag, channels, rate,
@@ -38,8 +37,6 @@ def riff(chunks):
 
 
 class Folder:
-    """A temporary working folder for one scenario."""
-
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix="orvalix_e2e_")
 
@@ -77,6 +74,23 @@ def run(binary, args, cwd, preexec=None, timeout=60):
                                  capture_output=True, timeout=timeout, preexec_fn=preexec))
 
 
+def start(argv, cwd, env=None, preexec=None):
+    """A run in the background, its output piped."""
+    return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, preexec_fn=preexec)
+
+
+def nobody():
+    """Drops to an unprivileged user (as root every file is readable)."""
+    if os.geteuid() == 0:
+        os.setgid(NOBODY)
+        os.setuid(NOBODY)
+
+
+def sanitized(binary):
+    return b"__asan_init" in open(binary, "rb").read()
+
+
 class Checks:
     """Collects failed expectations; ends the script with a summary line and a status."""
 
@@ -93,8 +107,7 @@ class Checks:
     def true(self, what, condition, detail=""):
         self.equal(what + (" " + detail if detail else ""), bool(condition), True)
 
-    def cannot_run(self, reason):
-        """A registered check whose prerequisite is missing fails rather than passing untested."""
+    def cannot_run(self, reason):  # a missing prerequisite fails rather than passing untested
         self.failed += 1
         print("FAIL cannot run the remaining checks: %s" % reason)
         self.finish()
@@ -107,6 +120,7 @@ class Checks:
 # Special entries of a case's files: a folder, a FIFO, a symbolic link, a file of a given mode, a
 # sparse file (its parts at their offsets, holes between them).
 FOLDER, FIFO = "<folder>", "<fifo>"
+NOBODY = 65534
 
 
 class Link(str):
@@ -149,13 +163,11 @@ def lay_out(folder, files):
 
 
 def contents(folder, wanted):
-    """Every file below the folder by name (bytes for names outside UTF-8): its bytes when wanted
-    and a regular file, else None."""
+    """Every file below the folder: its bytes when wanted and a regular file, else None."""
     found = {}
     for root, _, names in os.walk(os.fsencode(folder.path)):
         for path in (os.path.join(root, n) for n in names):
             rel = os.path.relpath(path, os.fsencode(folder.path))
-            # Names with bytes outside UTF-8 stay bytes.
             rel = rel.decode() if rel.decode(errors="ignore").encode() == rel else rel
             regular = stat.S_ISREG(os.lstat(path).st_mode)
             found[rel] = open(path, "rb").read() if regular and rel in wanted else None

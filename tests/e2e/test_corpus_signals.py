@@ -1,7 +1,6 @@
-"""orvalix-corpus interrupted and hindered: SIGINT, SIGTERM, SIGHUP and SIGKILL at random points stop
-every job (no orvalix or GNU parallel left running, no temporary file left), the summary says what
-was done and what never started, and a resumed run gives outputs byte-identical to an
-uninterrupted one. Inputs it cannot see are failures; a job log cut short is reported."""
+"""orvalix-corpus interrupted and hindered: a signal at a random point stops every job and leaves no
+temporary file, the summary says what was done, a resumed run gives the outputs of an unbroken one;
+inputs it cannot see are failures; a job log cut short is reported."""
 
 import os
 import random
@@ -10,14 +9,9 @@ import signal
 import subprocess
 import time
 
-from e2e import Checks, Folder, Link, arguments, lay_out, wave_bytes
+from e2e import Checks, Folder, Link, arguments, lay_out, nobody, start, wave_bytes
 
 OPTIONS = ["-Q0", "-S1"]
-
-
-def start(argv, cwd, env=None, preexec=None):
-    return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, preexec_fn=preexec)
 
 
 def finish(proc):
@@ -58,7 +52,7 @@ def main():
     files = {"%s/f%02d.wav" % ("ab"[i % 2], i): wave_bytes(block[i:] + block[:i]) for i in range(36)}
 
     with Folder() as f:
-        for relative, data in files.items():  # and what an uninterrupted run gives: a plain run each
+        for relative, data in files.items():  # and what an unbroken run gives: a plain run each
             f.file(os.path.join("in", relative), data)
             os.makedirs(os.path.join(f.path, "whole", os.path.dirname(relative)), exist_ok=True)
             subprocess.run([binary, "in/" + relative, "whole/" + relative[:-4]] + OPTIONS, cwd=f.path,
@@ -93,12 +87,12 @@ def main():
             checks.equal(name + ": the resumed run ends well, its outputs those of an unbroken run",
                          (code, outputs(out_dir) == whole), (0, True))
 
-    with Folder() as f:  # inputs it cannot see fail the run; root reads every folder, so nobody runs it
+    with Folder() as f:  # inputs it cannot see fail the run (root would see them all)
         lay_out(f, {"in/ok.wav": files["a/f00.wav"], "in/locked/a.wav": files["a/f00.wav"],
                     "in/gone.wav": Link("nowhere.wav"), "in/loop.wav": Link("loop.wav")})
         os.chmod(f.path, 0o777), os.chmod(os.path.join(f.path, "in/locked"), 0)
-        code, summary, out, _ = finish(start(tool + ["in", "out", "-Q0"], f.path, dict(
-            os.environ, TMPDIR=f.path), lambda: (os.setgid(65534), os.setuid(65534))))
+        code, summary, out, _ = finish(start(tool + ["in", "out", "-Q0"], f.path,
+                                             dict(os.environ, TMPDIR=f.path), nobody))
         checks.equal("unseen inputs fail the run", (code, summary, sorted(
             l for l in out.splitlines() if l.startswith("failed: "))), (1,
             "orvalix-corpus: 1 done, 0 skipped (output exists), 3 failed",

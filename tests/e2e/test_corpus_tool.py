@@ -1,6 +1,5 @@
-"""orvalix-corpus on a small generated corpus: mirrored tree, outputs identical to single runs,
-failures listed with orvalix's messages, resumable runs, option and environment errors, the remote
-path through an ssh login."""
+"""orvalix-corpus on a small corpus: mirrored tree, outputs of single runs, failures with orvalix's
+messages, resumed runs, option and environment errors, remote runs through an ssh login."""
 
 import os
 import shutil

@@ -1,8 +1,7 @@
-"""What publishing the output may replace and what an interrupted run leaves: unreadable names and
-dangling links count as taken, a name that appears during the run is never replaced without -O, -O
-writes through links and keeps mode and owner, and no signal at any point of the write leaves
-anything but the old or the complete new output. Every case runs twice: with the unnamed temporary
-file, and with the named one of file systems that refuse O_TMPFILE (forced by a preloaded shim)."""
+"""Publishing the output: unreadable names and dangling links count as taken, a name taken during
+the run is never replaced without -O, -O writes through links keeping mode and owner, and a signal
+at any point of the write leaves the old or the complete new output only. Every case runs with the
+unnamed temporary file and with the named one of file systems without O_TMPFILE (a preloaded shim)."""
 
 import os
 import random
@@ -12,10 +11,10 @@ import subprocess
 import tempfile
 import time
 
-from e2e import Checks, Folder, Link, Mode, arguments, check_case, lay_out, run, wave_bytes
+from e2e import (NOBODY, Checks, Folder, Link, Mode, arguments, check_case, lay_out, nobody, run,
+                 sanitized, start, wave_bytes)
 from test_program import EXISTS, USAGE
 
-NOBODY = 65534
 NO_TMPFILE_C = rb"""#define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -29,11 +28,6 @@ NO_TMPFILE_C = rb"""#define _GNU_SOURCE
 WRAP(openat)
 WRAP(openat64)
 """
-
-
-def nobody():  # as root every file is readable
-    os.setgid(NOBODY)
-    os.setuid(NOBODY)
 
 
 def writing(proc, folder):
@@ -52,9 +46,7 @@ def main():
     short = wave_bytes([((i * 37) % 2001) - 1000 for i in range(8000)])
     # 20 s analysed every millisecond into 21 columns: about 4 MB of text, long enough to interrupt.
     long = wave_bytes([rng.randrange(-3000, 3000) for _ in range(16000 * 20)])
-    LONG = ["long", "out", "-S1", "-M20", "-C"]
-    start = lambda argv, cwd: subprocess.Popen([binary] + argv, cwd=cwd, stdin=subprocess.DEVNULL,
-                                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    LONG = [binary, "long", "out", "-S1", "-M20", "-C"]
 
     helper = tempfile.mkdtemp(prefix="orvalix_preload_")
     os.chmod(helper, 0o755)  # the unprivileged runs load the shim too
@@ -63,7 +55,7 @@ def main():
     if subprocess.run(["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", library, "-ldl"],
                       input=NO_TMPFILE_C, capture_output=True).returncode == 0:
         modes.append(("named temporary", library))
-        if b"__asan_init" in open(binary, "rb").read():  # a sanitized binary: its runtime after ours
+        if sanitized(binary):  # its runtime after ours
             os.environ["ASAN_OPTIONS"] = os.getenv("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
     else:
         print("skipped: no C compiler for the named-temporary cases")
@@ -71,7 +63,7 @@ def main():
     with Folder() as f:
         f.file("in.wav", short), f.file("long.wav", long)
         run(binary, ["-Q0", "in", "new"], f.path)
-        run(binary, ["-Q0", "long", "longnew"] + LONG[2:], f.path)
+        run(binary, ["-Q0", "long", "longnew"] + LONG[3:], f.path)
         new, long_new = f.read("new.txt"), f.read("longnew.txt")
 
     for mode, preload in modes:
@@ -103,16 +95,18 @@ def main():
                         "dangling.txt": Link("real/dangling.txt")})
             target = os.path.join(f.path, "real/t.txt")
             os.chmod(target, 0o640), os.chown(target, NOBODY, NOBODY)
-            for name in ("loop", "rel", "abs", "dangling"):
+            loop = "ERROR: Cannot write output file loop.txt: Too many levels of symbolic links\n"
+            for name, status, err, through, made in (("loop", 1, loop, False, False),
+                                                     ("rel", 0, "", True, False),
+                                                     ("abs", 0, "", True, False),
+                                                     ("dangling", 0, "", False, True)):
                 f.file("real/t.txt", b"old")
                 r, info = run(binary, ["-Q0", "-O", "in", name], f.path), os.stat(target)
+                made_new = os.path.isfile(f.path + "/real/made.txt") and f.read("real/made.txt") == new
                 checks.equal("%s: -O through the link %s" % (mode, name),
                              (r.status, r.err, f.read("real/t.txt") == new, oct(info.st_mode & 0o7777),
-                              info.st_uid, info.st_gid, os.path.isfile(f.path + "/real/made.txt")
-                              and f.read("real/made.txt") == new),
-                             (1, "ERROR: Cannot write output file loop.txt: Too many levels of symbolic"
-                              " links\n", False, "0o640", NOBODY, NOBODY, False) if name == "loop" else
-                             (0, "", name != "dangling", "0o640", NOBODY, NOBODY, name == "dangling"))
+                              info.st_uid, info.st_gid, made_new),
+                             (status, err, through, "0o640", NOBODY, NOBODY, made))
             checks.equal("%s: links stay, nothing left behind" % mode, f.names(),
                          ["abs.txt", "dangling.txt", "in.wav", "loop.txt", "real", "real/dangling.txt",
                           "real/made.txt", "real/t.txt", "rel.txt"])

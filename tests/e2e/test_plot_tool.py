@@ -18,10 +18,12 @@ def main():
     interpreter = open(tool).readline()[2:].split()[0]
     command = [tool] if os.access(interpreter, os.X_OK) else [sys.executable, tool]
     checks = Checks()
-    tool_module = None
 
-    def in_process(*argv):
+    def plot(*argv):
         """The tool's main() in this interpreter: no new process and matplotlib import per call."""
+        if tool_module is None:  # matplotlib only for the tool's own interpreter: a process each
+            p = subprocess.run(command + list(argv), cwd=f.path, capture_output=True, timeout=60)
+            return p.returncode, p.stderr.decode("utf-8", "replace")
         err, cwd = io.StringIO(), os.getcwd()
         sys.argv = ["orvalix-plot"] + list(argv)
         try:
@@ -34,27 +36,21 @@ def main():
             os.chdir(cwd)
         return code, err.getvalue()
 
-    def plot(*argv, env=None):
-        if tool_module and env is None and argv[0] != "--help":
-            return in_process(*argv)
-        p = subprocess.run(command + list(argv), cwd=f.path, stdin=subprocess.DEVNULL, capture_output=True,
-                           timeout=60, env=env)
-        return p.returncode, p.stderr.decode("utf-8", "replace")
-
     def png_size(name):
         data = f.read(name) if os.path.exists(os.path.join(f.path, name)) else b""
         return struct.unpack(">II", data[16:24]) if data[:8] == b"\x89PNG\r\n\x1a\n" else None
 
     with Folder() as f:
         f.file("lib/matplotlib/__init__.py", b"raise ImportError('No module named matplotlib')\n")
-        code, err = plot("x.txt", "x.png", env=dict(os.environ, PYTHONPATH=os.path.join(f.path, "lib")))
+        missing = subprocess.run(command + ["x.txt", "x.png"], cwd=f.path, capture_output=True,
+                                 env=dict(os.environ, PYTHONPATH=os.path.join(f.path, "lib")))
         checks.equal("matplotlib missing: status 2, the packages named, no picture",
-                     (code, "is missing" in err and "python3-matplotlib" in err, png_size("x.png")),
-                     (2, True, None))
-        if plot("--help")[0] == 2:
+                     (missing.returncode, b"is missing" in missing.stderr
+                      and b"python3-matplotlib" in missing.stderr, png_size("x.png")), (2, True, None))
+        if subprocess.run(command + ["--help"], capture_output=True).returncode == 2:
             checks.cannot_run("matplotlib or numpy is not installed for %s (apt-get install "
                               "python3-matplotlib python3-numpy)" % command[0])
-        try:
+        try:  # the tool imports matplotlib and numpy as it loads
             tool_module = importlib.machinery.SourceFileLoader("orvalix_plot", tool).load_module()
         except (ImportError, SystemExit):
             tool_module = None
@@ -67,7 +63,8 @@ def main():
         checks.equal("orvalix writes the features",
                      [run(os.path.abspath(args.bin), argv + ["-Q0"], f.path).status for argv in runs],
                      [0, 0, 0])
-        whole = subprocess.run(command + ["f.txt", "w.png", "--wave", "in.wav", "--title", "x"], cwd=f.path)
+        whole = subprocess.run(command + ["f.txt", "w.png", "--wave", "in.wav", "--title", "x"],
+                               cwd=f.path)
         checks.equal("a whole run of the tool with the waveform", (whole.returncode, png_size("w.png")),
                      (0, (1000, 600)))
         f.file("inf.txt", b"-inf 1.000000 \n2.000000 nan \n")
@@ -87,8 +84,8 @@ def main():
                  "orvalix-plot: f.txt is not a wave file\n"),
                 ("zero shift", ["f.txt", "z.png", "--shift-ms", "0"], 2, None)):
             got, err = plot(*argv)
-            checks.equal(what + ": status, message, no picture", (got, message and err[:len(message)],
-                                                                  png_size(argv[1])), (code, message, None))
+            checks.equal(what + ": status, message, no picture",
+                         (got, message and err[:len(message)], png_size(argv[1])), (code, message, None))
     checks.finish()
 
 
