@@ -16,7 +16,9 @@ OPTIONS, COLUMNS, CUTS = ["-L25", "-M13", "-C"], 14, ["a-1", "a-2", "b-1", "c-1"
 SCP = ("a in/a.wav\nb cat in/b.wav |\nc in/c.wav\nshort in/short.wav\nbad in/bad.wav\n"
        "gone sh -c 'echo no such recording >&2; exit 3' |\n")
 SEGMENTS = "a-1 a 0.25 1.5\na-2 a 1.2 -1\nb-1 b 0.1 0.9\nc-1 c 0.5 1.3\na-9 a 1 3.1\nx-1 gone 0 1\n"
-GONE = b"the command failed with status 3: no such recording"
+FAILED = (b"orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: the segment ends after "
+          b"its recording (40000 samples at 16000 Hz)\nfailed: x-1: the command failed with "
+          b"status 3: no such recording\n")
 
 
 def corpus(f, orvalix, dump):
@@ -24,7 +26,8 @@ def corpus(f, orvalix, dump):
     per key the library's floats (raw, c0..cM per frame) and orvalix's text output."""
     rng = random.Random(15)
     noise = lambda n, low, high: [rng.randrange(low, high) for _ in range(n)]
-    recordings = {"a": (noise(40000, -4000, 4000), 16000, 16, 1), "b": (noise(12000, 0, 256), 8000, 8, 1),
+    recordings = {"a": (noise(40000, -4000, 4000), 16000, 16, 1),
+                  "b": (noise(12000, 0, 256), 8000, 8, 1),
                   "c": (noise(2 * 11025, -9000, 9000), 11025, 16, 2),
                   "short": (noise(100, -99, 99), 16000, 16, 1)}
     waves = {key: f.file("in/%s.wav" % key, wave_bytes(*r)) for key, r in recordings.items()}
@@ -32,7 +35,8 @@ def corpus(f, orvalix, dump):
         samples, rate, bits, channels = recordings[source]
         first = int(float(start) * rate) * channels
         last = len(samples) if end == "-1" else int(float(end) * rate) * channels
-        waves[key] = f.file("cut/%s.wav" % key, wave_bytes(samples[first:last], rate, bits, channels))
+        cut = wave_bytes(samples[first:last], rate, bits, channels)
+        waves[key] = f.file("cut/%s.wav" % key, cut)
     f.file("in/bad.wav", b"RIFF....WAVEnot a wave file")
     f.file("in/sub dir/a b.WAV", f.read("in/a.wav"))
     f.file("wav.scp", SCP.encode()), f.file("segments", SEGMENTS.encode())
@@ -61,10 +65,11 @@ def kaldi(f, *scps):
 
 
 def htk(data):
-    """The header, then the rows as raw little-endian floats, c0 put back first when the kind has _0."""
+    """The header, then the rows as little-endian floats, c0 put back first when the kind has _0."""
     head = struct.unpack(">IIHH", data[:12])
     width = head[2]
-    rows = [struct.unpack(">%df" % (width // 4), data[i:i + width]) for i in range(12, len(data), width)]
+    rows = [struct.unpack(">%df" % (width // 4), data[i:i + width])
+            for i in range(12, len(data), width)]
     rows = [r[-1:] + r[:-1] if head[3] & 0x2000 else r for r in rows]
     return head, b"".join(struct.pack("<%df" % len(r), *r) for r in rows)
 
@@ -80,29 +85,29 @@ def main():
         frames = lambda key: len(floats[key]) // (4 * COLUMNS)
         lists = ["wav.scp", "--segments", "segments"]
         batch_run = lambda *argv: run(batch, argv, f.path)
-        summary = lambda *argv: batch_run(*argv).out.splitlines()[1]
 
         # Text: the program's own files, from a folder tree and from a list with segments.
         r = batch_run("in", "tree", "-j", "3", *OPTIONS)
-        checks.equal("tree: summary", (r.status, r.out.splitlines()[1:3]), (1, ["orvalix-batch: 5 done, "
-                     "0 skipped (output exists), 1 failed", "failed: bad: in/bad.wav: RFX_FILE_ERROR"]))
+        checks.equal("tree: summary", (r.status, r.out.splitlines()[1:3]),
+                     (1, ["orvalix-batch: 5 done, 0 skipped (output exists), 1 failed",
+                          "failed: bad: in/bad.wav: RFX_FILE_ERROR"]))
         names = ["a", "b", "c", "short", "sub dir/a b"]
         checks.equal("tree: orvalix's output files", [f.read("tree/%s.txt" % n) for n in names],
                      [texts.get(n, texts["a"]) for n in names])
         r = batch_run("in", "treekaldi", "--format", "kaldi")
-        checks.true("tree: a name with a blank is no Kaldi key",
-                    "failed: sub dir/a b: a key with a blank cannot go into a Kaldi script" in r.out)
+        checks.true("tree: a name with a blank is no Kaldi key", "failed: sub dir/a b: a key with "
+                    "a blank cannot go into a Kaldi script" in r.out)
         r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
         checks.equal("segments: status, failure log", (r.status, f.read("text/orvalix-batch.log")),
-                     (1, b"orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: the segment ends "
-                      b"after its recording (40000 samples at 16000 Hz)\nfailed: x-1: %s\n" % GONE))
+                     (1, FAILED))
 
         # Kaldi: the library's floats in list order; 1 thread, 3 shards, and orvalix-corpus running
         # one job per shard through an ssh login give the same entries.
         batch_run("wav.scp", "kaldi", "--format", "kaldi", "-j", "3", *OPTIONS)
         whole = kaldi(f, "kaldi/feats.scp")
-        checks.equal("kaldi: the library's floats in list order", whole, [(k, (k.encode() + b" ", b"\0B",
-                     b"FM ", 4, frames(k), 4, COLUMNS), floats[k]) for k in ("a", "b", "c", "short")])
+        checks.equal("kaldi: the library's floats in list order", whole,
+                     [(k, (k.encode() + b" ", b"\0B", b"FM ", 4, frames(k), 4, COLUMNS), floats[k])
+                      for k in ("a", "b", "c", "short")])
         batch_run("wav.scp", "kaldi1", "--format", "kaldi", "-j", "1", *OPTIONS)
         for k in (1, 2, 3):
             batch_run("wav.scp", "shards", "--format", "kaldi", "--shard", "%d/3" % k, *OPTIONS)
@@ -127,30 +132,33 @@ def main():
                      [((frames(k), 100000, 56, 0x2006), floats[k]) for k in CUTS])
         batch_run(*lists, "npy", "--format", "npy", *OPTIONS)
         paths = [os.path.join(f.path, "npy", k + ".npy") for k in CUTS]
-        numpy = ["/usr/bin/python3", "-c", "import sys,numpy\nfor p in sys.argv[1:]: a=numpy.load(p); "
-                 "print(a.shape, a.dtype, a.data.hex())"]
+        numpy = ["/usr/bin/python3", "-c", "import sys,numpy\nfor p in sys.argv[1:]: "
+                 "a=numpy.load(p); print(a.shape, a.dtype, a.data.hex())"]
         loaded = subprocess.run(numpy + paths, capture_output=True).stdout.decode()
-        checks.equal("npy: NumPy reads shape, type and the library's floats; data at a multiple of 64",
+        checks.equal("npy: NumPy reads shape, type and the library's floats; data at 64 bytes",
                      list(zip(loaded.splitlines(), [(os.path.getsize(p) - len(floats[k])) % 64
                                                    for p, k in zip(paths, CUTS)])),
-                     [("(%d, %d) float32 %s" % (frames(k), COLUMNS, floats[k].hex()), 0) for k in CUTS])
+                     [("(%d, %d) float32 %s" % (frames(k), COLUMNS, floats[k].hex()), 0)
+                      for k in CUTS])
 
         # A killed run leaves only complete files; the rerun does exactly what is left.
         f.file("slow.scp", b"a in/a.wav\nslow sleep 20 |\n")
         for fmt, left in (("text", ["a.txt"]), ("kaldi", [])):
-            proc = subprocess.Popen([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt],
-                                    cwd=f.path, stdout=subprocess.DEVNULL, start_new_session=True)
+            proc = subprocess.Popen([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format",
+                                     fmt], cwd=f.path, stdout=subprocess.DEVNULL,
+                                    start_new_session=True)
             time.sleep(0.7)
             os.killpg(proc.pid, signal.SIGKILL)  # the run and its command, as a scheduler does
             proc.wait()
-            checks.equal("killed %s run: complete files only" % fmt, os.listdir(f.path + "/killed-" + fmt),
-                         left)
+            checks.equal("killed %s run: complete files only" % fmt,
+                         os.listdir(f.path + "/killed-" + fmt), left)
         f.file("slow.scp", b"a in/a.wav\nslow cat in/a.wav |\n")
         K1 = ["--format", "kaldi", "--shard", "1/1"]
         for what, argv, done in (("text run", [], "1 done, 1 skipped"),
                                  ("killed kaldi shard", K1, "2 done, 0 skipped"),
                                  ("finished kaldi shard", K1, "0 done, 2 skipped")):
-            checks.equal("rerun of a " + what, summary("slow.scp", "killed-" + what.split()[-2], *argv),
+            r = batch_run("slow.scp", "killed-" + what.split()[-2], *argv)
+            checks.equal("rerun of a " + what, r.out.splitlines()[1],
                          "orvalix-batch: %s (output exists), 0 failed" % done)
 
         # Usage errors stop before any work.
@@ -158,7 +166,8 @@ def main():
             r = batch_run("wav.scp", "usage", *bad)
             checks.equal("usage %s: status 2, nothing written" % bad,
                          (r.status, os.path.exists(f.path + "/usage")), (2, False))
-        checks.true("refused options: orvalix's message", "L(1) = 0 is out of range [1,100]." in r.err)
+        checks.true("refused options: orvalix's message",
+                    "L(1) = 0 is out of range [1,100]." in r.err)
     checks.finish()
 
 

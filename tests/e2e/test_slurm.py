@@ -1,6 +1,5 @@
-"""orvalix-slurm on a real single-machine Slurm (munged, slurmctld and slurmd started here in a
-temporary folder): a 3-task array gives the entries of one local orvalix-batch run, byte for byte,
-through the combined feats.scp. Exits with 77 (skipped) when slurm-wlm and munge are missing."""
+"""orvalix-slurm on a real single-machine Slurm (munged, slurmctld and slurmd started here): a
+3-task array gives the local orvalix-batch run's entries; a rerun submits only the unfinished."""
 
 import os
 import random
@@ -22,8 +21,7 @@ def free_port():
 
 
 def start_slurm(folder):
-    """The three daemons in the foreground as children, and the environment that points the Slurm
-    commands at them."""
+    """The daemons as children in the foreground, and the environment that points Slurm at them."""
     host = socket.gethostname().split(".")[0]
     for place in ("munge", "state", "spool"):
         os.makedirs(os.path.join(folder, place), mode=0o700)
@@ -44,8 +42,8 @@ def start_slurm(folder):
     env = dict(os.environ, SLURM_CONF=conf)
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     munged_files = ["--%s-file=%s/munged.%s" % (n, folder, n) for n in ("log", "pid", "seed")]
-    daemons = [subprocess.Popen([DAEMONS[0], "-F", "-f", "--key-file=" + key, "--socket=" + munge_socket]
-                                + munged_files, **quiet)]
+    daemons = [subprocess.Popen([DAEMONS[0], "-F", "-f", "--key-file=" + key,
+                                 "--socket=" + munge_socket] + munged_files, **quiet)]
     for _ in range(100):
         if not os.path.exists(munge_socket):
             time.sleep(0.05)
@@ -58,8 +56,7 @@ def main():
     args = arguments()
     missing = [d for d in DAEMONS + ["/usr/bin/sbatch"] if not os.path.exists(d)]
     if missing:
-        print("SKIPPED test_slurm: Slurm is not installed here (Debian packages slurm-wlm and munge): "
-              + ", ".join(missing))
+        print("SKIPPED: no Slurm here (Debian's slurm-wlm and munge): " + ", ".join(missing))
         sys.exit(77)
     batch = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "orvalix-batch")
     slurm = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-slurm"), "--shards", "3",
@@ -75,13 +72,13 @@ def main():
         f.file("wav.scp", "".join(lines).encode())
         local = run(batch, ["wav.scp", "local", "--format", "kaldi", "-C"], f.path)
         daemons, env = start_slurm(os.path.join(f.path, "slurm"))
-        array = lambda *options: subprocess.run(slurm + list(options) + ["wav.scp", "array", "-C"],
-                                                cwd=f.path, env=env, capture_output=True, timeout=120)
+        array = lambda *options: subprocess.run([*slurm, *options, "wav.scp", "array", "-C"],
+                                                cwd=f.path, env=env, capture_output=True,
+                                                timeout=120)
         try:
             up_by = time.time() + 15  # the node comes up
-            sinfo = ["sinfo", "-h", "-o", "%t"]
-            while subprocess.run(sinfo, env=env, capture_output=True).stdout != b"idle\n" \
-                    and time.time() < up_by:
+            while time.time() < up_by and subprocess.run(["sinfo", "-h", "-o", "%t"], env=env,
+                                                         capture_output=True).stdout != b"idle\n":
                 time.sleep(0.1)
             done = array("--sbatch", "--cpus-per-task=1")
             logs = [n for n in os.listdir(f.path + "/array") if n.startswith("slurm-")]
@@ -92,14 +89,12 @@ def main():
                         kaldi(f, "array/feats.scp") == kaldi(f, "local/feats.scp") != [])
             os.remove(os.path.join(f.path, "array", "orvalix-batch.2.log"))
             report = array().stdout.decode()
-            checks.true("a rerun submits only the unfinished shard", "tasks 2 of 3" in report, report)
+            checks.true("a rerun submits only the unfinished shard", "tasks 2 of 3" in report,
+                        report)
         finally:
             for daemon in reversed(daemons):
-                daemon.terminate()
-                try:
-                    daemon.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    daemon.kill(), daemon.wait()
+                daemon.kill()
+                daemon.wait()
     checks.finish()
 
 

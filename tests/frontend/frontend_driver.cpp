@@ -1,8 +1,8 @@
-// Test driver: one front-end call on a matrix file (int32 rows and columns, then the floats row by
-// row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT (default
-// settings), deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW CENTRED],
-// vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN], select IN LABELS OUT. No settings: the
-// library's defaults. cmvn and select also run in place on a copy: status 4 if that differs.
+// Test driver: one library call on a matrix file (int32 rows and columns, then the floats row by
+// row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT
+// [orvalix options], deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW
+// CENTRED], vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN], select IN LABELS OUT. No
+// settings: the defaults. cmvn and select also run in place on a copy: status 4 if that differs.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,9 +52,11 @@ int main(int argc, char** argv) {
     int result = 2;
     std::vector<float> store, labels;
     if (op == "analyse" || op == "fbank") {
-        AnalysisSettings settings = orvalixDefaultSettings();
+        AnalysisSettings settings;
+        char message[256];
         float* signal = nullptr;
         SignalInfo info;
+        if (orvalixParseOptions(argc - 4, argv + 4, &settings, message, sizeof message)) return 2;
         result = op == "analyse" ? orvalixAnalyseFile(argv[2], &settings, &out, nullptr)
                                  : orvalixLoadWave(argv[2], &signal, &info);
         if (!result && signal)

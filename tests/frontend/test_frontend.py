@@ -1,18 +1,17 @@
 """Deltas, CMVN and energy VAD through the library (by the test driver) against NumPy written from
-the formulas in docs/frontend.md in the same order of double operations (so bit for bit), against
-torchaudio's sliding_window_cmn within float rounding, and against synthesised speech's silences."""
+docs/frontend.md in the same order of double operations (so bit for bit), against torchaudio's
+sliding_window_cmn within float rounding, and against synthesised speech's silences."""
 
 import json
 import os
 import subprocess
 import sys
-import tempfile
 
 import numpy as np
 
 np.seterr(all="ignore")  # the infinite rows make NaN on purpose
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import Checks, arguments  # noqa: E402
+from e2e import Checks, Folder, arguments  # noqa: E402
 import vad_material  # noqa: E402
 
 
@@ -98,6 +97,22 @@ def table(text):  # "op settings, ..." as (op, [settings as text])
     return [(case.split()[0], case.split()[1:]) for case in text.split(", ")]
 
 
+def driver_calls(binary, f):
+    """call(op, x, *settings): the driver's result matrix, or the exit status of a refusal. x is a
+    matrix or a wave file's path; labels, when given, go in as a second matrix."""
+    def call(op, x, *settings, labels=None):
+        inputs = [x] if labels is None else [x, labels.reshape(-1, 1)]
+        files = [m if isinstance(m, str) else
+                 f.file("in%d.bin" % i, np.array(m.shape, "<i4").tobytes() + m.astype("<f4").tobytes())
+                 for i, m in enumerate(inputs)]
+        status = subprocess.run([binary, op, *files, f.path + "/out.bin", *map(str, settings)])
+        if status.returncode:
+            return status.returncode
+        data = f.read("out.bin")
+        return np.frombuffer(data[8:], "<f4").reshape(np.frombuffer(data[:8], "<i4"))
+    return call
+
+
 REFERENCE = {"deltas": reference_deltas, "cmvn": reference_cmvn, "vad": reference_vad}
 DEFAULTS = {"cmvn": [2, 0, 600, 100, 0], "vad": [-2.5, 1.0, 15, 0.4, 0]}  # Kaldi's; ours, calibrated
 # deltas: order, window; cmvn: mode (1 utterance, 2 sliding), variance, window, minimum window,
@@ -113,27 +128,12 @@ REFUSED = table("deltas 0 2, deltas 3 2, deltas 1 0, cmvn 3 0 600 100 0, cmvn 2 
 
 def main():
     args, checks = arguments(), Checks()  # --bin: the test driver
-    with tempfile.TemporaryDirectory(prefix="orvalix_frontend_") as folder:
-        def driver(op, inputs, *settings):  # the result matrix, or the exit status of a refusal
-            out = os.path.join(folder, "out.bin")
-            status = subprocess.run([args.bin, op, *inputs, out, *map(str, settings)]).returncode
-            if status:
-                return status
-            data = open(out, "rb").read()
-            return np.frombuffer(data[8:], "<f4").reshape(np.frombuffer(data[:8], "<i4"))
-
-        def matrix(x, name="in.bin"):
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(np.array(x.shape, "<i4").tobytes() + np.ascontiguousarray(x, "<f4").tobytes())
-            return os.path.join(folder, name)
-
-        def call(op, x, *settings):
-            return driver(op, [matrix(x)], *settings)
-
+    with Folder() as f:
+        call = driver_calls(args.bin, f)
         # Real MFCC rows of the bundled sample, random rows of awkward lengths, a filter without
         # weights (-inf in every frame) and a constant matrix that ties any threshold.
         rng = np.random.default_rng(16)
-        inputs = {"speech": driver("analyse", [os.path.join(args.source, "samples", "speech16k.wav")])}
+        inputs = {"speech": call("analyse", os.path.join(args.source, "samples", "speech16k.wav"))}
         for frames in (1, 2, 5, 99, 150, 701):
             inputs["random%d" % frames] = (rng.standard_normal((frames, 7)) * 30 + 5).astype(np.float32)
         inputs["infinite"] = inputs["random99"].copy()
@@ -150,17 +150,17 @@ def main():
                     checks.true("cmvn %s %s as torchaudio within a float step" % (name, settings),
                                 as_torchaudio(got, x, *numbers))
         x, labels = inputs["speech"], reference_vad(inputs["speech"], *DEFAULTS["vad"])
-        checks.true("selected rows are the voiced ones", np.array_equal(
-            driver("select", [matrix(x), matrix(labels, "labels.bin")]), x[labels[:, 0] == 1]))
+        checks.true("selected rows are the voiced ones",
+                    np.array_equal(call("select", x, labels=labels), x[labels[:, 0] == 1]))
 
         for op, settings in REFUSED:
             checks.equal("%s %s refused" % (op, settings), call(op, np.ones((4, 3)), *settings), 100)
 
-        clean, spans = vad_material.make_clean(folder)  # frame accuracy at 95 % clean, 90 % in noise
+        clean, spans = vad_material.make_clean(f.path)  # frame accuracy at 95 % clean, 90 % in noise
         for snr, wanted in ((None, 0.95), (20, 0.90), (10, 0.90)):
-            path = os.path.join(folder, "noisy.wav")
+            path = os.path.join(f.path, "noisy.wav")
             vad_material.write_wave(path, vad_material.add_noise(clean, spans, snr) if snr else clean)
-            labels = call("vad", driver("analyse", [path]))[:, 0]
+            labels = call("vad", call("analyse", path))[:, 0]
             accuracy = float(np.mean(labels == vad_material.frame_truth(spans, len(labels))))
             checks.true("vad accuracy at SNR %s: %.3f over %d frames" % (snr, accuracy, len(labels)),
                         accuracy >= wanted)

@@ -1,30 +1,26 @@
 """Speech with known silences for the voice-activity checks: espeak-ng sentences at 16 kHz with
-silences of 0.2 to 2 s between them, clean or with white noise at a chosen signal-to-noise ratio.
-Everything follows from fixed seeds, so every run makes the same files."""
+0.2 to 2 s of silence between them (from fixed seeds), clean or in white noise at a given SNR."""
 
 import os
 import subprocess
-import sys
 import wave
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import wave_bytes  # noqa: E402
-
 RATE = 16000
 SENTENCES = (
-    "The quick brown fox jumps over the lazy dog. Please call Stella and ask her to bring these things "
-    "from the store. A large size in stockings is hard to sell. The birch canoe slid on the smooth "
-    "planks. Glue the sheet to the dark blue background. It is easy to tell the depth of a well. These "
-    "days a chicken leg is a rare dish. Rice is often served in round bowls. The juice of lemons makes "
-    "fine punch. Four hours of steady work faced us. My voice is my password and nobody else has it. "
-    "Seven speakers read the same numbers twice").split(". ")
+    "The quick brown fox jumps over the lazy dog. Please call Stella and ask her to bring these "
+    "things from the store. A large size in stockings is hard to sell. The birch canoe slid on the "
+    "smooth planks. Glue the sheet to the dark blue background. It is easy to tell the depth of a "
+    "well. These days a chicken leg is a rare dish. Rice is often served in round bowls. The juice "
+    "of lemons makes fine punch. Four hours of steady work faced us. My voice is my password and "
+    "nobody else has it. Seven speakers read the same numbers twice").split(". ")
 
 
 def write_wave(name, samples):
-    with open(name, "wb") as f:
-        f.write(wave_bytes(samples.astype(int).tolist(), RATE))
+    with wave.open(name, "wb") as w:
+        w.setparams((1, 2, RATE, len(samples), "NONE", "not compressed"))
+        w.writeframes(samples.astype("<i2").tobytes())
 
 
 def synthesise(text, folder, voice):

@@ -1,7 +1,5 @@
-"""The Python package against the program: the same floats, the same bytes, the same refusals; its
-front end as calls and as keywords (the library's numbers are held against NumPy in tests/frontend/).
-Run by ctest with PYTHONPATH at the built package, ORVALIX_BIN at the program, ORVALIX_CORPUS at the
-reference runs beside the checkout (run besides the repository's copy when present)."""
+"""The Python package against the program: the same floats, bytes and refusals; its front end as
+calls and as keywords (the library's numbers are held against NumPy in tests/frontend/)."""
 import functools
 import json
 import os
@@ -32,7 +30,7 @@ def text_of(features, tmp_path):
 
 
 def reference_runs():  # name, wave file, options, the program's output file (None: refused)
-    for name, source, *options in (line.split() for line in open(os.path.join(GOLDEN, "cases.txt"))):
+    for name, source, *options in map(str.split, open(os.path.join(GOLDEN, "cases.txt"))):
         yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options, \
             os.path.join(GOLDEN, name + ".txt")
     for corpus in CORPORA:
@@ -60,7 +58,7 @@ def test_reference_runs_from_file_and_from_memory(tmp_path, name, path, options,
 
 def test_long_input_takes_the_chunked_path_with_the_same_bytes(tmp_path):
     long_path, out = str(tmp_path / "long.wav"), tmp_path / "program.txt"
-    with wave.open(SAMPLE) as w, wave.open(long_path, "wb") as copy:  # 72 s: analysed chunk by chunk
+    with wave.open(SAMPLE) as w, wave.open(long_path, "wb") as copy:  # 72 s: chunk by chunk
         copy.setparams(w.getparams())
         copy.writeframes(w.readframes(w.getnframes()) * 11)
     subprocess.run([os.environ["ORVALIX_BIN"], long_path, str(out), "-Q0", "-O", "-C"], check=True,
@@ -85,11 +83,12 @@ def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
 
 
 @pytest.mark.parametrize("options,keywords", [
-    ("", {}), ("-L25 -S5 -M13 -C", dict(window_ms=25, shift_ms=5, coefficients=13, include_c0=True)),
+    ("", {}),
+    ("-L25 -S5 -M13 -C", dict(window_ms=25, shift_ms=5, coefficients=13, include_c0=True)),
     ("-W4 -I3 -A2 -H0", dict(window="blackman", lifter="half_raised_sine", domain="power",
                              pre_emphasis=0)),
-    ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24, window="rectangular",
-                                     lifter="raised_sine", pre_emphasis=0.5))])
+    ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24, pre_emphasis=0.5,
+                                     window="rectangular", lifter="raised_sine"))])
 def test_options_and_keywords_mean_the_same(options, keywords):
     parsed = Settings.from_options(options)
     assert parsed == Settings(**keywords) == Settings.from_options(parsed.options())
@@ -97,7 +96,7 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     assert Settings.from_options(options + " -C -M3").replace(**new) == Settings(**keywords | new)
     signal, info = load_wave(SAMPLE)
     rows = mfcc(signal, info.rate, parsed)
-    as_int16 = signal.astype(numpy.int16)  # the same rows from keywords, int16, a list, [-1, 1] scaled
+    as_int16 = signal.astype(numpy.int16)  # the rows from keywords, int16, a list, [-1, 1] scaled
     for same in (mfcc(signal, info.rate, **keywords), mfcc(as_int16, info.rate, parsed),
                  mfcc(signal.tolist(), info.rate, parsed),
                  mfcc(as_int16 / 32768.0, info.rate, parsed, scale=32768)):
@@ -110,14 +109,19 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     (lambda: Settings(pre_emphasis=0.975), ValueError, "whole hundredths"),
     (lambda: Settings(pre_emphasis=1.5), ValueError, "pre_emphasis=1.5 is out of range [0,1]"),
     (lambda: Settings(windowms=3), TypeError, "unknown setting 'windowms'"),
-    (lambda: Settings.from_options("-M21"), ValueError, "Parameter M(1) = 21 is out of range [1,20]."),
+    (lambda: Settings.from_options("-M21"), ValueError, "M(1) = 21 is out of range [1,20]."),
     (lambda: Settings.from_options("-L25 in.wav"), ValueError, "Not an option: in.wav"),
     (lambda: mfcc(numpy.zeros((2, 2)), 16000), ValueError, "one-dimensional"),
     (lambda: mfcc(numpy.zeros(99), 0), ValueError, "rate=0"),
     (lambda: mfcc(numpy.zeros(99), 999, shift_ms=1), AnalysisError, "ORVALIX_ANALYSIS_FAILED"),
     (lambda: load_wave("/nonexistent/x"), WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
     (lambda: mfcc_file(GOLDEN), WaveError, GOLDEN),
-    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x")])
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x"),
+    (lambda: cmvn(numpy.zeros((5, 0), "f4")), ValueError, "expected 1 to 2147483647 columns"),
+    (lambda: cmvn(numpy.zeros((5, 2), "f4"), "global"), ValueError, "expected one of utterance"),
+    (lambda: deltas(numpy.zeros((5, 2), "f4"), 3), ValueError, "front-end setting is out of range"),
+    (lambda: vad(numpy.zeros((5, 2), "f4"), energy_column=2), ValueError, "out of range"),
+    (lambda: mfcc_file(SAMPLE, deltas=3), ValueError, "out of range")])
 def test_errors_name_what_went_wrong(call, error, words):
     with pytest.raises(error, match=re.escape(words)):
         call()
@@ -126,7 +130,8 @@ def test_errors_name_what_went_wrong(call, error, words):
 def test_a_signal_shorter_than_a_window_gives_no_rows(tmp_path):
     assert mfcc(numpy.zeros(479, numpy.int16), 16000).shape == (0, 12)
     empty = mfcc(numpy.zeros(0), 16000, include_c0=True)
-    assert empty.shape == (0, 13) and empty.dtype == numpy.float32 and text_of(empty, tmp_path) == b""
+    assert empty.shape == (0, 13) and empty.dtype == numpy.float32
+    assert text_of(empty, tmp_path) == b""
 
 
 def test_memory_does_not_grow_over_a_thousand_calls():
@@ -154,7 +159,7 @@ def test_plot_tool_draws_a_wave_file_through_the_package(tmp_path):
 
 
 def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_library():
-    """VAD on c0 before c0 is dropped, deltas before CMVN, voiced rows last: file, memory, threads."""
+    # VAD on c0 before c0 is dropped, deltas before CMVN, voiced rows last: file, memory, threads.
     static = mfcc_file(SAMPLE, include_c0=True)
     labels = vad(static)
     assert labels.dtype == bool and 0 < labels.sum() < len(labels)
@@ -166,19 +171,14 @@ def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_librar
         assert array_equal(got, expected)
     assert array_equal(mfcc_file(SAMPLE, include_c0=True, cmvn="utterance", cmvn_variance=True),
                        cmvn(static, "utterance", variance=True))
-    total = functools.reduce(numpy.add, static.astype(numpy.float64))
-    assert array_equal(cmvn(static, "utterance"), (static + (-1.0 / len(static)) * total).astype("f4"))
     assert array_equal(cmvn(static), cmvn(static, "sliding", False, 600, 100, False))  # Kaldi's
-    for changed in (cmvn(static, window=40, min_window=10), cmvn(static, centred=True)):
+    for changed in (cmvn(static, "utterance"), cmvn(static, window=40, min_window=10),
+                    cmvn(static, centred=True), cmvn(static, variance=True)):
         assert not array_equal(changed, cmvn(static))
     for changed in (dict(frames_context=0), dict(energy_column=5), dict(energy_threshold=9),
                     dict(energy_mean_scale=0.5), dict(proportion_threshold=0.9)):
         assert not array_equal(vad(static, **changed), labels)
     assert deltas(static, 1, 3).shape == (len(static), 26)
-    for bad in (lambda: deltas(static, 3), lambda: cmvn(static, "global"),  # all: tests/frontend/
-                lambda: vad(static, energy_column=13), lambda: mfcc_file(SAMPLE, deltas=3)):
-        with pytest.raises(ValueError):
-            bad()
 
 
 def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
@@ -186,7 +186,7 @@ def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
     rows, c0 = fbank(signal, info.rate), mfcc(signal, info.rate, include_c0=True)[:, 0]
     assert rows.shape == (len(c0), 30) and rows.dtype == numpy.float32
     assert array_equal(fbank_file(SAMPLE), rows)
-    assert array_equal(functools.reduce(numpy.add, rows.T), c0)  # the float sum, filter after filter
+    assert array_equal(functools.reduce(numpy.add, rows.T), c0)  # float sum, filter by filter
     assert fbank(signal, info.rate, filters=40, domain="power").shape == (len(c0), 40)
     assert array_equal(fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
                        cmvn(deltas(rows, 1), "utterance")[vad(rows, energy_column=-1)])
