@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 namespace literal {
 
@@ -22,11 +23,6 @@ double (*volatile libraryPow)(double, double) = static_cast<double (*)(double, d
 
 // A float meets a double operand as a double (exactly); each double result rounds to float here.
 float toFloat(double value) { return static_cast<float>(value); }
-
-struct Filter {
-    int firstBin, lastBin;
-    std::vector<float> weights;
-};
 
 void subtractMean(std::vector<float>& x) {
     const int count = static_cast<int>(x.size());
@@ -108,41 +104,35 @@ int frequencyToBin(float hz, int sampleRate, int fftLength) {
     return bin < fftLength / 2.0 ? bin : -1;
 }
 
-std::vector<float> triangleWeights(int first, int peak, int end) {
-    std::vector<float> w(end - first + 1);
-    for (int i = 1; i <= peak - first; i++) w[i - 1] = toFloat(double(i) / (peak - first));
-    for (int i = 0; i <= end - peak; i++)
-        w[peak - first + i] = toFloat(double(end - peak - i) / (end - peak + 1));
-    return w;
-}
-
-std::vector<Filter> buildFilterbank(int filterCount, int fftLength, int sampleRate) {
+// The bins of the filters' corners: filter j (from 1) rises from edge j - 1 to its peak at edge j
+// and falls to edge j + 1; the last one falls nowhere (its edge j + 1 is its peak). An edge at or
+// above half the rate takes the topmost bin, the one the last filter ends on anyway.
+std::vector<int> filterEdges(int filterCount, int fftLength, int sampleRate, int topBin) {
     const float melTop = toFloat(hzToMel(toFloat(sampleRate / 2.0)));
-    // An edge at or above half the rate takes the topmost bin, the one the last filter ends on anyway.
-    const int topBin = static_cast<int>(fftLength / 2.0 - 1);
-    std::vector<int> edgeBins(filterCount + 1, 0);
+    std::vector<int> edges(filterCount + 2, 0);
     for (int n = 1; n <= filterCount; n++) {
         const double mel = (double(n) / filterCount) * melTop;
-        const int bin = frequencyToBin(toFloat((pow(10.0, mel / 2595) - 1) * 700), sampleRate,
-                                       fftLength);
-        edgeBins[n] = bin == -1 ? topBin : bin;
+        const float frequency = toFloat((pow(10.0, mel / 2595) - 1) * 700);
+        const int bin = frequencyToBin(frequency, sampleRate, fftLength);
+        edges[n] = bin == -1 ? topBin : bin;
     }
-    std::vector<Filter> filters;
-    for (int j = 1; j <= filterCount; j++) {
-        const int endBin = (j < filterCount) ? edgeBins[j + 1] : edgeBins[j];
-        filters.push_back(
-            {edgeBins[j - 1], endBin, triangleWeights(edgeBins[j - 1], edgeBins[j], endBin)});
-    }
-    filters[filterCount - 1].lastBin = topBin;
-    return filters;
+    edges[filterCount + 1] = edges[filterCount];
+    return edges;
 }
 
-double filterOutput(const Filter& filter, const std::vector<float>& spectrum) {
+// Filter j's float running sum of magnitude times its triangle's weight over bins edge j - 1 to
+// last, divided by their count.
+double filterOutput(const std::vector<int>& edges, int j, int last,
+                    const std::vector<float>& spectrum) {
+    const int first = edges[j - 1], peak = edges[j], end = edges[j + 1];
     float sum = 0;
-    // at(): a bank whose weights did not cover its bins must fail loudly here.
-    for (int k = filter.firstBin; k <= filter.lastBin; k++)
-        sum = toFloat(sum + double(spectrum.at(k)) * filter.weights.at(k - filter.firstBin));
-    return double(sum) / (filter.lastBin - filter.firstBin + 1);
+    for (int k = first; k <= last; k++) {
+        if (k > end) throw std::logic_error("a bin beyond the filter's triangle");
+        const float weight = k < peak ? toFloat(double(k - first + 1) / (peak - first))
+                                      : toFloat(double(end - k) / (end - peak + 1));
+        sum = toFloat(sum + double(spectrum.at(k)) * weight);
+    }
+    return double(sum) / (last - first + 1);
 }
 
 std::vector<float> lifterWeights(int lifterType, int L) {
@@ -182,8 +172,8 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
     }
     result.filterCount = options.melFilterCount;
     if (result.filterCount == 0) result.filterCount = static_cast<int>(ceil(3 * log(double(sampleRate))));
-    const int N = result.filterCount;
-    const std::vector<Filter> bank = buildFilterbank(N, fftLength, sampleRate);
+    const int N = result.filterCount, topBin = static_cast<int>(fftLength / 2.0 - 1);
+    const std::vector<int> edges = filterEdges(N, fftLength, sampleRate, topBin);
     const std::vector<float> lifter = lifterWeights(options.lifterType, options.cepstralCount);
 
     for (int frameStart = 0; frameStart + frameLength < samplesRead; frameStart += shiftSamples) {
@@ -209,7 +199,7 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         }
         std::vector<float> energies(N);
         for (int j = 1; j <= N; j++) {
-            const double average = filterOutput(bank[j - 1], magnitude);
+            const double average = filterOutput(edges, j, j < N ? edges[j + 1] : topBin, magnitude);
             energies[j - 1] =
                 toFloat(log10(options.filterDomain == 1 ? average : libraryPow(average, 2)));
         }
