@@ -60,10 +60,9 @@ std::vector<float> makeWindow(int kind, int length) {
 }
 
 // Forward complex radix-2 transform of a real input (positive exponent, unscaled), twiddles from
-// the three-term recurrence restarted for every block. False below two points.
-bool fft(unsigned n, const std::vector<float>& realIn, std::vector<float>& re,
+// the three-term recurrence restarted for every block. At least two points.
+void fft(unsigned n, const std::vector<float>& realIn, std::vector<float>& re,
          std::vector<float>& im) {
-    if (n < 2) return false;
     unsigned bits = 0;
     while ((n & (1u << bits)) == 0) bits = bits + 1;
     re.assign(n, 0.0f);
@@ -92,7 +91,6 @@ bool fft(unsigned n, const std::vector<float>& realIn, std::vector<float>& re,
             }
         }
     }
-    return true;
 }
 
 double hzToMel(float hz) { return 2595 * log10(1 + double(hz) / 700); }
@@ -163,10 +161,15 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
     if (options.powerOfTwoBelow != 0 && frameLength < fftLength) fftLength = fftLength / 2;
     if (fftLength < 1) fftLength = 1;
     const int shiftSamples = msToSamples(options.windowShiftMs, sampleRate);
-    char text[256];
+    char text[256] = "";
     if (shiftSamples < 1) {
         snprintf(text, sizeof text, "ERROR: Window shift of %d ms is below one sample at %d Hz.\n",
                  options.windowShiftMs, sampleRate);
+    } else if (fftLength < 2 && frameLength < samplesRead) {  // the first frame's transform fails
+        snprintf(text, sizeof text,
+                 ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n", fftLength);
+    }
+    if (text[0] != '\0') {
         result.status = 1, result.error = text;
         return result;
     }
@@ -185,13 +188,7 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
             buffer[offset + i] = toFloat(double(window[i]) * signal[frameStart + i]);
 
         std::vector<float> realOut, imagOut;
-        if (!fft(fftLength, buffer, realOut, imagOut)) {  // at the first frame: no rows yet
-            snprintf(text, sizeof text,
-                     ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
-                     fftLength);
-            result.status = 1, result.error = text;
-            return result;
-        }
+        fft(fftLength, buffer, realOut, imagOut);
         std::vector<float> magnitude(fftLength);
         for (int k = 0; k < fftLength; k++) {
             const double re = realOut[k], im = toFloat(imagOut[k] + kFloatEpsilon);
