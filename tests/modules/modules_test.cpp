@@ -133,9 +133,8 @@ TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
     fclose(reader.stream);
 }
 
+// The cepstral count alone, big-endian: a row saved too, or not, changes the bytes.
 TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
-    for (int row = FIRST_OPTION_ROW; row <= LAST_OPTION_ROW; ++row)
-        EXPECT_EQ(optionSaveFlag(row) != 0, row == ROW_CEPSTRAL_COUNT) << row;
     storeOptionValue(ROW_CEPSTRAL_COUNT, 0x0123);
     FILE* f = tmpfile();
     saveParameterHeader(f);

@@ -93,26 +93,19 @@ void fft(unsigned n, const std::vector<float>& realIn, std::vector<float>& re,
     }
 }
 
-double hzToMel(float hz) { return 2595 * log10(1 + double(hz) / 700); }
-
-int frequencyToBin(float hz, int sampleRate, int fftLength) {
-    const float halfRate = toFloat(sampleRate / 2.0);
-    const float binWidth = toFloat(double(halfRate) / (fftLength / 2.0));
-    const int bin = static_cast<int>(double(hz) / binWidth);
-    return bin < fftLength / 2.0 ? bin : -1;
-}
-
 // The bins of the filters' corners: filter j (from 1) rises from edge j - 1 to its peak at edge j
 // and falls to edge j + 1; the last one falls nowhere (its edge j + 1 is its peak). An edge at or
 // above half the rate takes the topmost bin, the one the last filter ends on anyway.
 std::vector<int> filterEdges(int filterCount, int fftLength, int sampleRate, int topBin) {
-    const float melTop = toFloat(hzToMel(toFloat(sampleRate / 2.0)));
+    const float halfRate = toFloat(sampleRate / 2.0);
+    const float melTop = toFloat(2595 * log10(1 + double(halfRate) / 700));
+    const float binWidth = toFloat(double(halfRate) / (fftLength / 2.0));
     std::vector<int> edges(filterCount + 2, 0);
     for (int n = 1; n <= filterCount; n++) {
         const double mel = (double(n) / filterCount) * melTop;
         const float frequency = toFloat((pow(10.0, mel / 2595) - 1) * 700);
-        const int bin = frequencyToBin(frequency, sampleRate, fftLength);
-        edges[n] = bin == -1 ? topBin : bin;
+        const int bin = static_cast<int>(double(frequency) / binWidth);
+        edges[n] = bin < fftLength / 2.0 ? bin : topBin;
     }
     edges[filterCount + 1] = edges[filterCount];
     return edges;
