@@ -61,7 +61,8 @@ TEST(FftMisc, ValidLengthsAndBinFractions) {
     for (auto [length, valid] :
          {std::pair{0u, 0}, {1u, 0}, {2u, 1}, {6u, 0}, {1024u, 1}, {0x80000000u, 1}})
         EXPECT_EQ(IsValidFftLength(length), valid) << length;
-    for (auto [bin, fraction] : {std::pair{0u, 0.0}, {1u, 0.125}, {4u, 0.5}, {5u, -0.375}, {8u, 0.0}})
+    for (auto [bin, fraction] :
+         {std::pair{0u, 0.0}, {1u, 0.125}, {4u, 0.5}, {5u, -0.375}, {8u, 0.0}})
         EXPECT_EQ(BinFraction(8, bin), fraction) << bin;
 }
 

@@ -47,7 +47,7 @@ std::string errorText(Action action) {
 TEST(OpenFile, ModesAndExistenceRules) {
     const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()),
                       none = path + "/x", exists = "ERROR: File already exists: " + path + "\n";
-    const struct { std::string name; int mode, overwrite; bool opens; std::string message; } cases[] = {
+    const struct { std::string name; int mode, overwrite; bool opens; std::string err; } cases[] = {
         {path, 1, 0, false, "ERROR: Cannot find the file: " + path + "\n"},
         {path, 0, 0, true, ""},
         {path, 0, 0, false, exists},
@@ -60,8 +60,8 @@ TEST(OpenFile, ModesAndExistenceRules) {
     };
     for (const auto& c : cases) {
         FILE* f = nullptr;
-        EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.message);
-        ASSERT_EQ(f != nullptr, c.opens) << c.message;
+        EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.err);
+        ASSERT_EQ(f != nullptr, c.opens) << c.err;
         if (f && c.mode == 0) {  // created empty, opened for reading too
             EXPECT_TRUE(getc(f) == EOF && fputs("old", f) >= 0 && fseek(f, 0, SEEK_SET) == 0 &&
                         getc(f) == 'o');
@@ -76,7 +76,7 @@ TEST(OpenFile, ModesAndExistenceRules) {
 TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     const std::string eof = "ERROR: unable to read from file.\n";
     const int32_t high = static_cast<int32_t>(0xFFFEFDFCu);
-    const struct { Bytes bytes; bool bigEndian; int n, count, value; std::string message; } reads[] = {
+    const struct { Bytes bytes; bool bigEndian; int n, count, value; std::string err; } reads[] = {
         {{1, 2}, true, 2, 2, 258, ""},
         {{1, 2}, false, 2, 2, 513, ""},
         {{0xFF, 0xFE, 0xFD, 0xFC}, true, 4, 4, high, ""},
@@ -88,7 +88,7 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
         FILE* f = streamWith(r.bytes);
         int32_t value = -1, count = -1;
         auto read = r.bigEndian ? readBigEndian : readLittleEndian;
-        EXPECT_EQ(errorText([&] { count = read(f, &value, r.n); }), r.message);
+        EXPECT_EQ(errorText([&] { count = read(f, &value, r.n); }), r.err);
         EXPECT_EQ(std::make_pair(count, value), std::make_pair(r.count, r.value));
         fclose(f);
     }
@@ -126,9 +126,8 @@ TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(readBits(&reader, widths[i]), values[i]) << i;
     const std::string eof = "Unexpected EOF in input file.\n";
     int bit = 0, bits = 0;
-    EXPECT_EQ(
-        errorText([&] { bit = readBit(&reader); }) + errorText([&] { bits = readBits(&reader, 2); }),
-        eof + eof + eof);
+    EXPECT_EQ(errorText([&] { bit = readBit(&reader), bits = readBits(&reader, 2); }),
+              eof + eof + eof);
     EXPECT_EQ(std::make_tuple(bit, bits, reader.bitsLeft), std::make_tuple(-1, 3, 0));
     fclose(reader.stream);
 }
@@ -142,7 +141,8 @@ TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
     for (auto [bytes, value] : {std::make_pair(Bytes{0, 7, 0x55}, 7), {Bytes{0xFF, 0xFF}, 65535}}) {
         f = streamWith(bytes);
         loadParameterHeader(f);  // stored without a range check
-        EXPECT_EQ(std::make_pair(optionValue(ROW_CEPSTRAL_COUNT), ftell(f)), std::make_pair(value, 2L));
+        EXPECT_EQ(optionValue(ROW_CEPSTRAL_COUNT), value);
+        EXPECT_EQ(ftell(f), 2L);
         fclose(f);
     }
     storeOptionValue(ROW_CEPSTRAL_COUNT, optionDefault(ROW_CEPSTRAL_COUNT));
@@ -169,8 +169,7 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
         selectMessageStream(0);
         counts = printMessage("%s", longText.c_str()) + printError("%s", longText.c_str());
     });
-    EXPECT_EQ(texts,
-              std::make_pair(std::string("a1c!").append(255, 'x'), std::string("b").append(1023, 'x')));
+    EXPECT_EQ(texts, std::make_pair("a1c!" + std::string(255, 'x'), "b" + std::string(1023, 'x')));
     EXPECT_EQ(counts, 255 + 1023);
 
     const std::string erase = std::string("\r").append(70, ' ') + "\r", blanks(12, ' ');

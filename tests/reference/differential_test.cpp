@@ -67,9 +67,9 @@ Case makeCase(std::mt19937& random) {
     // Whole batches of the lane width, the rest one by one: frame counts around multiples of 8.
     const int32_t frame = literal::msToSamples(o.windowLengthMs, c.rate);
     const int32_t shift = literal::msToSamples(o.windowShiftMs, c.rate), quarter = c.rate / 4 + 1;
-    const int32_t lengths[] = {pick(4), frame + pick(3) - 1, frame + 1 + pick(18) * shift + pick(shift),
-                               c.rate + pick(1000), pick(quarter), pick(quarter), pick(quarter),
-                               pick(quarter)};
+    const int32_t lengths[] = {pick(4), frame + pick(3) - 1,
+                               frame + 1 + pick(18) * shift + pick(shift), c.rate + pick(1000),
+                               pick(quarter), pick(quarter), pick(quarter), pick(quarter)};
     c.signal = makeSignal(random, pick(KIND_COUNT), std::max(lengths[pick(8)], 0));
     return c;
 }
@@ -82,6 +82,10 @@ AnalysisSettings settingsFor(const literal::Options& o) {
     s.cepstralCount = o.cepstralCount, s.windowType = o.windowType, s.lifterType = o.lifterType;
     s.filterDomain = o.filterDomain, s.preEmphasis = static_cast<float>(o.emphasisPercent / 100.0);
     return s;
+}
+
+std::string tempWave(const std::string& leaf) {
+    return testing::TempDir() + "orvalix_" + leaf + std::to_string(getpid()) + ".wav";
 }
 
 std::string describe(const Case& c) {
@@ -169,22 +173,22 @@ TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
 
 INSTANTIATE_TEST_SUITE_P(Differential, EveryLaneWidth, testing::Values(8, 4, 2, 1));
 
-// The wave file analysed a chunk at a time (chunks from chunkTarget), and its samples in memory in
+// The wave file analysed a chunk at a time (chunks from the target), and its samples in memory in
 // the same chunks, cepstra and log filter energies (the caller's samples left as they were),
 // against the literal reading and analysis of the whole file.
-testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t chunkTarget) {
+testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t target) {
     literal::Wave wave;
     if (!literal::readCanonicalWave(name, wave))
         return testing::AssertionFailure() << "unreadable " << name;
     c.signal = wave.samples;
     const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
     Outcome fromFile(c.options);
-    const int32_t chunk = chunkLengthFor(name.c_str(), &fromFile.settings, chunkTarget);
+    const int32_t chunk = chunkLengthFor(name.c_str(), &fromFile.settings, target);
     if (chunk == 0) return testing::AssertionFailure() << "not analysed in chunks: " << describe(c);
     SignalInfo info;
     fromFile.status = analyseWaveFileInChunks(name.c_str(), &fromFile.settings, chunk,
                                               &fromFile.matrix, &fromFile.frames, &info);
-    testing::AssertionResult same = matches(c, expected, fromFile, ROWS_CEPSTRA) << ", from the file";
+    auto same = matches(c, expected, fromFile, ROWS_CEPSTRA) << ", from the file";
     for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
         Outcome got(c.options);
         const std::vector<float> original = c.signal;
@@ -202,11 +206,11 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 TEST(Differential, ChunkedFiles) {
     orvalixSetConsoleOutput(0);
     std::mt19937 random(42);
-    const std::string name = testing::TempDir() + "orvalix_chunked" + std::to_string(getpid()) + ".wav";
+    const std::string name = tempWave("chunked");
     for (int trial = 0; trial < 80; ++trial) {
         Case c = makeCase(random);
         c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
-        if (trial % 4 == 0) c.options.emphasisPercent = 0;  // chunks then start at their first sample
+        if (trial % 4 == 0) c.options.emphasisPercent = 0;  // chunks start at their first sample
         c.options.windowLengthMs = std::max(c.options.windowLengthMs, 2);
         const int32_t channels = 1 + trial % 2, bits = trial % 3 ? 16 : 8;
         const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
@@ -224,10 +228,10 @@ TEST(Differential, ChunkedFiles) {
         ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), length, channels, c.rate, bits),
                   RFX_SUCCESS);
         if (trial % 7 == 6) {
-            ASSERT_EQ(truncate(name.c_str(), 44 + (length - shift - 1) * channels * bits / 8 + 1), 0);
+            ASSERT_EQ(truncate(name.c_str(), 45 + (length - shift - 1) * channels * bits / 8), 0);
         } else if (trial % 7 == 5) {  // a data size far beyond the file: both read to its end
             FILE* file = fopen(name.c_str(), "r+b");
-            ASSERT_TRUE(file && fseek(file, 40, SEEK_SET) == 0 && fputs("\xff\xff\xff\x7f", file) >= 0);
+            ASSERT_TRUE(file && !fseek(file, 40, SEEK_SET) && fputs("\xff\xff\xff\x7f", file) >= 0);
             fclose(file);
         }
         EXPECT_TRUE(chunkedSameAsLiteral(c, name, chunk)) << trial;
@@ -243,11 +247,11 @@ TEST(Differential, ARecordingInChunksOfTheProgramsSize) {
     std::vector<int16_t> slots(70 * 16000 + 1234);
     double level = 0, step = 0.01;
     for (size_t i = 0; i < slots.size(); ++i) {
-        if (i % 4000 == 0) level = 6000.0 * (random() % 3), step = 0.005 + (random() % 300) / 1000.0;
+        if (i % 4000 == 0) level = 6e3 * (random() % 3), step = 0.005 + (random() % 300) / 1e3;
         slots[i] = static_cast<int16_t>(level * (std::fmod(i * step, 2.0) - 1.0) +
                                         static_cast<int>(random() % 601) - 300);
     }
-    const std::string name = testing::TempDir() + "orvalix_long" + std::to_string(getpid()) + ".wav";
+    const std::string name = tempWave("long");
     ASSERT_EQ(writeWaveFile(name.c_str(), slots.data(), slots.size(), 1, 16000, 16), RFX_SUCCESS);
     Case c{{}, 16000, {}};
     EXPECT_TRUE(chunkedSameAsLiteral(c, name, CHUNK_SAMPLES));

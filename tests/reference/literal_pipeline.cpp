@@ -160,14 +160,15 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
                  options.windowShiftMs, sampleRate);
     } else if (fftLength < 2 && frameLength < samplesRead) {  // the first frame's transform fails
         snprintf(text, sizeof text,
-                 ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n", fftLength);
+                 ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
+                 fftLength);
     }
     if (text[0] != '\0') {
         result.status = 1, result.error = text;
         return result;
     }
     result.filterCount = options.melFilterCount;
-    if (result.filterCount == 0) result.filterCount = static_cast<int>(ceil(3 * log(double(sampleRate))));
+    if (result.filterCount == 0) result.filterCount = int(ceil(3 * log(double(sampleRate))));
     const int N = result.filterCount, topBin = static_cast<int>(fftLength / 2.0 - 1);
     const std::vector<int> edges = filterEdges(N, fftLength, sampleRate, topBin);
     const std::vector<float> lifter = lifterWeights(options.lifterType, options.cepstralCount);

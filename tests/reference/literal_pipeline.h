@@ -9,9 +9,9 @@
 namespace literal {
 
 struct Options {
-    int windowLengthMs = 30, windowShiftMs = 10, melFilterCount = 0 /* automatic */, removeDcOffset = 0;
-    int powerOfTwoBelow = 0, cepstralCount = 12, windowType = 1, lifterType = 1, filterDomain = 1;
-    int emphasisPercent = 97, includeC0 = 0;
+    int windowLengthMs = 30, windowShiftMs = 10, melFilterCount = 0 /* automatic */;
+    int removeDcOffset = 0, powerOfTwoBelow = 0, cepstralCount = 12, windowType = 1, lifterType = 1;
+    int filterDomain = 1, emphasisPercent = 97, includeC0 = 0;
 };
 
 using Rows = std::vector<std::vector<float>>;

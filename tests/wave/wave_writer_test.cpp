@@ -12,7 +12,7 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Codes = std::vector<int>;
+using Ints = std::vector<int>;  // result codes and samples
 
 std::string tempPath(const std::string& leaf) {
     return testing::TempDir() + "orvalix_" + std::to_string(getpid()) + leaf;
@@ -72,10 +72,10 @@ TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
         EXPECT_EQ(writeWaveFile(path.c_str(), slots, 1, channels, 8000, bits), RFX_INVALID_CALL);
     EXPECT_TRUE(fileBytes(path).empty());
     WavAudioFile file;
-    EXPECT_EQ((Codes{file.openForWrite(nullptr, 8000, 16, 1),
+    EXPECT_EQ((Ints{file.openForWrite(nullptr, 8000, 16, 1),
                      file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1),
                      file.writeFrame(slots)}),
-              (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
+              (Ints{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
     EXPECT_STREQ(resultCodeName(static_cast<RFXRET>(99)), "RFXRET(99)");
 }
 
@@ -91,10 +91,10 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     EXPECT_EQ(file.readFrames(2, slots) | file.readStereoSample(&left, &right) |
                   file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1),
               RFX_SUCCESS);
-    EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
-              (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
-    EXPECT_EQ((Codes{file.readFrames(1, slots), file.seekToFrame(4)}),
-              (Codes{RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ((Ints{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
+              (Ints{1, -1, 2, -2, 3, -3, 4, -4}));
+    EXPECT_EQ((Ints{file.readFrames(1, slots), file.seekToFrame(4)}),
+              (Ints{RFX_FILE_ERROR, RFX_INVALID_CALL}));
     for (auto [frame, position] : {std::pair<uint32_t, int64_t>{0, 44}, {3, 56}})
         EXPECT_EQ(file.seekToFrame(frame) + file.tell(), RFX_SUCCESS + position);
     EXPECT_EQ(file.readFrame(slots), RFX_SUCCESS);
@@ -104,7 +104,7 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     EXPECT_EQ(file.seekToFrame(2), RFX_SUCCESS);  // more frames than remain: the count comes back
     EXPECT_EQ(file.readFrameBlock(4, slots, &framesRead), RFX_FILE_ERROR);
     EXPECT_EQ(std::make_pair(framesRead, slots[2]), std::make_pair(2u, int16_t{4}));
-    EXPECT_EQ((Codes{file.close(), file.state()}), (Codes{RFX_SUCCESS, RIFF_CLOSED}));
+    EXPECT_EQ((Ints{file.close(), file.state()}), (Ints{RFX_SUCCESS, RIFF_CLOSED}));
 
     Bytes twelveBit = canonical(1, 8000, 12, Bytes(8, 0));  // seeking rounds bytes per sample up
     FILE* f = fopen(path.c_str(), "wb");
