@@ -83,6 +83,8 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     const std::string path = tempPath("ops.wav");
     const int16_t samples[] = {1, -1, 2, -2, 3, -3, 4, -4};
     ASSERT_EQ(writeWaveFile(path.c_str(), samples, 4, 2, 8000, 16), RFX_SUCCESS);
+    FILE* f = fopen(path.c_str(), "ab");  // a chunk after the samples, never read as samples
+    fwrite("LIST\4\0\0\0abcd", 1, 12, f), fclose(f);
     WavAudioFile file;
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
     int16_t slots[8] = {}, left = 0, right = 0, mono = 0, raw16 = 0;
@@ -107,7 +109,7 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     EXPECT_EQ((Ints{file.close(), file.state()}), (Ints{RFX_SUCCESS, RIFF_CLOSED}));
 
     Bytes twelveBit = canonical(1, 8000, 12, Bytes(8, 0));  // seeking rounds bytes per sample up
-    FILE* f = fopen(path.c_str(), "wb");
+    f = fopen(path.c_str(), "wb");
     fwrite(twelveBit.data(), 1, twelveBit.size(), f), fclose(f);
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
     EXPECT_EQ(file.frameCount() * 100 + file.seekToFrame(3), 800u + RFX_SUCCESS);
