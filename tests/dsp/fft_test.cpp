@@ -1,5 +1,5 @@
 // fft_float's contract beyond the forward transform the analysis takes: the inverse, the imaginary
-// input, argument errors, and the fftmisc helpers.
+// input, argument errors, and the fftmisc helpers the transforms do not show.
 #include "dsp/fft.h"
 
 #include <gmock/gmock.h>
@@ -56,18 +56,14 @@ TEST(FftFloatDeathTest, ArgumentErrorsEndTheProcess) {
                     testing::StrEq(t.message));
 }
 
-TEST(FftMisc, BitsReversalLengthsAndBinFractions) {
-    EXPECT_EQ(std::make_pair(NumberOfBitsNeeded(512), NumberOfBitsNeeded(2)), std::make_pair(9, 1));
-    EXPECT_EQ(
-        (std::vector<uint32_t>{BitReversedIndex(1, 3), BitReversedIndex(6, 3), BitReversedIndex(5, 0)}),
-        (std::vector<uint32_t>{4, 3, 0}));
-    EXPECT_EQ(
-        (std::vector<int>{IsValidFftLength(0), IsValidFftLength(1), IsValidFftLength(2),
-                          IsValidFftLength(6), IsValidFftLength(1024), IsValidFftLength(0x80000000u)}),
-        (std::vector<int>{0, 0, 1, 0, 1, 1}));
-    EXPECT_EQ((std::vector<double>{BinFraction(8, 0), BinFraction(8, 1), BinFraction(8, 4),
-                                   BinFraction(8, 5), BinFraction(8, 8)}),
-              (std::vector<double>{0.0, 0.125, 0.5, -0.375, 0.0}));
+// (NumberOfBitsNeeded and BitReversedIndex: every transform above goes wrong without them.)
+TEST(FftMisc, ValidLengthsAndBinFractions) {
+    for (auto [length, valid] :
+         {std::pair{0u, 0}, {1u, 0}, {2u, 1}, {6u, 0}, {1024u, 1}, {0x80000000u, 1}})
+        EXPECT_EQ(IsValidFftLength(length), valid) << length;
+    for (auto [bin, fraction] :
+         {std::pair{0u, 0.0}, {1u, 0.125}, {4u, 0.5}, {5u, -0.375}, {8u, 0.0}})
+        EXPECT_EQ(BinFraction(8, bin), fraction) << bin;
 }
 
 }  // namespace

@@ -7,27 +7,12 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <random>
 #include <vector>
 
 namespace {
 
-template <class L>
-void expectLibraryFloats(const std::vector<double>& inputs) {
-    constexpr int32_t W = L::width;
-    for (size_t i = 0; i + W <= inputs.size(); i += W) {
-        typename L::V v;
-        memcpy(&v, &inputs[i], sizeof v);
-        float out[W];
-        floatLog10<L>(v, out);
-        for (int32_t k = 0; k < W; ++k)
-            ASSERT_EQ(std::bit_cast<uint32_t>(out[k]),
-                      std::bit_cast<uint32_t>(static_cast<float>(log10(inputs[i + k]))))
-                << inputs[i + k];
-    }
-}
-
+// Two lanes: the series is the same code at every width (the differential test runs each).
 TEST(FloatLog10, NearRoundingBoundariesAndOutsideTheSeriesRangeGivesTheLibraryFloat) {
     std::mt19937 random(10);
     std::uniform_real_distribution<float> logs(-30.0f, 30.0f);
@@ -38,12 +23,19 @@ TEST(FloatLog10, NearRoundingBoundariesAndOutsideTheSeriesRangeGivesTheLibraryFl
         inputs.push_back(pow(10.0, midpoint));
         inputs.push_back(std::nextafter(pow(10.0, midpoint), 0.0));
     }
-    for (double special : {0.0, -1.0, 1e-310, 1e308, std::numeric_limits<double>::infinity(),
-                           std::numeric_limits<double>::quiet_NaN(), 1.0, 10.0, 0.1, 1.5, 0.75})
+    for (double special : {0.0, -1.0, 1e-310, 1e308, double(INFINITY), double(NAN), 1.0, 10.0, 0.1,
+                           1.5, 0.75, 1.25})
         inputs.push_back(special);
-    while (inputs.size() % 8) inputs.push_back(1.25);
-    // Two lanes: the series is the same code at every width (the differential test runs each).
-    expectLibraryFloats<Lanes<2>>(inputs);
+    for (size_t i = 0; i + 2 <= inputs.size(); i += 2) {
+        Lanes<2>::V v;
+        memcpy(&v, &inputs[i], sizeof v);
+        float out[2];
+        floatLog10<Lanes<2>>(v, out);
+        for (size_t k = 0; k < 2; ++k)
+            ASSERT_EQ(std::bit_cast<uint32_t>(out[k]),
+                      std::bit_cast<uint32_t>(static_cast<float>(log10(inputs[i + k]))))
+                << inputs[i + k];
+    }
 }
 
 }  // namespace

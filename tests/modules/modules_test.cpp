@@ -17,11 +17,11 @@ using Bytes = std::vector<unsigned char>;
 FILE* streamWith(const Bytes& bytes) {
     FILE* f = tmpfile();
     if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    return rewind(f), f;
+    rewind(f);
+    return f;
 }
 
 Bytes contentsOf(FILE* f) {  // and closes it
-    fflush(f);
     rewind(f);
     Bytes bytes;
     for (int c; (c = getc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
@@ -29,36 +29,22 @@ Bytes contentsOf(FILE* f) {  // and closes it
     return bytes;
 }
 
-// What the action writes to standard output (first) and standard error (second).
-template <typename Action>
-std::pair<std::string, std::string> captured(Action action) {
-    FILE* files[2] = {tmpfile(), tmpfile()};
-    FILE* streams[2] = {stdout, stderr};
-    int saved[2];
-    for (int i = 0; i < 2; ++i)
-        fflush(streams[i]), saved[i] = dup(fileno(streams[i])), dup2(fileno(files[i]), i + 1);
-    action();
-    std::string texts[2];
-    for (int i = 0; i < 2; ++i) {
-        fflush(streams[i]), dup2(saved[i], i + 1), close(saved[i]);
-        for (unsigned char c : contentsOf(files[i])) texts[i] += static_cast<char>(c);
-    }
-    return {texts[0], texts[1]};
-}
-
+// What the action writes to standard error.
 template <typename Action>
 std::string errorText(Action action) {
-    return captured(action).second;
+    testing::internal::CaptureStderr();
+    action();
+    return testing::internal::GetCapturedStderr();
 }
 
 TEST(OpenFile, ModesAndExistenceRules) {
     const std::string path = testing::TempDir() + "orvalix_open_" + std::to_string(getpid()),
-                      none = path + "/x";
-    const struct { std::string name; int mode, overwrite; bool opens; std::string message; } cases[] = {
+                      none = path + "/x", exists = "ERROR: File already exists: " + path + "\n";
+    const struct { std::string name; int mode, overwrite; bool opens; std::string err; } cases[] = {
         {path, 1, 0, false, "ERROR: Cannot find the file: " + path + "\n"},
         {path, 0, 0, true, ""},
-        {path, 0, 0, false, "ERROR: File already exists: " + path + "\n"},
-        {path, 0, 2, false, "ERROR: File already exists: " + path + "\n"},
+        {path, 0, 0, false, exists},
+        {path, 0, 2, false, exists},
         {path, 0, 1, true, ""},  // replaces the old file: empty again
         {path, 1, 0, true, ""},
         {none, 0, 0, false, "ERROR: Couldn't open the file: " + none + "\n"},
@@ -67,8 +53,8 @@ TEST(OpenFile, ModesAndExistenceRules) {
     };
     for (const auto& c : cases) {
         FILE* f = nullptr;
-        EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.message);
-        ASSERT_EQ(f != nullptr, c.opens) << c.message;
+        EXPECT_EQ(errorText([&] { f = openFile(c.name.c_str(), c.mode, c.overwrite); }), c.err);
+        ASSERT_EQ(f != nullptr, c.opens) << c.err;
         if (f && c.mode == 0) {  // created empty, opened for reading too
             EXPECT_TRUE(getc(f) == EOF && fputs("old", f) >= 0 && fseek(f, 0, SEEK_SET) == 0 &&
                         getc(f) == 'o');
@@ -82,11 +68,12 @@ TEST(OpenFile, ModesAndExistenceRules) {
 
 TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     const std::string eof = "ERROR: unable to read from file.\n";
-    const struct { Bytes bytes; bool bigEndian; int n, count, value; std::string message; } reads[] = {
+    const int32_t high = static_cast<int32_t>(0xFFFEFDFCu);
+    const struct { Bytes bytes; bool bigEndian; int n, count, value; std::string err; } reads[] = {
         {{1, 2}, true, 2, 2, 258, ""},
         {{1, 2}, false, 2, 2, 513, ""},
-        {{0xFF, 0xFE, 0xFD, 0xFC}, true, 4, 4, static_cast<int>(0xFFFEFDFCu), ""},
-        {{0xFC, 0xFD, 0xFE, 0xFF}, false, 4, 4, static_cast<int>(0xFFFEFDFCu), ""},
+        {{0xFF, 0xFE, 0xFD, 0xFC}, true, 4, 4, high, ""},
+        {{0xFC, 0xFD, 0xFE, 0xFF}, false, 4, 4, high, ""},
         {{7}, true, 2, 1, 0x0700, eof},  // the shift came before the failed read
         {{7}, false, 3, 1, 7, eof},
         {{}, true, 4, 0, 0, eof}};
@@ -94,7 +81,7 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
         FILE* f = streamWith(r.bytes);
         int32_t value = -1, count = -1;
         auto read = r.bigEndian ? readBigEndian : readLittleEndian;
-        EXPECT_EQ(errorText([&] { count = read(f, &value, r.n); }), r.message);
+        EXPECT_EQ(errorText([&] { count = read(f, &value, r.n); }), r.err);
         EXPECT_EQ(std::make_pair(count, value), std::make_pair(r.count, r.value));
         fclose(f);
     }
@@ -105,8 +92,8 @@ TEST(FixedWidthIntegers, ByteOrdersEndOfFileAndRange) {
     int written = -1;
     EXPECT_EQ(errorText([&] { written = writeBigEndian(f, 65536, 2); }),
               "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio.\n");
-    EXPECT_EQ(contentsOf(f),
-              (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF, 0xFF, 0xFF, 1, 0, 0}));
+    EXPECT_EQ(contentsOf(f), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD4, 1, 2, 3, 4, 0x7F, 0xFF,
+                                    0xFF, 0xFF, 1, 0, 0}));
     FILE* readOnly = fopen("/dev/null", "rb");
     EXPECT_EQ(errorText([&] { written += writeBigEndian(readOnly, 5, 2); }),
               "ERROR: unable to write to file.");
@@ -132,23 +119,23 @@ TEST(BitStreams, MostSignificantBitFirstAndEndOfFileAsOne) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(readBits(&reader, widths[i]), values[i]) << i;
     const std::string eof = "Unexpected EOF in input file.\n";
     int bit = 0, bits = 0;
-    EXPECT_EQ(
-        errorText([&] { bit = readBit(&reader); }) + errorText([&] { bits = readBits(&reader, 2); }),
-        eof + eof + eof);
+    EXPECT_EQ(errorText([&] { bit = readBit(&reader), bits = readBits(&reader, 2); }),
+              eof + eof + eof);
     EXPECT_EQ(std::make_tuple(bit, bits, reader.bitsLeft), std::make_tuple(-1, 3, 0));
     fclose(reader.stream);
 }
 
+// The cepstral count alone, big-endian: a row saved too, or not, changes the bytes.
 TEST(ParameterHeader, HoldsTheCepstralCountBigEndian) {
-    for (int row = FIRST_OPTION_ROW; row <= LAST_OPTION_ROW; ++row)
-        EXPECT_EQ(optionSaveFlag(row) != 0, row == ROW_CEPSTRAL_COUNT) << row;
     storeOptionValue(ROW_CEPSTRAL_COUNT, 0x0123);
     FILE* f = tmpfile();
-    EXPECT_EQ((saveParameterHeader(f), contentsOf(f)), (Bytes{0x01, 0x23}));
+    saveParameterHeader(f);
+    EXPECT_EQ(contentsOf(f), (Bytes{0x01, 0x23}));
     for (auto [bytes, value] : {std::make_pair(Bytes{0, 7, 0x55}, 7), {Bytes{0xFF, 0xFF}, 65535}}) {
         f = streamWith(bytes);
         loadParameterHeader(f);  // stored without a range check
-        EXPECT_EQ(std::make_pair(optionValue(ROW_CEPSTRAL_COUNT), ftell(f)), std::make_pair(value, 2L));
+        EXPECT_EQ(optionValue(ROW_CEPSTRAL_COUNT), value);
+        EXPECT_EQ(ftell(f), 2L);
         fclose(f);
     }
     storeOptionValue(ROW_CEPSTRAL_COUNT, optionDefault(ROW_CEPSTRAL_COUNT));
@@ -170,29 +157,27 @@ TEST(StripExtension, CutsAtTheFirstDotWithinTheTarget) {
 TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
     const std::string longText(3000, 'x');
     int counts = 0;
-    auto texts = captured([&] {
+    testing::internal::CaptureStdout();
+    const std::string err = errorText([&] {
         printMessage("a%d", 1), selectMessageStream(1), printMessage("b"), printOutput("c%s", "!");
         selectMessageStream(0);
         counts = printMessage("%s", longText.c_str()) + printError("%s", longText.c_str());
     });
-    EXPECT_EQ(texts,
-              std::make_pair(std::string("a1c!").append(255, 'x'), std::string("b").append(1023, 'x')));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "a1c!" + std::string(255, 'x'));
+    EXPECT_EQ(err, "b" + std::string(1023, 'x'));
     EXPECT_EQ(counts, 255 + 1023);
-    EXPECT_EQ(setMessageLevel(7) + getMessageLevel() + flushMessageStreams(), 14);
-    EXPECT_EXIT(exitProgram(-1), ::testing::ExitedWithCode(255), "");
 
     const std::string erase = std::string("\r").append(70, ' ') + "\r", blanks(12, ' ');
     auto back = [](int n) { return std::string(static_cast<size_t>(n), '\b'); };
     std::string spinner = back(14) + " stage complete" + back(12) + "  wait...     ";
-    for (char face : std::string("-\\|/-")) spinner += back(13) + "(" + face + ") 50 % done";
+    for (char face : std::string("-\\|/-\\|/")) spinner += back(13) + "(" + face + ") 50 % done";
     static int statusCounts;
     const struct { void (*action)(); std::string err; } cases[] = {
         {[] { showPercent(1, 0); }, ""},
         {[] { showPercent(1, 3), showPercent(2, 3), showPercent(3, 3); },
          back(12) + " 33 % done  " + back(12) + " 66 % done  " + back(12) + "100 % done  "},
         {[] { showSpinner(0, 0), showSpinner(0, 10);
-              for (int i = 0; i < 5; ++i) showSpinner(5, 10);
-              for (int i = 0; i < 3; ++i) captured([] { showSpinner(1, 1); }); }, spinner},
+              for (int i = 0; i < 8; ++i) showSpinner(5, 10); }, spinner},  // round twice
         {[] { statusCounts = printStatusLine("gone") * 10, endProgress(), beginProgress();
               statusCounts += printStatusLine("step %d", 2), endProgress(); },
          erase + "step 2" + blanks + erase + blanks + "\r"},  // nothing outside a stage

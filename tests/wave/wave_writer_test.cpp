@@ -12,7 +12,7 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Codes = std::vector<int>;
+using Ints = std::vector<int>;  // result codes and samples
 
 std::string tempPath(const std::string& leaf) {
     return testing::TempDir() + "orvalix_" + std::to_string(getpid()) + leaf;
@@ -43,27 +43,25 @@ Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& da
 
 TEST(WaveWriter, WritesTheCanonicalLayout) {
     const std::string path = tempPath("written.wav");
-    const int16_t samples[] = {1, -2, 300};
-    ASSERT_EQ(writeWaveFile(path.c_str(), samples, 3, 1, 16000, 16), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(1, 16000, 16, {1, 0, 0xFE, 0xFF, 0x2C, 1}));
-    const int16_t slots[] = {0x180, 0, 255, 127};  // 8 bits: only the low byte is written
+    const int16_t slots[] = {0x180, -2, 255, 127};  // 8 bits: only the low byte is written
     ASSERT_EQ(writeWaveFile(path.c_str(), slots, 2, 2, 11025, 8), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0, 255, 127}));
-    {
-        WavAudioFile file;
-        ASSERT_EQ(file.openForWrite(path.c_str(), 8000, 16, 2), RFX_SUCCESS);
-        EXPECT_EQ(file.dataHeaderPosition(), 36);
-        const int16_t raw[] = {4, 5, 6};
-        const unsigned char bytes[] = {7, 0};
-        EXPECT_EQ(file.writeStereoSample(1, 2) | file.writeMonoSample(3) |
-                      file.writeRawSamples(raw, 3) | file.writeRawBytes(bytes, 2),
-                  RFX_SUCCESS);
-        EXPECT_EQ(file.dataHeader().size, 14u);
-        EXPECT_EQ(file.header().size, 50u);
-        int16_t slot;
-        EXPECT_EQ(file.readFrame(&slot), RFX_INVALID_CALL);  // nothing to read while writing
-    }  // destruction closes and rewrites both headers
-    EXPECT_EQ(fileBytes(path), canonical(2, 8000, 16, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0}));
+    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0xFE, 255, 127}));
+    for (uint16_t bits : {8, 16}) {
+        {
+            WavAudioFile file;
+            ASSERT_EQ(file.openForWrite(path.c_str(), 8000, bits, 2), RFX_SUCCESS);
+            const int16_t raw[] = {4, 5, 6};
+            const unsigned char bytes[] = {7, 0};
+            EXPECT_EQ(file.writeStereoSample(1, 0x302) | file.writeMonoSample(-3) |
+                          file.writeRawSamples(raw, 3) | file.writeRawBytes(bytes, 2),
+                      RFX_SUCCESS);
+            int16_t slot;
+            EXPECT_EQ(file.readFrame(&slot), RFX_INVALID_CALL);  // nothing to read while writing
+        }  // destruction closes and rewrites both headers
+        Bytes data = bits == 8 ? Bytes{1, 2, 0xFD} : Bytes{1, 0, 2, 3, 0xFD, 0xFF};
+        data.insert(data.end(), {4, 0, 5, 0, 6, 0, 7, 0});  // raw: as given, whatever the width
+        EXPECT_EQ(fileBytes(path), canonical(2, 8000, bits, data)) << bits;
+    }
 }
 
 TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
@@ -74,10 +72,10 @@ TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
         EXPECT_EQ(writeWaveFile(path.c_str(), slots, 1, channels, 8000, bits), RFX_INVALID_CALL);
     EXPECT_TRUE(fileBytes(path).empty());
     WavAudioFile file;
-    EXPECT_EQ(
-        (Codes{file.openForWrite(nullptr, 8000, 16, 1),
-               file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1), file.writeFrame(slots)}),
-        (Codes{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ((Ints{file.openForWrite(nullptr, 8000, 16, 1),
+                     file.openForWrite(tempPath("no/dir.wav").c_str(), 8000, 16, 1),
+                     file.writeFrame(slots)}),
+              (Ints{RFX_INVALID_CALL, RFX_FILE_ERROR, RFX_INVALID_CALL}));
     EXPECT_STREQ(resultCodeName(static_cast<RFXRET>(99)), "RFXRET(99)");
 }
 
@@ -85,19 +83,20 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     const std::string path = tempPath("ops.wav");
     const int16_t samples[] = {1, -1, 2, -2, 3, -3, 4, -4};
     ASSERT_EQ(writeWaveFile(path.c_str(), samples, 4, 2, 8000, 16), RFX_SUCCESS);
+    FILE* f = fopen(path.c_str(), "ab");  // a chunk after the samples, never read as samples
+    fwrite("LIST\4\0\0\0abcd", 1, 12, f), fclose(f);
     WavAudioFile file;
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
-    int16_t slots[8] = {}, left = 0, right = 0;
+    int16_t slots[8] = {}, left = 0, right = 0, mono = 0, raw16 = 0;
     unsigned char raw[3];
     uint32_t framesRead = 9;
-    EXPECT_EQ(file.readFrames(2, slots), RFX_SUCCESS);
-    EXPECT_EQ(file.readStereoSample(&left, &right), RFX_SUCCESS);
-    int16_t mono = 0, raw16 = 0;
-    EXPECT_EQ(file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1), RFX_SUCCESS);
-    EXPECT_EQ((std::vector<int16_t>{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
-              (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 4, -4}));
-    EXPECT_EQ((Codes{file.readFrames(1, slots), file.seekToFrame(4)}),
-              (Codes{RFX_FILE_ERROR, RFX_INVALID_CALL}));
+    EXPECT_EQ(file.readFrames(2, slots) | file.readStereoSample(&left, &right) |
+                  file.readMonoSample(&mono) | file.readRawSamples(&raw16, 1),
+              RFX_SUCCESS);
+    EXPECT_EQ((Ints{slots[0], slots[1], slots[2], slots[3], left, right, mono, raw16}),
+              (Ints{1, -1, 2, -2, 3, -3, 4, -4}));
+    EXPECT_EQ((Ints{file.readFrames(1, slots), file.seekToFrame(4)}),
+              (Ints{RFX_FILE_ERROR, RFX_INVALID_CALL}));
     for (auto [frame, position] : {std::pair<uint32_t, int64_t>{0, 44}, {3, 56}})
         EXPECT_EQ(file.seekToFrame(frame) + file.tell(), RFX_SUCCESS + position);
     EXPECT_EQ(file.readFrame(slots), RFX_SUCCESS);
@@ -107,10 +106,10 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     EXPECT_EQ(file.seekToFrame(2), RFX_SUCCESS);  // more frames than remain: the count comes back
     EXPECT_EQ(file.readFrameBlock(4, slots, &framesRead), RFX_FILE_ERROR);
     EXPECT_EQ(std::make_pair(framesRead, slots[2]), std::make_pair(2u, int16_t{4}));
-    EXPECT_EQ((Codes{file.close(), file.state()}), (Codes{RFX_SUCCESS, RIFF_CLOSED}));
+    EXPECT_EQ((Ints{file.close(), file.state()}), (Ints{RFX_SUCCESS, RIFF_CLOSED}));
 
     Bytes twelveBit = canonical(1, 8000, 12, Bytes(8, 0));  // seeking rounds bytes per sample up
-    FILE* f = fopen(path.c_str(), "wb");
+    f = fopen(path.c_str(), "wb");
     fwrite(twelveBit.data(), 1, twelveBit.size(), f), fclose(f);
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
     EXPECT_EQ(file.frameCount() * 100 + file.seekToFrame(3), 800u + RFX_SUCCESS);
