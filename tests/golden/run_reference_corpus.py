@@ -26,6 +26,17 @@ def first_difference(want, got):
     return "difference in the line ends"
 
 
+def source_bytes(corpus, entry):  # a corpus file ("src") or a stored blob ("blob")
+    source = entry["src"] if "src" in entry else os.path.join("blobs", entry["blob"])
+    return open(os.path.join(corpus, source), "rb").read()
+
+
+def kind(corpus, entry):
+    if entry.get("dir"):
+        return ("dir",)
+    return ("link", entry["symlink"]) if "symlink" in entry else ("file", source_bytes(corpus, entry))
+
+
 def layout(corpus, files, root):
     for entry in files:
         path = os.path.join(root, entry["name"])
@@ -33,23 +44,17 @@ def layout(corpus, files, root):
         if "symlink" in entry:
             os.symlink(entry["symlink"], path)
         elif not entry.get("dir"):
-            source = entry["src"] if "src" in entry else os.path.join("blobs", entry["blob"])
-            shutil.copyfile(os.path.join(corpus, source), path)
+            open(path, "wb").write(source_bytes(corpus, entry))
 
 
 def left_behind(root):
     """{name: ("dir",) | ("link", target) | ("file", bytes)} for everything under root."""
     found = {}
     for folder, folders, files in os.walk(root):
-        for name in folders + files:
-            path = os.path.join(folder, name)
-            relative = os.path.relpath(path, root)
-            if os.path.islink(path):
-                found[relative] = ("link", os.readlink(path))
-            elif os.path.isdir(path):
-                found[relative] = ("dir",)
-            else:
-                found[relative] = ("file", open(path, "rb").read())
+        for path in (os.path.join(folder, name) for name in folders + files):
+            found[os.path.relpath(path, root)] = (
+                ("link", os.readlink(path)) if os.path.islink(path) else
+                ("dir",) if os.path.isdir(path) else ("file", open(path, "rb").read()))
     return found
 
 
@@ -89,24 +94,17 @@ def case_fault(binary, corpus, case):
                  or stream_fault("stderr", expect["stderr"], run.stderr, corpus))
         if fault:
             return fault
-        found, wanted = left_behind(root), expect["files"]
+        found = left_behind(root)
+        wanted = {name: kind(corpus, entry) for name, entry in expect["files"].items()}
         for name in sorted(set(found) | set(wanted)):
-            if name not in wanted:
-                return "file %s: should not exist after the run" % name
-            want = wanted[name]
-            if "dir" in want:
-                expected = ("dir",)
-            elif "symlink" in want:
-                expected = ("link", want["symlink"])
-            else:
-                source = want["src"] if "src" in want else os.path.join("blobs", want["blob"])
-                expected = ("file", open(os.path.join(corpus, source), "rb").read())
-            if found.get(name) != expected:
-                if name not in found:
-                    return "file %s: missing" % name
-                if expected[0] == "file" and found[name][0] == "file":
-                    return "file %s: %s" % (name, first_difference(expected[1], found[name][1]))
-                return "file %s: expected %s, found %s" % (name, expected[0], found[name][0])
+            got, want = found.get(name), wanted.get(name)
+            if got == want:
+                continue
+            if not want or not got:
+                return "file %s: %s" % (name, "should not exist after the run" if got else "missing")
+            if want[0] == got[0] == "file":
+                return "file %s: %s" % (name, first_difference(want[1], got[1]))
+            return "file %s: expected %s, found %s" % (name, want[0], got[0])
     return None
 
 
