@@ -133,11 +133,13 @@ def batch_front_end(checks, call, f, sample, x):
 
     wanted = call("select", call("cmvn", call("deltas", x[:, 1:], 1, 3), 1, 1, 600, 100, 0),
                   labels=labels)
-    checks.equal("npy: the labels' text; c0 left out before the deltas, voiced rows only",
-                 (batch("npy", "--format", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn",
-                        "utterance", "--cmvn-variance", "--vad-labels", "--voiced-only"),
-                  f.read("npy/speech.lab").decode(), np.load(f.path + "/npy/speech.npy").tobytes()),
-                 (0, lab_text(labels), wanted.tobytes()))
+    status = batch("npy", "--format", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn",
+                   "utterance", "--cmvn-variance", "--vad-labels", "--voiced-only")
+    npy = f.path + "/npy/speech.npy"
+    checks.equal("npy: the labels' text; c0 left out before the deltas, voiced rows; data at 64 bytes",
+                 (status, f.read("npy/speech.lab").decode(), np.load(npy).shape,
+                  np.load(npy).tobytes(), (os.path.getsize(npy) - wanted.nbytes) % 64),
+                 (0, lab_text(labels), wanted.shape, wanted.tobytes(), 0))
 
     wanted = call("cmvn", call("deltas", np.hstack([x[:, 1:], x[:, :1]]), 2, 2), 2, 0, 300, 100, 1)
     checks.equal("htk: header (MFCC_0_D_A_Z), c0 last in every block",
