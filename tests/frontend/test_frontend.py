@@ -1,6 +1,5 @@
-"""Deltas, CMVN and energy VAD through the library (by the test driver) against NumPy written from
-docs/frontend.md in the same order of double operations (so bit for bit) and against synthesised
-speech's silences; orvalix-batch's front-end options against the same calls made one by one."""
+"""Deltas, CMVN and energy VAD (test driver) bit for bit against NumPy after docs/frontend.md and
+against synthesised speech; orvalix-batch's front-end options against the same calls."""
 
 import json
 import os
@@ -120,39 +119,40 @@ def batch_front_end(checks, call, f, sample, x):
     f.file("speech.scp", b"speech " + sample.encode())
     labels, lab_text = call("vad", x)[:, 0], lambda labels: "".join("%d\n" % v for v in labels)
 
-    def batch(out, *options):
-        argv = [os.environ["ORVALIX_BATCH"], "--no-progress", "speech.scp", out, *options]
-        return subprocess.run(argv, cwd=f.path).returncode
+    def batch(out, fmt, *options):
+        argv = ["--no-progress", "--format", fmt, "speech.scp", out, *options]
+        return subprocess.run([os.environ["ORVALIX_BATCH"], *argv], cwd=f.path).returncode
 
     wanted = call("cmvn", call("deltas", x, 2, 2))
+    status = batch("kaldi", "kaldi", "--deltas", "2", "--cmvn", "sliding", "--vad-labels", "-C")
     checks.equal("kaldi: deltas then sliding CMVN of c0..c12; labels as a float vector of 1 and 0",
-                 (batch("kaldi", "--format", "kaldi", "--deltas", "2", "--cmvn", "sliding",
-                        "--vad-labels", "-C"), kaldi(f, "kaldi/feats.scp"), kaldi(f, "kaldi/vad.scp")),
+                 (status, kaldi(f, "kaldi/feats.scp"), kaldi(f, "kaldi/vad.scp")),
                  (0, [("speech", (b"speech ", b"\0B", b"FM ", 4, len(x), 4, 39), wanted.tobytes())],
                   [("speech", (b"speech ", b"\0B", b"FV ", 4, len(x)), labels.tobytes())]))
 
     wanted = call("select", call("cmvn", call("deltas", x[:, 1:], 1, 3), 1, 1, 600, 100, 0),
                   labels=labels)
-    status = batch("npy", "--format", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn",
-                   "utterance", "--cmvn-variance", "--vad-labels", "--voiced-only")
+    status = batch("npy", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn", "utterance",
+                   "--cmvn-variance", "--vad-labels", "--voiced-only")
     npy = f.path + "/npy/speech.npy"
-    checks.equal("npy: the labels' text; c0 left out before the deltas, voiced rows; data at 64 bytes",
+    checks.equal("npy: the labels' text; c0 left out before the deltas, voiced rows, data at 64",
                  (status, f.read("npy/speech.lab").decode(), np.load(npy).shape,
                   np.load(npy).tobytes(), (os.path.getsize(npy) - wanted.nbytes) % 64),
                  (0, lab_text(labels), wanted.shape, wanted.tobytes(), 0))
 
     wanted = call("cmvn", call("deltas", np.hstack([x[:, 1:], x[:, :1]]), 2, 2), 2, 0, 300, 100, 1)
+    status = batch("htk", "htk", "--deltas", "2", "--cmvn", "sliding", "--cmvn-centred",
+                   "--cmvn-window", "300", "-C")
     checks.equal("htk: header (MFCC_0_D_A_Z), c0 last in every block",
-                 (batch("htk", "--format", "htk", "--deltas", "2", "--cmvn", "sliding",
-                        "--cmvn-centred", "--cmvn-window", "300", "-C"), htk(f.read("htk/speech.htk"))),
+                 (status, htk(f.read("htk/speech.htk"))),
                  (0, ((len(x), 100000, 39 * 4, 0x2B06), wanted.tobytes())))
 
     rows = call("fbank", sample)
     fbank_labels = call("vad", rows, -2.5, 1, 15, 0.4, -1)[:, 0]
     wanted = call("select", call("deltas", rows, 1, 2), labels=fbank_labels)
     checks.equal("fbank: labels by the row sums; HTK FBANK_D, 30 columns and deltas, voiced rows",
-                 (batch("fbank", "--format", "htk", "--features", "fbank", "--deltas", "1",
-                        "--vad-labels", "--voiced-only", "-C"),
+                 (batch("fbank", "htk", "--features", "fbank", "--deltas", "1", "--vad-labels",
+                        "--voiced-only", "-C"),
                   f.read("fbank/speech.lab").decode(), htk(f.read("fbank/speech.htk"))),
                  (0, lab_text(fbank_labels), ((len(wanted), 100000, 240, 0x107), wanted.tobytes())))
 
