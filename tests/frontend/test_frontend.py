@@ -1,6 +1,5 @@
-"""Deltas, CMVN and energy VAD through the library (by the test driver) against NumPy written from
-docs/frontend.md in the same order of double operations (so bit for bit), against torchaudio's
-sliding_window_cmn within float rounding, and against synthesised speech's silences."""
+"""Deltas, CMVN and energy VAD (test driver) bit for bit against NumPy after docs/frontend.md and
+against synthesised speech; orvalix-batch's front-end options against the same calls."""
 
 import json
 import os
@@ -12,6 +11,7 @@ import numpy as np
 np.seterr(all="ignore")  # the infinite rows make NaN on purpose
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from e2e import Checks, Folder, arguments  # noqa: E402
+from test_batch import htk, kaldi  # noqa: E402
 import vad_material  # noqa: E402
 
 
@@ -80,19 +80,6 @@ def reference_vad(x, threshold, mean_scale, context, proportion, column):
     return np.array([float(v.sum() >= len(v) * proportion) for v in voters], np.float32).reshape(-1, 1)
 
 
-def as_torchaudio(got, x, mode, variance, window, min_window, centred):
-    import torch
-    import torchaudio.functional
-    theirs = torchaudio.functional.sliding_window_cmn(torch.from_numpy(x.astype(np.float64)), window,
-                                                      min_window, bool(centred), bool(variance))
-    theirs = theirs.numpy().reshape(got.shape)
-    # torchaudio has no variance floor: a constant window gives it NaN, Kaldi and us 0.
-    finite = np.isfinite(theirs)
-    step = np.spacing(np.abs(theirs[finite]).astype(np.float32))
-    return (np.all(np.abs(got[finite] - theirs[finite]) <= step) and np.all(got[~finite] == 0) and
-            (variance or finite.all()))
-
-
 def table(text):  # "op settings, ..." as (op, [settings as text])
     return [(case.split()[0], case.split()[1:]) for case in text.split(", ")]
 
@@ -126,6 +113,50 @@ REFUSED = table("deltas 0 2, deltas 3 2, deltas 1 0, cmvn 3 0 600 100 0, cmvn 2 
                 "vad 0 -1 0 0.5 0, vad 0 1 0 0.5 3, vad 0 1 0 0.5 -2, vad inf 1 0 0.5 0")
 
 
+def batch_front_end(checks, call, f, sample, x):
+    """Deltas, CMVN, labels (Kaldi float vectors, .lab text) and voiced rows only, in the kaldi, npy
+    and htk formats, from MFCC (x: the sample's, with c0) and from log filter energies."""
+    f.file("speech.scp", b"speech " + sample.encode())
+    labels, lab_text = call("vad", x)[:, 0], lambda labels: "".join("%d\n" % v for v in labels)
+
+    def batch(out, fmt, *options):
+        argv = ["--no-progress", "--format", fmt, "speech.scp", out, *options]
+        return subprocess.run([os.environ["ORVALIX_BATCH"], *argv], cwd=f.path).returncode
+
+    wanted = call("cmvn", call("deltas", x, 2, 2))
+    status = batch("kaldi", "kaldi", "--deltas", "2", "--cmvn", "sliding", "--vad-labels", "-C")
+    checks.equal("kaldi: deltas then sliding CMVN of c0..c12; labels as a float vector of 1 and 0",
+                 (status, kaldi(f, "kaldi/feats.scp"), kaldi(f, "kaldi/vad.scp")),
+                 (0, [("speech", (b"speech ", b"\0B", b"FM ", 4, len(x), 4, 39), wanted.tobytes())],
+                  [("speech", (b"speech ", b"\0B", b"FV ", 4, len(x)), labels.tobytes())]))
+
+    wanted = call("select", call("cmvn", call("deltas", x[:, 1:], 1, 3), 1, 1, 600, 100, 0),
+                  labels=labels)
+    status = batch("npy", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn", "utterance",
+                   "--cmvn-variance", "--vad-labels", "--voiced-only")
+    npy = f.path + "/npy/speech.npy"
+    checks.equal("npy: the labels' text; c0 left out before the deltas, voiced rows, data at 64",
+                 (status, f.read("npy/speech.lab").decode(), np.load(npy).shape,
+                  np.load(npy).tobytes(), (os.path.getsize(npy) - wanted.nbytes) % 64),
+                 (0, lab_text(labels), wanted.shape, wanted.tobytes(), 0))
+
+    wanted = call("cmvn", call("deltas", np.hstack([x[:, 1:], x[:, :1]]), 2, 2), 2, 0, 300, 100, 1)
+    status = batch("htk", "htk", "--deltas", "2", "--cmvn", "sliding", "--cmvn-centred",
+                   "--cmvn-window", "300", "-C")
+    checks.equal("htk: header (MFCC_0_D_A_Z), c0 last in every block",
+                 (status, htk(f.read("htk/speech.htk"))),
+                 (0, ((len(x), 100000, 39 * 4, 0x2B06), wanted.tobytes())))
+
+    rows = call("fbank", sample)
+    fbank_labels = call("vad", rows, -2.5, 1, 15, 0.4, -1)[:, 0]
+    wanted = call("select", call("deltas", rows, 1, 2), labels=fbank_labels)
+    checks.equal("fbank: labels by the row sums; HTK FBANK_D, 30 columns and deltas, voiced rows",
+                 (batch("fbank", "htk", "--features", "fbank", "--deltas", "1", "--vad-labels",
+                        "--voiced-only", "-C"),
+                  f.read("fbank/speech.lab").decode(), htk(f.read("fbank/speech.htk"))),
+                 (0, lab_text(fbank_labels), ((len(wanted), 100000, 240, 0x107), wanted.tobytes())))
+
+
 def main():
     args, checks = arguments(), Checks()  # --bin: the test driver
     with Folder() as f:
@@ -133,7 +164,8 @@ def main():
         # Real MFCC rows of the bundled sample, random rows of awkward lengths, a filter without
         # weights (-inf in every frame) and a constant matrix that ties any threshold.
         rng = np.random.default_rng(16)
-        inputs = {"speech": call("analyse", os.path.join(args.source, "samples", "speech16k.wav"))}
+        sample = os.path.join(args.source, "samples", "speech16k.wav")
+        inputs = {"speech": call("analyse", sample, "-C")}
         for frames in (1, 2, 5, 99, 150, 701):
             inputs["random%d" % frames] = (rng.standard_normal((frames, 7)) * 30 + 5).astype(np.float32)
         inputs["infinite"] = inputs["random99"].copy()
@@ -146,9 +178,6 @@ def main():
                 got, numbers = call(op, x, *settings), [json.loads(v) for v in settings] or DEFAULTS[op]
                 checks.true("%s %s %s" % (op, name, settings),
                             np.array_equal(got, REFERENCE[op](x, *numbers), equal_nan=True))
-                if op == "cmvn" and numbers[0] == 2 and len(x) and np.isfinite(x).all():
-                    checks.true("cmvn %s %s as torchaudio within a float step" % (name, settings),
-                                as_torchaudio(got, x, *numbers))
         x, labels = inputs["speech"], reference_vad(inputs["speech"], *DEFAULTS["vad"])
         checks.true("selected rows are the voiced ones",
                     np.array_equal(call("select", x, labels=labels), x[labels[:, 0] == 1]))
@@ -164,6 +193,7 @@ def main():
             accuracy = float(np.mean(labels == vad_material.frame_truth(spans, len(labels))))
             checks.true("vad accuracy at SNR %s: %.3f over %d frames" % (snr, accuracy, len(labels)),
                         accuracy >= wanted)
+        batch_front_end(checks, call, f, sample, inputs["speech"])
     checks.finish()
 
 
