@@ -1,6 +1,5 @@
 """The program from the outside, case by case: exact status, console texts and files left behind."""
 
-import glob
 import os
 import resource
 import shutil
@@ -262,13 +261,6 @@ def main():
         check_case(checks, shutil.copy(binary, reachable.path), "unreadable input",
                    {"in.wav": Mode(wav, 0)}, ["-Q0", "in", "out"], 1, "", TABLE_FAILED, {},
                    preexec=nobody)
-    # Odd files of a peer reader's test corpus, when installed: whatever they hold, no crash.
-    for path in sorted(glob.glob("/usr/lib/python3/dist-packages/scipy/io/tests/data/*.wav")):
-        with Folder() as f:
-            os.symlink(path, os.path.join(f.path, "in.wav"))
-            r = run(binary, ["-Q0", "in", "out"], f.path)
-            checks.equal("%s: status 0 exactly when features are written" % path,
-                         (r.status in (0, 1), r.status == 0), (True, "out.txt" in f.names()))
     checks.finish()
 
 
