@@ -44,9 +44,6 @@ Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& da
 
 TEST(WaveWriter, WritesTheCanonicalLayout) {
     const std::string path = tempPath("written.wav");
-    const int16_t slots[] = {0x180, -2, 255, 127};  // 8 bits: only the low byte is written
-    ASSERT_EQ(writeWaveFile(path.c_str(), slots, 2, 2, 11025, 8), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0xFE, 255, 127}));
     for (uint16_t bits : {8, 16}) {
         {
             WavAudioFile file;
