@@ -74,8 +74,7 @@ def patched(data, offset, value):
 
 
 def main():
-    args = arguments()
-    binary = os.path.abspath(args.bin)
+    binary = os.path.abspath(arguments().bin)
     checks = Checks()
     speech = [((i * 53) % 3001) - 1500 for i in range(3000)]
     wav = wave_bytes(speech)
@@ -108,7 +107,6 @@ def main():
         ("equal names after the extension", {}, ["x.txt", "X"], 255, DIFFERENT % "X.txt", "", {}),
         ("equal names, case ignored", {}, ["a.wav", "A.WAV"], 255, DIFFERENT % "A.WAV", "", {}),
         ("1020 characters and the extension", {}, ["i" * 1020, "out"], 255, TOO_LONG, "", {}),
-        ("a name of 100000 characters", {}, ["h" * 100000, "out"], 255, TOO_LONG, "", {}),
         ("1024 characters", IN, ["-Q0", long_in + "x", "other"], 255, TOO_LONG, "", {}),
         ("1024 characters out", IN, ["-Q0", "in", "/" + long_out], 255, TOO_LONG, "", {}),
         ("1023 characters fit", IN, ["-Q0", long_in, long_out], 0, ran, "", RAN),
@@ -122,12 +120,10 @@ def main():
         ("one name a prefix of the other", {"x.wav": wav}, ["-Q0", "x", "x.wa"], 0, None, "",
          {"x.wa": ref}),
         ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
-        ("-Q0 drops the report", IN, ["-q0", "in", "out"], 0, ran, "", RAN),
         ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
          file_report() + CLOSING, "", {"out.txt": shaped(16, 13)}),
         ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE,
          EXISTS, {"out.txt": b"keep"}),
-        ("-O replaces it", {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-o", "in", "out"], 0, ran, "", RAN),
         ("the same file under another name", IN, ["in.wav", "./in.wav", "-O"], 255,
          report() + DIFFERENT % "./in.wav", "", {"in.wav": wav}),
         ("the output a link to the input", {"in.wav": wav, "link.txt": Link("in.wav")},
@@ -141,7 +137,6 @@ def main():
         # Wave files people's tools write, and the ones the reader refuses.
         ("LIST before the data, a chunk after it", *on(wave_bytes(speech, extra_chunks_before=chunk(
             b"LIST", b"INFOx\0", 5), tail=chunk(b"id3 ", b"abcd"))), 0, ran, "", RAN),
-        ("18-byte format chunk", *on(riff(chunk(b"fmt ", fmt[8:] + b"\0\0") + data)), 0, ran, "", RAN),
         ("extensible integer PCM", *on(extensible(fmt, data, 1)), 0, ran, "", RAN),
         ("extensible float samples", *on(extensible(fmt, data, 3)), 1, file_report(), INVALID_CALL, {}),
         ("extensible tag, no room for the sub-format",
