@@ -122,8 +122,6 @@ def main():
         ("default run", IN, ["in", "out"], 0, report() + ran, "", {"out.txt": shaped(16, 12)}),
         ("-H0: no pre-emphasis words", IN, ["-H0", "-Q0", "in", "out", "-C"], 0,
          file_report() + CLOSING, "", {"out.txt": shaped(16, 13)}),
-        ("existing output kept", {"in.wav": wav, "out.txt": b"keep"}, ["-Q0", "in", "out"], 0, USAGE,
-         EXISTS, {"out.txt": b"keep"}),
         ("the same file under another name", IN, ["in.wav", "./in.wav", "-O"], 255,
          report() + DIFFERENT % "./in.wav", "", {"in.wav": wav}),
         ("the output a link to the input", {"in.wav": wav, "link.txt": Link("in.wav")},

@@ -84,10 +84,6 @@ AnalysisSettings settingsFor(const literal::Options& o) {
     return s;
 }
 
-std::string tempWave(const std::string& leaf) {
-    return testing::TempDir() + "orvalix_" + leaf + std::to_string(getpid()) + ".wav";
-}
-
 // What an analysis under test gave, its matrix released with it.
 struct Outcome {
     AnalysisSettings settings;
@@ -195,7 +191,7 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 TEST(Differential, ChunkedFiles) {
     orvalixSetConsoleOutput(0);
     std::mt19937 random(42);
-    const std::string name = tempWave("chunked");
+    const std::string name = testing::TempDir() + "orvalix_" + std::to_string(getpid()) + ".wav";
     for (int trial = 0; trial < 80; ++trial) {
         Case c = makeCase(random);
         c.options.removeDcOffset = 0;  // the mean needs every sample: never chunked
