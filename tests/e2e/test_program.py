@@ -214,11 +214,10 @@ def main():
     for options, values in [
             (["-W3", "-M13", "-V", "-C", "-A2", "-I3", "-N100", "-H0"],
              dict(V="YES", W="Barlett", M=13, C="YES", A="Power domain", I="Half raised sine", N=100, H=0)),
-            (["-w2", "-i2", "-U", "-L25", "-S5", "-m1", "-n24", "-H50"],
-             dict(W="Rectangular", I="Raised sine", U="YES", L=25, S=5, M=1, N=24, H=50)),
+            (["-w2", "-i2", "-U", "-L100", "-S100", "-m20", "-n24", "-H50", "-Q1", "-Q3"],
+             dict(W="Rectangular", I="Raised sine", U="YES", L=100, S=100, M=20, N=24, H=50)),
             (["-W4", "-H-5", "-L30ms", "-Q5,6", "-V7", "-c", "-R0", "-F1", "-D", "-E", "-O", "-H1,2"],
-             dict(W="Blackman", H=1, V="YES", C="YES")),
-            (["-W1", "-M20", "-S100", "-L100", "-N0", "-Q1", "-Q3"], dict(M=20, S=100, L=100))]:
+             dict(W="Blackman", H=1, V="YES", C="YES"))]:
         cases.append(("listing of %s" % " ".join(options), {"in.wav": wav[:44]}, options + ["in", "out"],
                       0, report(**values) + file_report() + (EMPHASIS if values.get("H") != 0 else "")
                       + CLOSING, "", {"out.txt": b""}))
