@@ -130,7 +130,7 @@ TEST(WaveLoader, ReadsEveryFrameUpToTheCapacity) {
                   RFX_SUCCESS);
         EXPECT_EQ((Ints{channels, rate, bits, count}), (Ints{2, 22050, 16, frames}));
         for (size_t i = 0; i < slots.size(); ++i)
-            ASSERT_EQ(slots[i], i < 2u * frames ? written[i] : 0x5A5A) << capacity << ", slot " << i;
+            ASSERT_EQ(slots[i], i < 2u * frames ? written[i] : 0x5A5A) << capacity << ": " << i;
     }
     remove(path.c_str());
 }
