@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "wave/wav_audio_file.h"
+#include "wave/wave_loader.h"
 
 namespace {
 
@@ -43,9 +44,6 @@ Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& da
 
 TEST(WaveWriter, WritesTheCanonicalLayout) {
     const std::string path = tempPath("written.wav");
-    const int16_t slots[] = {0x180, -2, 255, 127};  // 8 bits: only the low byte is written
-    ASSERT_EQ(writeWaveFile(path.c_str(), slots, 2, 2, 11025, 8), RFX_SUCCESS);
-    EXPECT_EQ(fileBytes(path), canonical(2, 11025, 8, {0x80, 0xFE, 255, 127}));
     for (uint16_t bits : {8, 16}) {
         {
             WavAudioFile file;
@@ -114,6 +112,27 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
     ASSERT_EQ(file.openForRead(path.c_str()), RFX_SUCCESS);
     EXPECT_EQ(file.frameCount() * 100 + file.seekToFrame(3), 800u + RFX_SUCCESS);
     EXPECT_EQ(file.tell(), 44 + 3 * 2);
+}
+
+// Two channels over more than one of the loader's 32768-frame blocks: every slot in its place,
+// the whole file or only as many frames as the caller has room for.
+TEST(WaveLoader, ReadsEveryFrameUpToTheCapacity) {
+    orvalixSetConsoleOutput(0);  // no file report
+    const std::string path = tempPath("samples.wav");
+    std::vector<int16_t> written(2 * 40000);
+    for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<int16_t>(i * 7919);
+    ASSERT_EQ(writeWaveFile(path.c_str(), written.data(), 40000, 2, 22050, 16), RFX_SUCCESS);
+    for (auto [capacity, frames] : {std::pair{-1, 40000}, {33000, 33000}}) {
+        std::vector<int16_t> slots(written.size(), 0x5A5A);
+        int32_t channels = 0, rate = 0, bits = 0, count = 0;
+        EXPECT_EQ(readWaveSamples(path.c_str(), slots.data(), capacity, &channels, &rate, &bits,
+                                  &count),
+                  RFX_SUCCESS);
+        EXPECT_EQ((Ints{channels, rate, bits, count}), (Ints{2, 22050, 16, frames}));
+        for (size_t i = 0; i < slots.size(); ++i)
+            ASSERT_EQ(slots[i], i < 2u * frames ? written[i] : 0x5A5A) << capacity << ": " << i;
+    }
+    remove(path.c_str());
 }
 
 }  // namespace
