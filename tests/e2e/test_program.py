@@ -158,6 +158,8 @@ def main():
         ("format chunk of 2^32 - 2 bytes", *on(riff(patched(fmt, 4, 0xFFFFFFFE) + data)), *REFUSED),
         ("data before the format", *on(riff(data + fmt)), *REFUSED),
         ("no format chunk", *on(riff(data)), *REFUSED),
+        ("a format chunk too short to hold one is passed over",
+         *on(riff(chunk(b"fmt ", fmt[8:22]) + fmt + data)), 0, ran, "", RAN),
         ("a byte rate that does not follow", *on(patched(wav, 28, 32001)), *REFUSED),
         ("a block align that does not follow", *on(wav[:32] + b"\x04" + wav[33:]), *REFUSED),
         # Sparse files of 3 GiB: offsets beyond 2 GiB; more than 2^31 samples; memory running out.
