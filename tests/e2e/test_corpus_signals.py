@@ -1,6 +1,5 @@
-"""orvalix-corpus interrupted and hindered: a signal at a random point stops every job and leaves no
-temporary file, the summary says what was done, a resumed run gives the outputs of an unbroken one;
-inputs it cannot see are failures; a job log cut short is reported."""
+"""orvalix-corpus interrupted (every job stops, nothing temporary stays, the same command resumes)
+and hindered (inputs it cannot see, a job log cut short)."""
 
 import os
 import random
@@ -38,25 +37,21 @@ def outputs(folder):
 
 def main():
     args = arguments()
-    binary = os.path.abspath(args.bin)
-    tool = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"), "--bin", binary]
+    tool = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"),
+            "--bin", os.path.abspath(args.bin)]
     checks = Checks()
     for sig in (signal.SIGINT, signal.SIGHUP):  # heard by the runs even under nohup or a script's &
         signal.signal(sig, signal.SIG_DFL)
     if shutil.which("parallel") is None:
-        print("skip: GNU parallel is not installed")
-        checks.finish()
+        checks.cannot_run("GNU parallel is not installed")
     rng = random.Random(13)
     # Enough files that no run is over before its signal, however quiet the machine.
     block = [rng.randrange(-3000, 3000) for _ in range(16000)]
     files = {"%s/f%02d.wav" % ("ab"[i % 2], i): wave_bytes(block[i:] + block[:i]) for i in range(36)}
 
     with Folder() as f:
-        for relative, data in files.items():  # and what an unbroken run gives: a plain run each
-            f.file(os.path.join("in", relative), data)
-            os.makedirs(os.path.join(f.path, "whole", os.path.dirname(relative)), exist_ok=True)
-            subprocess.run([binary, "in/" + relative, "whole/" + relative[:-4]] + OPTIONS, cwd=f.path,
-                           stdout=subprocess.DEVNULL, check=True)
+        lay_out(f, {"in/" + relative: data for relative, data in files.items()})
+        finish(start(tool + ["in", "whole"] + OPTIONS, f.path))  # what an unbroken run gives
         whole = outputs(os.path.join(f.path, "whole"))
 
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL):

@@ -8,8 +8,8 @@ import subprocess
 from e2e import Checks, Folder, arguments, run
 
 
-def quiet(command, cwd=None, env=None):
-    proc = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+def quiet(command, env=None):
+    proc = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if proc.returncode != 0:
         print(proc.stdout.decode(errors="replace")[-3000:])
     return proc.returncode
@@ -17,36 +17,30 @@ def quiet(command, cwd=None, env=None):
 
 def main():
     args = arguments()
-    binary = os.path.abspath(args.bin)
-    source = os.path.abspath(args.source)
-    build = os.path.dirname(binary)
-    sample = os.path.join(source, "samples", "speech16k.wav")
+    binary, source = os.path.abspath(args.bin), os.path.abspath(args.source)
     checks = Checks()
     with Folder() as f:
-        prefix = os.path.join(f.path, "prefix")
-        checks.equal("install", quiet(["cmake", "--install", build, "--prefix", prefix]), 0)
+        prefix, example = os.path.join(f.path, "prefix"), os.path.join(f.path, "example")
+        by_pkg_config = os.path.join(f.path, "analyse_pc")
         installed = ("bin/orvalix", "bin/orvalix-corpus", "bin/orvalix-plot", "bin/orvalix-batch",
                      "bin/orvalix-slurm", "share/man/man1/orvalix.1", "include/orvalix/orvalix.h")
-        checks.equal("installed", [f for f in installed if not os.path.exists(os.path.join(prefix, f))], [])
-
-        example = os.path.join(f.path, "example")
-        checks.equal("configure the example with find_package", quiet(
-            ["cmake", "-S", os.path.join(source, "examples"), "-B", example,
-             "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_BUILD_TYPE=Release"]), 0)
-        checks.equal("build the example", quiet(["cmake", "--build", example]), 0)
-
+        checks.equal("install, the files installed, the example built through find_package",
+                     [quiet(["cmake", "--install", os.path.dirname(binary), "--prefix", prefix]),
+                      [n for n in installed if not os.path.exists(os.path.join(prefix, n))],
+                      quiet(["cmake", "-S", os.path.join(source, "examples"), "-B", example,
+                             "-DCMAKE_PREFIX_PATH=" + prefix, "-DCMAKE_BUILD_TYPE=Release"]),
+                      quiet(["cmake", "--build", example])], [0, [], 0, 0])
         pc_dirs = [root for root, _, files in os.walk(prefix) if "orvalix.pc" in files] + [""]
         flags = subprocess.run(["pkg-config", "--cflags", "--libs", "orvalix"], stdout=subprocess.PIPE,
                                env=dict(os.environ, PKG_CONFIG_PATH=pc_dirs[0])).stdout.decode().split()
-        by_pkg_config = os.path.join(f.path, "analyse_pc")
         checks.equal("build the example through pkg-config", quiet(
             ["g++", "-std=c++20", os.path.join(source, "examples", "analyse_file.cpp"), "-o",
              by_pkg_config] + flags), 0)
 
-        shutil.copyfile(sample, os.path.join(f.path, "in.wav"))
+        shutil.copyfile(os.path.join(source, "samples", "speech16k.wav"), f.path + "/in.wav")
         for options in ([], ["-C"]):
-            r = run(binary, ["-Q0", "-O", "in", "cli"] + options, f.path)
-            for tool in filter(os.path.exists, (os.path.join(example, "analyse_file"), by_pkg_config)):
+            run(binary, ["-Q0", "-O", "in", "cli"] + options, f.path)
+            for tool in (os.path.join(example, "analyse_file"), by_pkg_config):
                 r = run(tool, ["in.wav", "lib.txt"] + options, f.path)
                 checks.equal("%s %s: only its own line, the command line's file" % (tool, options),
                              (r.status, r.out, r.err, f.read("lib.txt") == f.read("cli.txt")),

@@ -1,9 +1,6 @@
 """orvalix-plot: real feature files drawn as PNGs (with and without the waveform), its refusals, and
 its message when matplotlib is missing."""
 
-import contextlib
-import importlib.machinery
-import io
 import os
 import struct
 import subprocess
@@ -19,22 +16,10 @@ def main():
     command = [tool] if os.access(interpreter, os.X_OK) else [sys.executable, tool]
     checks = Checks()
 
-    def plot(*argv):
-        """The tool's main() in this interpreter: no new process and matplotlib import per call."""
-        if tool_module is None:  # matplotlib only for the tool's own interpreter: a process each
-            p = subprocess.run(command + list(argv), cwd=f.path, capture_output=True, timeout=60)
-            return p.returncode, p.stderr.decode("utf-8", "replace")
-        err, cwd = io.StringIO(), os.getcwd()
-        sys.argv = ["orvalix-plot"] + list(argv)
-        try:
-            os.chdir(f.path)
-            with contextlib.redirect_stderr(err):
-                code = tool_module.main()
-        except SystemExit as exit:
-            code = exit.code
-        finally:
-            os.chdir(cwd)
-        return code, err.getvalue()
+    def plot(*argv, env=None):
+        p = subprocess.run(command + list(argv), cwd=f.path, capture_output=True, env=env,
+                           timeout=60)
+        return p.returncode, p.stderr.decode("utf-8", "replace")
 
     def png_size(name):
         data = f.read(name) if os.path.exists(os.path.join(f.path, name)) else b""
@@ -42,34 +27,26 @@ def main():
 
     with Folder() as f:
         f.file("lib/matplotlib/__init__.py", b"raise ImportError('No module named matplotlib')\n")
-        missing = subprocess.run(command + ["x.txt", "x.png"], cwd=f.path, capture_output=True,
-                                 env=dict(os.environ, PYTHONPATH=os.path.join(f.path, "lib")))
+        code, err = plot("x.txt", "x.png", env=dict(os.environ, PYTHONPATH=f.path + "/lib"))
         checks.equal("matplotlib missing: status 2, the packages named, no picture",
-                     (missing.returncode, b"is missing" in missing.stderr
-                      and b"python3-matplotlib" in missing.stderr, png_size("x.png")), (2, True, None))
-        if subprocess.run(command + ["--help"], capture_output=True).returncode == 2:
+                     (code, "is missing" in err and "python3-matplotlib" in err, png_size("x.png")),
+                     (2, True, None))
+        if plot("--help")[0] == 2:
             checks.cannot_run("matplotlib or numpy is not installed for %s (apt-get install "
                               "python3-matplotlib python3-numpy)" % command[0])
-        try:  # the tool imports matplotlib and numpy as it loads
-            tool_module = importlib.machinery.SourceFileLoader("orvalix_plot", tool).load_module()
-        except (ImportError, SystemExit):
-            tool_module = None
 
         f.file("in.wav", wave_bytes([int(3000 * ((i * 13) % 97 - 48) / 48) for i in range(4000)]))
         stereo = bytes(v for i in range(2000) for v in ((i * 7) % 256, (i * 3) % 256))
         f.file("stereo.wav", riff(chunk(b"fmt ", struct.pack("<HHIIHHH", 1, 2, 8000, 16000, 2, 8, 0))
                                   + chunk(b"LIST", b"INFOisft\0", 9) + b"\0" + chunk(b"data", stereo)))
-        runs = (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"], ["stereo.wav", "s.txt"])
-        checks.equal("orvalix writes the features",
-                     [run(os.path.abspath(args.bin), argv + ["-Q0"], f.path).status for argv in runs],
-                     [0, 0, 0])
-        whole = subprocess.run(command + ["f.txt", "w.png", "--wave", "in.wav", "--title", "x"],
-                               cwd=f.path)
-        checks.equal("a whole run of the tool with the waveform", (whole.returncode, png_size("w.png")),
-                     (0, (1000, 600)))
+        for argv in (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"],
+                     ["stereo.wav", "s.txt"]):
+            run(os.path.abspath(args.bin), argv + ["-Q0"], f.path)  # a failure shows as no picture
         f.file("inf.txt", b"-inf 1.000000 \n2.000000 nan \n")
         f.file("empty.txt", b""), f.file("r.txt", b"1 2 \n1 \n")
         for what, argv, size in (
+                ("with the waveform", ["f.txt", "w.png", "--wave", "in.wav", "--title", "x"],
+                 (1000, 600)),
                 ("alone, c0, per coefficient",
                  ["c0.txt", "c0.png", "--c0", "--shift-ms", "5", "--per-coefficient"], (1000, 450)),
                 ("a chunked two-channel 8-bit waveform", ["s.txt", "s.png", "--wave", "stereo.wav"],
