@@ -1,5 +1,4 @@
-// Literal second implementation of the frame pipeline; see literal_pipeline.h. Nothing is cached
-// between frames and every cosine is evaluated where it is used: speed is of no concern here.
+// Nothing is cached between frames, every cosine evaluated where it is used: speed is no concern.
 #include "reference/literal_pipeline.h"
 
 #include <math.h>
@@ -46,15 +45,10 @@ std::vector<float> makeWindow(int kind, int length) {
     std::vector<float> w(length > 0 ? length : 0);
     for (int n = 0; n < length; n++) {
         const double theta = (n * kTwoPi) / length, rising = double(n + n) / length;
-        if (kind == 1) {
-            w[n] = toFloat(0.54 - 0.46 * cos(theta));
-        } else if (kind == 2) {
-            w[n] = toFloat(n <= length / 2.0 ? rising : 2.0 - rising);
-        } else if (kind == 3) {
-            w[n] = toFloat(0.5 - 0.5 * cos(theta));
-        } else {
-            w[n] = toFloat(0.08 * cos((n * kFourPi) / length) + (0.42 - 0.5 * cos(theta)));
-        }
+        w[n] = toFloat(kind == 1 ? 0.54 - 0.46 * cos(theta)
+                       : kind == 2 ? (n <= length / 2.0 ? rising : 2.0 - rising)
+                       : kind == 3 ? 0.5 - 0.5 * cos(theta)
+                       : 0.08 * cos((n * kFourPi) / length) + (0.42 - 0.5 * cos(theta)));
     }
     return w;
 }
@@ -111,31 +105,6 @@ std::vector<int> filterEdges(int filterCount, int fftLength, int sampleRate, int
     return edges;
 }
 
-// Filter j's float running sum of magnitude times its triangle's weight over bins edge j - 1 to
-// last, divided by their count.
-double filterOutput(const std::vector<int>& edges, int j, int last,
-                    const std::vector<float>& spectrum) {
-    const int first = edges[j - 1], peak = edges[j], end = edges[j + 1];
-    float sum = 0;
-    for (int k = first; k <= last; k++) {
-        if (k > end) throw std::logic_error("a bin beyond the filter's triangle");
-        const float weight = k < peak ? toFloat(double(k - first + 1) / (peak - first))
-                                      : toFloat(double(end - k) / (end - peak + 1));
-        sum = toFloat(sum + double(spectrum.at(k)) * weight);
-    }
-    return double(sum) / (last - first + 1);
-}
-
-std::vector<float> lifterWeights(int lifterType, int L) {
-    std::vector<float> weights;
-    for (int i = 1; lifterType != 1 && i <= L; i++) {
-        const double angle = (i * kPi) / L;
-        weights.push_back(lifterType == 2 ? toFloat(1 + double(toFloat(L / 2.0)) * sin(angle))
-                                          : toFloat(1 + (L / 2) * sin(angle * 0.5)));
-    }
-    return weights;
-}
-
 }  // namespace
 
 int msToSamples(int ms, int rate) { return static_cast<int>(ms / 1000.0 * rate); }
@@ -169,9 +138,9 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
     }
     result.filterCount = options.melFilterCount;
     if (result.filterCount == 0) result.filterCount = int(ceil(3 * log(double(sampleRate))));
-    const int N = result.filterCount, topBin = static_cast<int>(fftLength / 2.0 - 1);
+    const int N = result.filterCount, L = options.cepstralCount;
+    const int topBin = static_cast<int>(fftLength / 2.0 - 1);
     const std::vector<int> edges = filterEdges(N, fftLength, sampleRate, topBin);
-    const std::vector<float> lifter = lifterWeights(options.lifterType, options.cepstralCount);
 
     for (int frameStart = 0; frameStart + frameLength < samplesRead; frameStart += shiftSamples) {
         // The windowed frame in a zeroed buffer, centred unless the transform is the power of two
@@ -190,17 +159,31 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
         }
         std::vector<float> energies(N);
         for (int j = 1; j <= N; j++) {
-            const double average = filterOutput(edges, j, j < N ? edges[j + 1] : topBin, magnitude);
+            // Filter j's float running sum of magnitude times its triangle's weight over the bins
+            // from edge j - 1 to its last one, divided by their count.
+            const int first = edges[j - 1], peak = edges[j], end = edges[j + 1];
+            const int last = j < N ? end : topBin;
+            float sum = 0;
+            for (int k = first; k <= last; k++) {
+                if (k > end) throw std::logic_error("a bin beyond the filter's triangle");
+                const float weight = k < peak ? toFloat(double(k - first + 1) / (peak - first))
+                                              : toFloat(double(end - k) / (end - peak + 1));
+                sum = toFloat(sum + double(magnitude.at(k)) * weight);
+            }
+            const double average = double(sum) / (last - first + 1);
             energies[j - 1] =
                 toFloat(log10(options.filterDomain == 1 ? average : libraryPow(average, 2)));
         }
-        std::vector<float> row(options.cepstralCount + 1, 0.0f);
-        for (int i = 0; i <= options.cepstralCount; i++) {
+        std::vector<float> row(L + 1, 0.0f);
+        for (int i = 0; i <= L; i++)
             for (int j = 1; j <= N; j++)
                 row[i] = toFloat(row[i] + cos((i * (j - 0.5)) * (kPi / N)) * energies[j - 1]);
+        for (int i = 1; options.lifterType != 1 && i <= L; i++) {  // 2 raised sine, 3 half sine
+            const double angle = (i * kPi) / L, halfLength = toFloat(L / 2.0);
+            row[i] = toFloat(double(row[i]) * (options.lifterType == 2
+                                                   ? toFloat(1 + halfLength * sin(angle))
+                                                   : toFloat(1 + (L / 2) * sin(angle * 0.5))));
         }
-        for (int i = 1; options.lifterType != 1 && i <= options.cepstralCount; i++)
-            row[i] = toFloat(double(row[i]) * lifter[i - 1]);
         result.rows.push_back(row);
         result.logEnergies.push_back(energies);
     }

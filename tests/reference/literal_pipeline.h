@@ -1,6 +1,5 @@
-// A deliberately slow, literal second implementation of the frame pipeline, sharing no code with
-// the library: the oracle of the differential test and of the golden feature files. Every step is
-// written out in the order the computation is defined, each float rounding made explicit.
+// A deliberately slow, literal second implementation of the frame pipeline sharing no code with the
+// library, each float rounding explicit: the oracle of the differential test and golden files.
 #pragma once
 
 #include <string>

@@ -1,14 +1,17 @@
-// fft_float's contract beyond the forward transform the analysis takes: the inverse, the imaginary
-// input, argument errors, and the fftmisc helpers the transforms do not show.
-#include "dsp/fft.h"
-
+// fft_float's contract beyond the forward transform the analysis takes (the inverse, the imaginary
+// input, argument errors, the fftmisc helpers), and the series' log10 at its hardest inputs.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
+#include "dsp/fft.h"
 #include "dsp/fftmisc.h"
+#include "dsp/float_log10.h"
 
 namespace {
 
@@ -64,6 +67,32 @@ TEST(FftMisc, ValidLengthsAndBinFractions) {
     for (auto [bin, fraction] :
          {std::pair{0u, 0.0}, {1u, 0.125}, {4u, 0.5}, {5u, -0.375}, {8u, 0.0}})
         EXPECT_EQ(BinFraction(8, bin), fraction) << bin;
+}
+
+// Inputs whose logarithm lies next to the midpoint between two floats, where only the library may
+// decide, and outside the series' range. Two lanes: every width is the same code (the differential
+// test runs each).
+TEST(FloatLog10, NearRoundingBoundariesAndOutsideTheSeriesRangeGivesTheLibraryFloat) {
+    std::mt19937 random(10);
+    std::uniform_real_distribution<float> logs(-30.0f, 30.0f);
+    std::vector<double> inputs = {0.0, -1.0, 1e-310, 1e308, double(INFINITY), double(NAN), 1.0,
+                                  10.0, 0.1, 1.5, 0.75, 1.25};
+    for (int n = 0; n < 20000; ++n) {
+        const float f = logs(random);
+        const double midpoint = (static_cast<double>(f) + std::nextafter(f, 100.0f)) / 2;
+        inputs.push_back(pow(10.0, midpoint));
+        inputs.push_back(std::nextafter(pow(10.0, midpoint), 0.0));
+    }
+    for (size_t i = 0; i + 2 <= inputs.size(); i += 2) {
+        Lanes<2>::V v;
+        memcpy(&v, &inputs[i], sizeof v);
+        float out[2];
+        floatLog10<Lanes<2>>(v, out);
+        for (size_t k = 0; k < 2; ++k)
+            ASSERT_EQ(std::bit_cast<uint32_t>(out[k]),
+                      std::bit_cast<uint32_t>(static_cast<float>(log10(inputs[i + k]))))
+                << inputs[i + k];
+    }
 }
 
 }  // namespace
