@@ -29,7 +29,6 @@ Bytes contentsOf(FILE* f) {  // and closes it
     return bytes;
 }
 
-// What the action writes to standard error.
 template <typename Action>
 std::string errorText(Action action) {
     testing::internal::CaptureStderr();

@@ -104,13 +104,12 @@ testing::AssertionResult matches(const literal::Analysis& expected, const Outcom
                << got.frames << " frames, " << filters << " filters against "
                << expected.rows.size() << ", " << expected.filterCount;
     const literal::Rows& rows = kind == ROWS_CEPSTRA ? expected.rows : expected.logEnergies;
-    const int32_t columns = got.frames ? static_cast<int32_t>(rows[0].size()) : 0;
-    for (int32_t k = 0; k < got.frames * columns; ++k) {
-        const float value = got.matrix.values[k], want = rows[k / columns][k % columns];
-        if (std::bit_cast<uint32_t>(value) != std::bit_cast<uint32_t>(want))
-            return testing::AssertionFailure() << "frame " << k / columns << " value "
-                                               << k % columns << ": " << value << " vs " << want;
-    }
+    const float* value = got.matrix.values;
+    for (size_t f = 0; f < rows.size(); ++f)
+        for (size_t j = 0; j < rows[f].size(); ++j, ++value)
+            if (std::bit_cast<uint32_t>(*value) != std::bit_cast<uint32_t>(rows[f][j]))
+                return testing::AssertionFailure() << "frame " << f << " value " << j << ": "
+                                                   << *value << " vs " << rows[f][j];
     return testing::AssertionSuccess();
 }
 
@@ -131,11 +130,9 @@ testing::AssertionResult sameAsLiteralAt(const Case& c, const literal::Analysis&
     return matches(expected, got, kind) << ", " << lanes << " lanes";
 }
 
-// Every lane width the processor runs, from the widest down to the plain path.
 class EveryLaneWidth : public testing::TestWithParam<int32_t> {};
 
-// Cepstra on every case, the log filter energies (what orvalixAnalyseFilterbank hands out) on
-// every fourth.
+// Cepstra on every case, log filter energies (orvalixAnalyseFilterbank's rows) on every fourth.
 TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
     const int32_t lanes = GetParam();
     if (usableLanes(lanes) != lanes) GTEST_SKIP() << "the processor lacks " << lanes << " lanes";
@@ -194,9 +191,8 @@ TEST(Differential, ChunkedFiles) {
         const int32_t channels = 1 + trial % 2, bits = trial % 3 ? 16 : 8;
         const int32_t shift = literal::msToSamples(c.options.windowShiftMs, c.rate);
         const int32_t frame = literal::msToSamples(c.options.windowLengthMs, c.rate);
-        const int32_t group = MAX_LANES * shift;
-        const int32_t chunk =
-            ((frame + group - 1) / group + static_cast<int32_t>(random() % 3)) * group;
+        const int32_t group = MAX_LANES * shift, spare = static_cast<int32_t>(random() % 3);
+        const int32_t chunk = ((frame + group - 1) / group + spare) * group;
         const int32_t extras[] = {0, 1, 2, frame - 1, frame, frame + 1, chunk - 1};
         const int32_t length = (4 + trial % 3) * chunk + extras[trial % 7];
         std::vector<int16_t> slots(static_cast<size_t>(length * channels));

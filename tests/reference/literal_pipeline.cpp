@@ -33,9 +33,8 @@ void subtractMean(std::vector<float>& x) {
 // Backwards, each sample against the unfiltered one before it; the first against the last.
 void preEmphasize(std::vector<float>& x, float a) {
     const std::vector<float> unfiltered = x;
-    const size_t count = x.size();
-    for (size_t i = count; i-- > 0;) {
-        const float previous = unfiltered[i >= 1 ? i - 1 : count - 1];
+    for (size_t i = x.size(); i-- > 0;) {
+        const float previous = unfiltered[i >= 1 ? i - 1 : x.size() - 1];
         x[i] = toFloat(double(unfiltered[i]) - toFloat(double(a) * previous));
     }
 }

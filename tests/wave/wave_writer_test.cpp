@@ -42,7 +42,8 @@ Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& da
     return b;
 }
 
-TEST(WaveWriter, WritesTheCanonicalLayout) {
+// The canonical layout, whatever the writing operations; no file at all for a layout it refuses.
+TEST(WaveWriter, WritesTheCanonicalLayoutOrNoFile) {
     const std::string path = tempPath("written.wav");
     for (uint16_t bits : {8, 16}) {
         {
@@ -60,10 +61,6 @@ TEST(WaveWriter, WritesTheCanonicalLayout) {
         data.insert(data.end(), {4, 0, 5, 0, 6, 0, 7, 0});  // raw: as given, whatever the width
         EXPECT_EQ(fileBytes(path), canonical(2, 8000, bits, data)) << bits;
     }
-}
-
-TEST(WaveWriter, UnsupportedLayoutsCreateNoFile) {
-    const std::string path = tempPath("refused.wav");
     remove(path.c_str());
     const int16_t slots[3] = {};
     for (auto [channels, bits] : {std::pair<uint32_t, uint32_t>{1, 24}, {3, 16}, {0x10003, 16}})
