@@ -13,11 +13,9 @@
 #include "dsp/fftmisc.h"
 #include "dsp/float_log10.h"
 
-namespace {
-
 using Floats = std::vector<float>;
 
-std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats* im = nullptr) {
+static std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats* im = nullptr) {
     Floats outRe(re.size()), outIm(re.size());
     fft_float(static_cast<uint32_t>(re.size()), inverse, re.data(), im ? im->data() : nullptr,
               outRe.data(), outIm.data());
@@ -94,5 +92,3 @@ TEST(FloatLog10, NearRoundingBoundariesAndOutsideTheSeriesRangeGivesTheLibraryFl
                 << inputs[i + k];
     }
 }
-
-}  // namespace

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-std::string formatted(float value) {
+static std::string formatted(float value) {
     char text[64];
     return std::string(text, formatFixedSix(value, text));
 }
@@ -47,5 +45,3 @@ TEST(FloatFormat, MatchesPrintf) {
     for (float nan : {limits::quiet_NaN(), -limits::quiet_NaN(), std::bit_cast<float>(0x7f800001u)})
         EXPECT_EQ(formatted(nan), "-nan");
 }
-
-}  // namespace

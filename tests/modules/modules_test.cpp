@@ -10,18 +10,16 @@
 #include "modules/file.h"
 #include "options/option_table.h"
 
-namespace {
-
 using Bytes = std::vector<unsigned char>;
 
-FILE* streamWith(const Bytes& bytes) {
+static FILE* streamWith(const Bytes& bytes) {
     FILE* f = tmpfile();
     if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
     rewind(f);
     return f;
 }
 
-Bytes contentsOf(FILE* f) {  // and closes it
+static Bytes contentsOf(FILE* f) {  // and closes it
     rewind(f);
     Bytes bytes;
     for (int c; (c = getc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
@@ -30,7 +28,7 @@ Bytes contentsOf(FILE* f) {  // and closes it
 }
 
 template <typename Action>
-std::string errorText(Action action) {
+static std::string errorText(Action action) {
     testing::internal::CaptureStderr();
     action();
     return testing::internal::GetCapturedStderr();
@@ -190,5 +188,3 @@ TEST(Console, MessageStreamsTheirBoundsAndTheProgressDisplay) {
     for (const auto& c : cases) EXPECT_EQ(errorText(c.action), c.err);
     EXPECT_EQ(statusCounts, 6);
 }
-
-}  // namespace

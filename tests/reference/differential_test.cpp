@@ -87,7 +87,6 @@ struct Outcome {
         s.cepstralCount = o.cepstralCount, s.windowType = o.windowType, s.lifterType = o.lifterType;
         s.filterDomain = o.filterDomain, s.preEmphasis = float(o.emphasisPercent / 100.0);
     }
-    Outcome(const Outcome&) = delete;
     ~Outcome() { releaseFeatureMatrix(&matrix); }
 };
 

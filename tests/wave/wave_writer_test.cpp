@@ -10,16 +10,14 @@
 #include "wave/wav_audio_file.h"
 #include "wave/wave_loader.h"
 
-namespace {
-
 using Bytes = std::vector<unsigned char>;
 using Ints = std::vector<int>;  // result codes and samples
 
-std::string tempPath(const std::string& leaf) {
+static std::string tempPath(const std::string& leaf) {
     return testing::TempDir() + "orvalix_" + std::to_string(getpid()) + leaf;
 }
 
-Bytes fileBytes(const std::string& path) {
+static Bytes fileBytes(const std::string& path) {
     Bytes bytes;
     FILE* f = fopen(path.c_str(), "rb");
     for (int c; f && (c = getc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
@@ -27,7 +25,7 @@ Bytes fileBytes(const std::string& path) {
 }
 
 // The canonical 44-byte header and the samples, as the writer must lay them out.
-Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
+static Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
     Bytes b;
     auto put = [&b](uint32_t v, int n) {
         for (int i = 0; i < n; ++i) b.push_back((v >> 8 * i) & 0xFF);
@@ -131,5 +129,3 @@ TEST(WaveLoader, ReadsEveryFrameUpToTheCapacity) {
     }
     remove(path.c_str());
 }
-
-}  // namespace
