@@ -15,11 +15,11 @@
 
 using Floats = std::vector<float>;
 
-static std::pair<Floats, Floats> transform(const Floats& re, int inverse, const Floats* im = nullptr) {
+static auto transform(const Floats& re, int inverse, const Floats* im = nullptr) {
     Floats outRe(re.size()), outIm(re.size());
     fft_float(static_cast<uint32_t>(re.size()), inverse, re.data(), im ? im->data() : nullptr,
               outRe.data(), outIm.data());
-    return {outRe, outIm};
+    return std::make_pair(outRe, outIm);
 }
 
 TEST(FftFloat, ForwardPositiveExponentInverseNegativeAndScaled) {
@@ -67,9 +67,8 @@ TEST(FftMisc, ValidLengthsAndBinFractions) {
         EXPECT_EQ(BinFraction(8, bin), fraction) << bin;
 }
 
-// Inputs whose logarithm lies next to the midpoint between two floats, where only the library may
-// decide, and outside the series' range. Two lanes: every width is the same code (the differential
-// test runs each).
+// Logarithms next to the midpoint between two floats, where only the library may decide, and inputs
+// outside the series' range. Two lanes: every width is the same code (the differential runs each).
 TEST(FloatLog10, NearRoundingBoundariesAndOutsideTheSeriesRangeGivesTheLibraryFloat) {
     std::mt19937 random(10);
     std::uniform_real_distribution<float> logs(-30.0f, 30.0f);

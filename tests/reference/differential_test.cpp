@@ -32,9 +32,8 @@ struct Case {
     literal::Options options;
 };
 
-// Integer-valued samples as the loader delivers them (halves for a mixed two-channel file): noise
-// of 16 and 8 bits, silence, a constant, a tone under noise, mostly exact zeros (the transform's
-// zero-sign and tiny-residue cases), a two-channel mix.
+// Integer-valued samples as the loader delivers them: 16- and 8-bit noise, silence, a constant, a
+// tone under noise, mostly exact zeros (zero-sign and tiny-residue cases), a two-channel mix.
 std::vector<float> makeSignal(std::mt19937& random, int kind, int32_t length) {
     std::vector<float> x(static_cast<size_t>(length));
     std::uniform_int_distribution<int> s16(-32768, 32767), s8(0, 255);
@@ -149,8 +148,7 @@ TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
 
 INSTANTIATE_TEST_SUITE_P(Differential, EveryLaneWidth, testing::Values(8, 4, 2, 1));
 
-// The wave file analysed a chunk at a time (chunks from the target), and its samples in memory in
-// the same chunks, cepstra and log filter energies (the caller's samples left as they were),
+// The file analysed in chunks, and its samples in memory in the same chunks (and left unchanged),
 // against the literal reading and analysis of the whole file.
 testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t target) {
     literal::Wave wave;

@@ -24,9 +24,8 @@ double (*volatile libraryPow)(double, double) = static_cast<double (*)(double, d
 float toFloat(double value) { return static_cast<float>(value); }
 
 void subtractMean(std::vector<float>& x) {
-    const int count = static_cast<int>(x.size());
     float mean = 0;
-    for (float sample : x) mean = toFloat(double(sample) / count + mean);
+    for (float sample : x) mean = toFloat(double(sample) / static_cast<int>(x.size()) + mean);
     for (float& sample : x) sample = toFloat(double(sample) - mean);
 }
 
@@ -131,10 +130,8 @@ Analysis analyseFull(std::vector<float> signal, int sampleRate, const Options& o
                  ">>> Error in fftmisc: argument %d to NumberOfBitsNeeded is too small.\n",
                  fftLength);
     }
-    if (text[0] != '\0') {
-        result.status = 1, result.error = text;
-        return result;
-    }
+    result.status = text[0] != '\0' ? 1 : 0, result.error = text;
+    if (result.status != 0) return result;
     result.filterCount = options.melFilterCount;
     if (result.filterCount == 0) result.filterCount = int(ceil(3 * log(double(sampleRate))));
     const int N = result.filterCount, L = options.cepstralCount;

@@ -27,12 +27,8 @@ static Bytes fileBytes(const std::string& path) {
 // The canonical 44-byte header and the samples, as the writer must lay them out.
 static Bytes canonical(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
     Bytes b;
-    auto put = [&b](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back((v >> 8 * i) & 0xFF);
-    };
-    auto id = [&b](const char* s) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(s[i]));
-    };
+    auto put = [&b](uint32_t v, int n) { for (; n > 0; --n, v >>= 8) b.push_back(v & 0xFF); };
+    auto id = [&b](const char* s) { while (*s) b.push_back(static_cast<unsigned char>(*s++)); };
     id("RIFF"), put(36 + data.size(), 4), id("WAVE"), id("fmt "), put(16, 4), put(1, 2);
     put(channels, 2), put(rate, 4), put(rate * channels * bits / 8, 4), put(channels * bits / 8, 2);
     put(bits, 2), id("data"), put(data.size(), 4);
