@@ -31,12 +31,11 @@ def outputs(folder):
 args = arguments()
 tool = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"),
         "--bin", os.path.abspath(args.bin)]
-checks = Checks()
+checks, rng = Checks(), random.Random(13)
 for sig in (signal.SIGINT, signal.SIGHUP):  # heard by the runs even under nohup or a script's &
     signal.signal(sig, signal.SIG_DFL)
 if shutil.which("parallel") is None:
     checks.cannot_run("GNU parallel is not installed")
-rng = random.Random(13)
 # Enough files that no run is over before its signal, however quiet the machine.
 block = [rng.randrange(-3000, 3000) for _ in range(16000)]
 files = {"%s/f%02d.wav" % ("ab"[i % 2], i): wave_bytes(block[i:] + block[:i]) for i in range(36)}

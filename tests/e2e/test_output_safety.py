@@ -1,6 +1,7 @@
 """Publishing the output safely, by the program and by orvalix-batch, with the unnamed temporary
 file and with the named one of file systems without O_TMPFILE (a preloaded shim, either answer)."""
 
+import contextlib
 import errno
 import os
 import random
@@ -32,12 +33,10 @@ WRAP(open64, (const char* path, int flags, ...), (path, flags, mode))
 
 def writing(proc, folder):
     """True once the output's temporary file exists, named or unnamed."""
-    try:
+    with contextlib.suppress(OSError):  # the run ended meanwhile
         return any(n.startswith(".orvalix-") for n in os.listdir(folder)) or any(
             os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)).endswith("(deleted)")
             for fd in os.listdir("/proc/%d/fd" % proc.pid))
-    except OSError:
-        return False
 
 
 args = arguments()
@@ -108,8 +107,7 @@ for mode, preload, error in modes:
                          (status, err, through, "0o640", NOBODY, NOBODY, made))
 
     # Signals at random points of a long write: the old or the complete new output, nothing else.
-    # Only an unnamed file outlives SIGKILL's victim unseen, and to replace an old output even it
-    # takes a hidden name for a moment: SIGKILL only where none is replaced.
+    # SIGKILL only on unnamed files that replace nothing: a swap takes a hidden name for a moment.
     for sig, old in [(sig, old) for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP) for old in
                      (None, b"old features\n")] + [(signal.SIGKILL, None)] * (not preload):
         with Folder() as f:

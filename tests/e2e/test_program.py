@@ -61,9 +61,7 @@ def limited(kind, size):
 
 
 def patched(data, offset, value):
-    out = bytearray(data)
-    struct.pack_into("<I", out, offset, value)
-    return bytes(out)
+    return data[:offset] + struct.pack("<I", value) + data[offset + 4:]
 
 
 binary, checks = os.path.abspath(arguments().bin), Checks()
@@ -228,8 +226,7 @@ for option, value, low, high in [
                   "ERROR: Parameter %s(1) = %d is out of range [%d,%d].\n"
                   % (option[1].upper(), value, low, high), "", {}))
 
-# Under limits of the run's own, and as an unprivileged user, since root reads everything. Output
-# names that user cannot read are taken all the same.
+# Under limits, and as an unprivileged user (root reads everything), whom unreadable names stop too.
 cases.append(("file-size limit: old output intact, no partial file",
               {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-O", "in", "out"], 1, None,
               "ERROR: Cannot write output file out.txt: File too large\n", {"out.txt": b"old"},
