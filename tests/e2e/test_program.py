@@ -226,7 +226,7 @@ for option, value, low, high in [
                   "ERROR: Parameter %s(1) = %d is out of range [%d,%d].\n"
                   % (option[1].upper(), value, low, high), "", {}))
 
-# Under limits, and as an unprivileged user (root reads everything), whom unreadable names stop too.
+# Runs under resource limits, and as an unprivileged user (root reads everything).
 cases.append(("file-size limit: old output intact, no partial file",
               {"in.wav": wav, "out.txt": b"old"}, ["-Q0", "-O", "in", "out"], 1, None,
               "ERROR: Cannot write output file out.txt: File too large\n", {"out.txt": b"old"},
