@@ -3,9 +3,9 @@ messages, resumed runs, option and environment errors, remote runs through an ss
 
 import os
 import shutil
-import subprocess
 
-from e2e import FOLDER, Checks, Folder, Link, arguments, lay_out, run, wave_bytes
+from e2e import (FOLDER, Checks, Folder, Link, arguments, corpus_outcome, lay_out, run, start,
+                 wave_bytes)
 
 OPTIONS = ["-Q0", "-L25", "-C"]
 GOOD = {"a.wav": wave_bytes(range(-900, 900, 2)), "speaker one/b 1.WAV": wave_bytes(range(200)),
@@ -34,12 +34,7 @@ def main():
     tool = os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus")
 
     def corpus(*argv, env=None, script=tool, bin=True):
-        """Status, summary line, sorted failure lines, standard error."""
-        p = subprocess.run([script] + ["--bin", binary] * bin + list(argv), cwd=f.path, env=env,
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-        out = p.stdout.decode("utf-8", "replace").splitlines()
-        return p.returncode, ([l for l in out if " done, " in l] or [""])[-1], \
-            sorted(l for l in out if l.startswith("failed: ")), p.stderr.decode("utf-8", "replace")
+        return corpus_outcome(start([script] + ["--bin", binary] * bin + list(argv), f.path, env))
 
     def single_runs(files):
         """Lays the files out; each run alone gives its features, or its failure line."""

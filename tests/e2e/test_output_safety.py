@@ -1,18 +1,16 @@
 """Publishing the output safely, by the program and by orvalix-batch, with the unnamed temporary
 file and with the named one of file systems without O_TMPFILE (a preloaded shim, either answer)."""
 
+import contextlib
 import errno
 import os
 import random
-import shutil
 import signal
 import subprocess
 import tempfile
 import time
 
-from e2e import (NOBODY, Checks, Folder, Link, Mode, arguments, check_case, lay_out, nobody, run,
-                 sanitized, start, wave_bytes)
-from test_program import EXISTS, USAGE
+from e2e import NOBODY, Checks, Folder, Link, arguments, lay_out, run, sanitized, start, wave_bytes
 
 NO_TMPFILE_C = rb"""#define _GNU_SOURCE
 #include <dlfcn.h>
@@ -35,114 +33,95 @@ WRAP(open64, (const char* path, int flags, ...), (path, flags, mode))
 
 def writing(proc, folder):
     """True once the output's temporary file exists, named or unnamed."""
-    try:
+    with contextlib.suppress(OSError):  # the run ended meanwhile
         return any(n.startswith(".orvalix-") for n in os.listdir(folder)) or any(
             os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)).endswith("(deleted)")
             for fd in os.listdir("/proc/%d/fd" % proc.pid))
-    except OSError:
-        return False
 
 
-def main():
-    args = arguments()
-    binary, checks, rng = os.path.abspath(args.bin), Checks(), random.Random(11)
-    batch = os.path.join(os.path.dirname(binary), "orvalix-batch")
-    batch_files = ["out/a.txt", "out/orvalix-batch.log"]
-    short = wave_bytes([((i * 37) % 2001) - 1000 for i in range(8000)])
-    # 20 s analysed every millisecond into 21 columns: about 4 MB of text, long enough to interrupt.
-    long = wave_bytes([rng.randrange(-3000, 3000) for _ in range(16000 * 20)])
-    LONG = [binary, "long", "out", "-S1", "-M20", "-C"]
+args = arguments()
+binary, checks, rng = os.path.abspath(args.bin), Checks(), random.Random(11)
+batch = os.path.join(os.path.dirname(binary), "orvalix-batch")
+batch_files = ["out/a.txt", "out/orvalix-batch.log"]
+short = wave_bytes([((i * 37) % 2001) - 1000 for i in range(8000)])
+# 20 s analysed every millisecond into 21 columns: about 4 MB of text, long enough to interrupt.
+long = wave_bytes([rng.randrange(-3000, 3000) for _ in range(16000 * 20)])
+LONG = [binary, "long", "out", "-S1", "-M20", "-C"]
 
-    helper = tempfile.mkdtemp(prefix="orvalix_preload_")
-    os.chmod(helper, 0o755)  # the unprivileged runs load the shim too
-    library = os.path.join(helper, "no_tmpfile.so")
-    subprocess.run(["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", library, "-ldl"],
-                   input=NO_TMPFILE_C, check=True)
-    if sanitized(binary):  # its runtime after ours
-        os.environ["ASAN_OPTIONS"] = os.getenv("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
-    # EISDIR is the answer of kernels older than O_TMPFILE.
-    modes = [("unnamed temporary", "", 0), ("named temporary", library, errno.EOPNOTSUPP),
-             ("named temporary, old kernel", library, errno.EISDIR)]
+helper = tempfile.TemporaryDirectory(prefix="orvalix_preload_")  # removed at exit
+library = os.path.join(helper.name, "no_tmpfile.so")
+subprocess.run(["cc", "-shared", "-fPIC", "-x", "c", "-", "-o", library, "-ldl"],
+               input=NO_TMPFILE_C, check=True)
+if sanitized(binary):  # its runtime after ours
+    os.environ["ASAN_OPTIONS"] = os.getenv("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+# EISDIR is the answer of kernels older than O_TMPFILE.
+modes = [("unnamed temporary", "", 0), ("named temporary", library, errno.EOPNOTSUPP),
+         ("named temporary, old kernel", library, errno.EISDIR)]
 
-    with Folder() as f:
-        f.file("in.wav", short), f.file("long.wav", long)
-        run(binary, ["-Q0", "in", "new"], f.path)
-        run(binary, ["-Q0", "long", "longnew"] + LONG[3:], f.path)
-        new, long_new = f.read("new.txt"), f.read("longnew.txt")
+with Folder() as f:
+    f.file("in.wav", short), f.file("long.wav", long)
+    run(binary, ["-Q0", "in", "new"], f.path)
+    run(binary, ["-Q0", "long", "longnew"] + LONG[3:], f.path)
+    new, long_new = f.read("new.txt"), f.read("longnew.txt")
 
-    for mode, preload, error in modes:
-        os.environ.update(LD_PRELOAD=preload, NO_TMPFILE_ERRNO=str(error))  # for every run below
+for mode, preload, error in modes:
+    os.environ.update(LD_PRELOAD=preload, NO_TMPFILE_ERRNO=str(error))  # for every run below
 
-        for name, taken, kept in (("private", Mode(b"old", 0o600), b"old"),
-                                  ("dangling link", Link("no"), None)):  # names it cannot read
-            check_case(checks, binary, "%s: a %s output is taken" % (mode, name),
-                       {"in.wav": Mode(short, 0o644), "out.txt": taken}, ["-Q0", "in", "out"], 0, USAGE,
-                       EXISTS, {"out.txt": lambda got: got == kept}, preexec=nobody)
+    with Folder() as f:  # orvalix-batch's files: complete, the program's mode, nothing else
+        f.file("in/a.wav", short)
+        r = run(batch, ["--no-progress", "in", "out"], f.path, lambda: os.umask(0o022))
+        file_modes = [oct(os.stat(f.path + "/" + n).st_mode & 0o7777) for n in batch_files]
+        checks.equal("%s: orvalix-batch's output and log" % mode,
+                     (r.status, f.read("out/a.txt") == new, file_modes, f.names()),
+                     (0, True, ["0o644"] * 2, ["in", "in/a.wav", "out"] + batch_files))
 
-        with Folder() as f:  # orvalix-batch's files: complete, the program's mode, nothing else
-            f.file("in/a.wav", short)
-            r = run(batch, ["--no-progress", "in", "out"], f.path, lambda: os.umask(0o022))
-            file_modes = [oct(os.stat(f.path + "/" + n).st_mode & 0o7777) for n in batch_files]
-            checks.equal("%s: orvalix-batch's output and log" % mode,
-                         (r.status, f.read("out/a.txt") == new, file_modes, f.names()),
-                         (0, True, ["0o644"] * 2, ["in", "in/a.wav", "out"] + batch_files))
+    with Folder() as f:  # a name that appears after the check: the concurrent writer's file stays
+        f.file("long.wav", long)
+        proc = start(LONG, f.path)
+        while proc.stdout.readline() not in (b"", b"Reading .wav to buffer...\n"):
+            pass  # until the input is read: the check is behind
+        f.file("out.txt", b"the other writer's\n")
+        err = proc.communicate(timeout=60)[1]
+        checks.equal("%s: a name taken during the run" % mode,
+                     (proc.returncode, err, f.read("out.txt"), f.names()),
+                     (1, b"ERROR: Cannot write output file out.txt: File exists\n",
+                      b"the other writer's\n", ["long.wav", "out.txt"]))
 
-        with Folder() as f:  # a name that appears after the check: the concurrent writer's file stays
-            f.file("long.wav", long)
-            proc = start(LONG, f.path)
-            for line in iter(proc.stdout.readline, b""):  # reading the input: the check is behind
-                if line.startswith(b"Reading .wav"):
-                    break
-            f.file("out.txt", b"the other writer's\n")
-            err = proc.communicate(timeout=60)[1]
-            checks.equal("%s: a name taken during the run" % mode,
-                         (proc.returncode, err, f.read("out.txt"), f.names()),
-                         (1, b"ERROR: Cannot write output file out.txt: File exists\n",
-                          b"the other writer's\n", ["long.wav", "out.txt"]))
+    with Folder() as f:  # -O writes through links, keeps mode, owner and group; a loop is an error
+        lay_out(f, {"in.wav": short, "real/t.txt": b"old", "rel.txt": Link("real/t.txt"),
+                    "abs.txt": Link(os.path.join(f.path, "rel.txt")), "loop.txt": Link("loop.txt"),
+                    "real/dangling.txt": Link("made.txt"),
+                    "dangling.txt": Link("real/dangling.txt")})
+        target = os.path.join(f.path, "real/t.txt")
+        os.chmod(target, 0o640), os.chown(target, NOBODY, NOBODY)
+        loop = "ERROR: Cannot write output file loop.txt: Too many levels of symbolic links\n"
+        for name, status, err, through, made in (
+                ("loop", 1, loop, False, False), ("rel", 0, "", True, False),
+                ("abs", 0, "", True, False), ("dangling", 0, "", False, True)):
+            f.file("real/t.txt", b"old")
+            r, info = run(binary, ["-Q0", "-O", "in", name], f.path), os.stat(target)
+            made_new = os.path.isfile(f.path + "/real/made.txt") and f.read("real/made.txt") == new
+            checks.equal("%s: -O through the link %s" % (mode, name),
+                         (r.status, r.err, f.read("real/t.txt") == new, oct(info.st_mode & 0o7777),
+                          info.st_uid, info.st_gid, made_new),
+                         (status, err, through, "0o640", NOBODY, NOBODY, made))
 
-        with Folder() as f:  # -O writes through links, keeps mode, owner and group; a loop is an error
-            lay_out(f, {"in.wav": short, "real/t.txt": b"old", "rel.txt": Link("real/t.txt"),
-                        "abs.txt": Link(os.path.join(f.path, "rel.txt")), "loop.txt": Link("loop.txt"),
-                        "real/dangling.txt": Link("made.txt"),
-                        "dangling.txt": Link("real/dangling.txt")})
-            target = os.path.join(f.path, "real/t.txt")
-            os.chmod(target, 0o640), os.chown(target, NOBODY, NOBODY)
-            loop = "ERROR: Cannot write output file loop.txt: Too many levels of symbolic links\n"
-            for name, status, err, through, made in (("loop", 1, loop, False, False),
-                                                     ("rel", 0, "", True, False),
-                                                     ("abs", 0, "", True, False),
-                                                     ("dangling", 0, "", False, True)):
-                f.file("real/t.txt", b"old")
-                r, info = run(binary, ["-Q0", "-O", "in", name], f.path), os.stat(target)
-                made_new = os.path.isfile(f.path + "/real/made.txt") and f.read("real/made.txt") == new
-                checks.equal("%s: -O through the link %s" % (mode, name),
-                             (r.status, r.err, f.read("real/t.txt") == new, oct(info.st_mode & 0o7777),
-                              info.st_uid, info.st_gid, made_new),
-                             (status, err, through, "0o640", NOBODY, NOBODY, made))
+    # Signals at random points of a long write: the old or the complete new output, nothing else.
+    # SIGKILL only on unnamed files that replace nothing: a swap takes a hidden name for a moment.
+    for sig, old in [(sig, old) for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP) for old in
+                     (None, b"old features\n")] + [(signal.SIGKILL, None)] * (not preload):
+        with Folder() as f:
+            lay_out(f, {"long.wav": long, **({"out.txt": old} if old else {})})
+            proc = start(LONG + ["-Q0"] + ["-O"] * bool(old), f.path)
+            while proc.poll() is None and not writing(proc, f.path):
+                time.sleep(0.0002)
+            time.sleep(rng.uniform(0, 0.02))
+            proc.send_signal(sig)
+            proc.communicate(timeout=60)
+            output = f.read("out.txt") if "out.txt" in f.names() else None
+            checks.equal("%s: %s during the write%s: the old or the new output only, the status"
+                         % (mode, signal.Signals(sig).name, " over an old output" * bool(old)),
+                         (sorted(set(f.names()) - {"out.txt"}), output in (old, long_new),
+                          proc.returncode in (-sig, 0)), (["long.wav"], True, True))
 
-        # Signals at random points of a long write: the old or the complete new output, nothing else.
-        # Only a file without any name can outlive SIGKILL's victim without being left behind.
-        for sig in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP] + [signal.SIGKILL] * (not preload):
-            for old in (None, b"old features\n"):
-                with Folder() as f:
-                    f.file("long.wav", long)
-                    if old:
-                        f.file("out.txt", old)
-                    proc = start(LONG + ["-Q0"] + ["-O"] * bool(old), f.path)
-                    while proc.poll() is None and not writing(proc, f.path):
-                        time.sleep(0.0002)
-                    time.sleep(rng.uniform(0, 0.02))
-                    proc.send_signal(sig)
-                    proc.communicate(timeout=60)
-                    output = f.read("out.txt") if "out.txt" in f.names() else None
-                    checks.equal("%s: %s during the write%s: the old or the new output only, the status"
-                                 % (mode, signal.Signals(sig).name, " over an old output" * bool(old)),
-                                 (sorted(set(f.names()) - {"out.txt"}), output in (old, long_new),
-                                  proc.returncode in (-sig, 0)), (["long.wav"], True, True))
-
-    shutil.rmtree(helper, ignore_errors=True)
-    checks.finish()
-
-
-if __name__ == "__main__":
-    main()
+checks.finish()
