@@ -1,8 +1,8 @@
 // Test driver: one library call on a matrix file (int32 rows and columns, then the floats row by
 // row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT
 // [orvalix options], deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW
-// CENTRED], vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN], select IN LABELS OUT. No
-// settings: the defaults.
+// CENTRED], vad|select IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN] (select: the rows
+// the labels keep). No settings: the defaults.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -60,21 +60,17 @@ int main(int argc, char** argv) {
         OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
         if (argc == 9) s = {atoi(argv[4]), atoi(argv[5]), atoi(argv[6]), atoi(argv[7]), atoi(argv[8])};
         result = orvalixCmvn(&in, &s, &out);
-    } else if (op == "vad") {
+    } else if (op == "vad" || op == "select") {
         OrvalixVadSettings s = orvalixDefaultVadSettings();
         if (argc == 9) s = {atof(argv[4]), atof(argv[5]), atoi(argv[6]), atof(argv[7]), atoi(argv[8])};
         std::vector<uint8_t> voiced(in.frameCount);
         result = orvalixVad(&in, &s, voiced.data());
         labels.assign(voiced.begin(), voiced.end());
-    } else if (op == "select" && argc == 5) {
-        OrvalixFeatures read;
-        result = readMatrix(argv[3], labels, &read) ? 0 : 3;
-        std::vector<uint8_t> voiced(labels.begin(), labels.end());
-        if (!result) result = orvalixSelectVoiced(&in, voiced.data(), &out);
+        if (!result && op == "select") result = orvalixSelectVoiced(&in, voiced.data(), &out);
     }
     const OrvalixFeatures written =
         op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
-    if (!result && !writeMatrix(argv[argc == 5 && op == "select" ? 4 : 3], written)) result = 3;
+    if (!result && !writeMatrix(argv[3], written)) result = 3;
     orvalixReleaseFeatures(&out);
     return result;
 }
