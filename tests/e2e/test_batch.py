@@ -5,10 +5,9 @@ import os
 import random
 import signal
 import struct
-import subprocess
 import time
 
-from e2e import Checks, Folder, arguments, run, wave_bytes
+from e2e import Checks, Folder, arguments, run, start, wave_bytes
 from test_corpus_tool import fake_ssh
 
 OPTIONS, COLUMNS, CUTS = ["-L25", "-M13", "-C"], 14, ["a-1", "a-2", "b-1", "c-1"]
@@ -70,15 +69,13 @@ def htk(data):
 
 
 def main():
-    args = arguments()
+    args, checks = arguments(), Checks()
     orvalix = os.path.abspath(args.bin)
     batch, driver = (os.path.join(os.path.dirname(orvalix), name)
                      for name in ("orvalix-batch", "tests/frontend/orvalix_frontend_driver"))
-    checks = Checks()
     with Folder() as f:
         floats, texts = corpus(f, orvalix, driver)
         frames = lambda key: len(floats[key]) // (4 * COLUMNS)
-        lists = ["wav.scp", "--segments", "segments"]
         batch_run = lambda *argv: run(batch, argv, f.path)
 
         # Text: the program's own files, from a folder tree and from a list with segments.
@@ -92,7 +89,7 @@ def main():
         r = batch_run("in", "treekaldi", "--format", "kaldi")
         checks.true("tree: a name with a blank is no Kaldi key", "failed: sub dir/a b: a key with "
                     "a blank cannot go into a Kaldi script" in r.out)
-        r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
+        r = batch_run("wav.scp", "--segments", "segments", "text", "-j", "3", *OPTIONS)
         cuts = [f.read("text/%s.txt" % k) for k in CUTS]
         checks.equal("segments: status, failure log, orvalix's output files of the cuts",
                      (r.status, f.read("text/orvalix-batch.log"), cuts),
@@ -126,9 +123,8 @@ def main():
         # A killed run leaves only complete files; the rerun does exactly what is left.
         f.file("slow.scp", b"a in/a.wav\nslow sleep 20 |\n")
         for fmt, left in (("text", ["a.txt"]), ("kaldi", [])):
-            proc = subprocess.Popen([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format",
-                                     fmt], cwd=f.path, stdout=subprocess.DEVNULL,
-                                    start_new_session=True)
+            proc = start([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt], f.path,
+                         preexec=os.setsid)
             time.sleep(0.7)
             os.killpg(proc.pid, signal.SIGKILL)  # the run and its command, as a scheduler does
             proc.wait()
