@@ -29,12 +29,11 @@ def corpus(f, orvalix, driver):
                   "c": (noise(2 * 11025, -9000, 9000), 11025, 16, 2),
                   "short": (noise(100, -99, 99), 16000, 16, 1)}
     waves = {key: f.file("in/%s.wav" % key, wave_bytes(*r)) for key, r in recordings.items()}
-    for key, source, start, end in (line.split() for line in SEGMENTS.splitlines()[:len(CUTS)]):
+    for key, source, begin, end in (line.split() for line in SEGMENTS.splitlines()[:len(CUTS)]):
         samples, rate, bits, channels = recordings[source]
-        first = int(float(start) * rate) * channels
-        last = len(samples) if end == "-1" else int(float(end) * rate) * channels
-        cut = wave_bytes(samples[first:last], rate, bits, channels)
-        waves[key] = f.file("cut/%s.wav" % key, cut)
+        at = lambda seconds: int(float(seconds) * rate) * channels
+        cut = samples[at(begin):None if end == "-1" else at(end)]
+        waves[key] = f.file("cut/%s.wav" % key, wave_bytes(cut, rate, bits, channels))
     f.file("in/bad.wav", b"RIFF....WAVEnot a wave file")
     f.file("in/sub dir/a b.WAV", f.read("in/a.wav"))
     f.file("wav.scp", SCP.encode()), f.file("segments", SEGMENTS.encode())

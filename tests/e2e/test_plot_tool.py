@@ -40,8 +40,7 @@ with Folder() as f:
     stereo = bytes(v for i in range(2000) for v in ((i * 7) % 256, (i * 3) % 256))
     f.file("stereo.wav", riff(chunk(b"fmt ", struct.pack("<HHIIHHH", 1, 2, 8000, 16000, 2, 8, 0))
                               + chunk(b"LIST", b"INFOisft\0", 9) + b"\0" + chunk(b"data", stereo)))
-    for argv in (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"],
-                 ["stereo.wav", "s.txt"]):
+    for argv in (["in.wav", "f.txt"], ["in.wav", "c0.txt", "-C", "-S5"], ["stereo.wav", "s.txt"]):
         run(os.path.abspath(args.bin), argv + ["-Q0"], f.path)  # a failure shows as no picture
     f.file("inf.txt", b"-inf 1.000000 \n2.000000 nan \n")
     f.file("empty.txt", b""), f.file("r.txt", b"1 2 \n1 \n")

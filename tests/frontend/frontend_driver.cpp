@@ -1,8 +1,7 @@
 // Test driver: one library call on a matrix file (int32 rows and columns, then the floats row by
 // row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT
 // [orvalix options], deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW
-// CENTRED], vad|select IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN] (select: the rows
-// the labels keep). No settings: the defaults.
+// CENTRED], vad|select (the voiced rows) IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN].
 #include <cstdio>
 #include <cstdlib>
 #include <string>

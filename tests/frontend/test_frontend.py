@@ -97,8 +97,7 @@ REFERENCE = {"deltas": reference_deltas, "cmvn": reference_cmvn, "vad": referenc
              "select": lambda x, *vad: x[reference_vad(x, *vad)[:, 0] == 1]}
 DEFAULTS = {"cmvn": [2, 0, 600, 100, 0], "vad": [-2.5, 1.0, 15, 0.4, 0]}  # Kaldi's; ours, calibrated
 # deltas: order, window; cmvn: mode (1 utterance, 2 sliding), variance, window, minimum window,
-# centred; vad, select (the voiced rows): threshold, mean scale, context, proportion, column (-1 the
-# row sum); none: defaults
+# centred; vad, select: threshold, mean scale, context, proportion, column (-1 the row sum)
 EXACT = table("deltas 1 1, deltas 1 2, deltas 2 2, deltas 2 3, cmvn 1 0 600 100 0, cmvn 1 1 600 100 0, "
               "cmvn 2 0 600 100 0, cmvn 2 1 600 100 0, cmvn 2 0 300 100 1, cmvn 2 1 300 100 1, "
               "cmvn 2 0 40 10 0, cmvn 2 1 7 3 1, cmvn 2 0 50 50 0, cmvn, vad 5 0.5 0 0.6 0, "
