@@ -67,7 +67,7 @@ def htk(data):
     return struct.unpack(">IIHH", data[:12]), struct.pack("<%df" % len(floats), *floats)
 
 
-def main():
+if __name__ == "__main__":
     args, checks = arguments(), Checks()
     orvalix = os.path.abspath(args.bin)
     batch, driver = (os.path.join(os.path.dirname(orvalix), name)
@@ -149,7 +149,3 @@ def main():
         checks.true("refused options: orvalix's message",
                     "L(1) = 0 is out of range [1,100]." in r.err)
     checks.finish()
-
-
-if __name__ == "__main__":
-    main()

@@ -1,5 +1,4 @@
-"""orvalix-plot: real feature files drawn as PNGs (with and without the waveform), its refusals, and
-its message when matplotlib is missing."""
+"""orvalix-plot: feature files drawn as PNGs, with and without the waveform; its refusals."""
 
 import os
 import struct

@@ -9,18 +9,15 @@
 
 #include "orvalix.h"
 
-static size_t valueCount(const OrvalixFeatures& m) {
-    return size_t(m.frameCount) * size_t(m.columnCount);
-}
-
 // The values live in store, with one float more so that no matrix has a null pointer.
 static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatures* m) {
     FILE* f = fopen(name, "rb");
     int32_t shape[2] = {0, 0};
     bool ok = f && fread(shape, sizeof shape, 1, f) == 1;
-    store.resize(size_t(shape[0]) * size_t(shape[1]) + 1);
+    const size_t count = size_t(shape[0]) * size_t(shape[1]);
+    store.resize(count + 1);
     *m = {shape[0], shape[1], store.data()};
-    ok = ok && fread(m->values, sizeof(float), valueCount(*m), f) == valueCount(*m);
+    ok = ok && fread(m->values, sizeof(float), count, f) == count;
     if (f) fclose(f);
     return ok;
 }
@@ -28,8 +25,9 @@ static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatu
 static bool writeMatrix(const char* name, const OrvalixFeatures& m) {
     FILE* f = fopen(name, "wb");
     int32_t shape[2] = {m.frameCount, m.columnCount};
+    const size_t count = size_t(m.frameCount) * size_t(m.columnCount);
     bool ok = f && fwrite(shape, sizeof shape, 1, f) == 1 &&
-              (!valueCount(m) || fwrite(m.values, sizeof(float), valueCount(m), f) == valueCount(m));
+              (!count || fwrite(m.values, sizeof(float), count, f) == count);
     return f && fclose(f) == 0 && ok;
 }
 

@@ -11,7 +11,7 @@ import numpy as np
 
 np.seterr(all="ignore")  # the infinite rows make NaN on purpose
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import Checks, Folder, arguments  # noqa: E402
+from e2e import Checks, Folder, arguments, run  # noqa: E402
 from test_batch import htk, kaldi  # noqa: E402
 import vad_material  # noqa: E402
 
@@ -82,8 +82,7 @@ def table(text):  # "op settings, ..." as (op, [settings as text])
     return [(case.split()[0], case.split()[1:]) for case in text.split(", ")]
 
 
-def call(op, x, *settings):
-    """The driver's result matrix, or the status of a refusal; x: a matrix or a wave file."""
+def call(op, x, *settings):  # the driver's result matrix, or its status when it refuses
     if not isinstance(x, str):
         x = f.file("in.bin", np.array(x.shape, "<i4").tobytes() + x.astype("<f4").tobytes())
     status = subprocess.run([args.bin, op, x, f.path + "/out.bin", *map(str, settings)])
@@ -145,9 +144,8 @@ with Folder() as f:
     x, labels = inputs["speech"], call("vad", inputs["speech"])[:, 0]
     lab_text = lambda labels: "".join("%d\n" % v for v in labels)
 
-    def batch(out, fmt, *options):
-        argv = ["--no-progress", "--format", fmt, "speech.scp", out, *options]
-        return subprocess.run([os.environ["ORVALIX_BATCH"], *argv], cwd=f.path).returncode
+    batch = lambda out, fmt, *options: run(os.environ["ORVALIX_BATCH"], [
+        "--no-progress", "--format", fmt, "speech.scp", out, *options], f.path).status
 
     wanted = call("cmvn", call("deltas", x, 2, 2))
     status = batch("kaldi", "kaldi", "--deltas", "2", "--cmvn", "sliding", "--vad-labels", "-C")

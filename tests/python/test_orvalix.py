@@ -20,9 +20,7 @@ SAMPLE = os.path.join(SOURCE, "samples", "speech16k.wav")
 SPEECH, RATE = load_wave(SAMPLE)[0], 16000  # the sample in memory, for the calls on arrays
 GOLDEN = os.path.join(SOURCE, "tests", "golden", "local")
 # The repository's copy of the reference runs, and the corpus beside the checkout when there.
-SHARED = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "golden"))
-CORPORA = [os.path.join(SOURCE, "tests", "golden", "shared")] + \
-    [SHARED] * os.path.exists(os.path.join(SHARED, "cases.json"))
+CORPORA = [os.path.join(SOURCE, "tests", "golden", "shared"), os.environ["ORVALIX_CORPUS"]]
 
 
 def text_of(features, tmp_path):
@@ -34,7 +32,7 @@ def reference_runs():  # name, wave file, options, the program's output file (No
     for name, source, *options in map(str.split, open(os.path.join(GOLDEN, "cases.txt"))):
         yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options, \
             os.path.join(GOLDEN, name + ".txt")
-    for corpus in CORPORA:
+    for corpus in (c for c in CORPORA if os.path.exists(os.path.join(c, "cases.json"))):
         for case in json.load(open(os.path.join(corpus, "cases.json")))["cases"]:
             if "src" in case["files"][0]:
                 out = case["expect"]["status"] == 0 and case["expect"]["files"]["out.txt"]["blob"]
