@@ -20,8 +20,7 @@ FAILED = (b"orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: the seg
 
 
 def corpus(f, orvalix, driver):
-    """Lays out the recordings, the lists and the segments' cuts as wave files of their own; gives
-    per key the library's floats (c0..cM per frame, after the driver's shape) and orvalix's text."""
+    """The recordings, lists and segments' cuts laid out; per key the library's floats and text."""
     rng = random.Random(15)
     noise = lambda n, low, high: [rng.randrange(low, high) for _ in range(n)]
     recordings = {"a": (noise(40000, -4000, 4000), 16000, 16, 1),

@@ -25,12 +25,11 @@ def png_size(name):
 
 with Folder() as f:
     f.file("lib/matplotlib/__init__.py", b"raise ImportError('No module named matplotlib')\n")
+    missing = plot("x.txt", "x.png", env=dict(os.environ, PYTHONPATH=f.path + "/lib"))
     checks.equal("matplotlib missing: status 2, the packages named, no picture",
-                 (plot("x.txt", "x.png", env=dict(os.environ, PYTHONPATH=f.path + "/lib")),
-                  png_size("x.png")),
-                 ((2, "orvalix-plot: the Python library matplotlib is missing (No module named "
-                   "matplotlib).\nInstall it from the distribution: apt-get install "
-                   "python3-matplotlib python3-numpy\n"), None))
+                 (missing, png_size("x.png")), ((2, "orvalix-plot: the Python library matplotlib "
+                  "is missing (No module named matplotlib).\nInstall it from the distribution: "
+                  "apt-get install python3-matplotlib python3-numpy\n"), None))
     if plot("--help")[0] == 2:
         checks.cannot_run("matplotlib or numpy is not installed for %s (apt-get install "
                           "python3-matplotlib python3-numpy)" % command[0])

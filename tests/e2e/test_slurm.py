@@ -61,13 +61,12 @@ batch = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "orvalix-batch"
 slurm = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-slurm"), "--shards", "3",
          "--batch", batch]
 with Folder() as f:
-    rng = random.Random(3)
-    lines = []  # paths and commands, both absolute: the tasks run elsewhere
+    rng, scp = random.Random(3), ""  # paths and commands, both absolute: the tasks run elsewhere
     for i in range(7):
         samples = [rng.randrange(-5000, 5000) for _ in range(rng.randrange(4000, 20000))]
         wave = f.file("in/u%d.wav" % i, wave_bytes(samples))
-        lines.append("u%d %s\n" % (i, wave if i % 2 else "cat %s |" % wave))
-    f.file("wav.scp", "".join(lines).encode())
+        scp += "u%d %s\n" % (i, wave if i % 2 else "cat %s |" % wave)
+    f.file("wav.scp", scp.encode())
     local = run(batch, ["wav.scp", "local", "--format", "kaldi", "-C"], f.path)
     daemons, env = start_slurm(os.path.join(f.path, "slurm"))
     array = lambda *options: subprocess.run([*slurm, *options, "wav.scp", "array", "-C"],
