@@ -5,10 +5,9 @@ import os
 import random
 import signal
 import struct
-import subprocess
 import time
 
-from e2e import Checks, Folder, arguments, run, wave_bytes
+from e2e import Checks, Folder, arguments, run, start, wave_bytes
 from test_corpus_tool import fake_ssh
 
 OPTIONS, COLUMNS, CUTS = ["-L25", "-M13", "-C"], 14, ["a-1", "a-2", "b-1", "c-1"]
@@ -21,8 +20,7 @@ FAILED = (b"orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: the seg
 
 
 def corpus(f, orvalix, driver):
-    """Lays out the recordings, the lists and the segments' cuts as wave files of their own; gives
-    per key the library's floats (c0..cM per frame, after the driver's shape) and orvalix's text."""
+    """The recordings, lists and segments' cuts laid out; per key the library's floats and text."""
     rng = random.Random(15)
     noise = lambda n, low, high: [rng.randrange(low, high) for _ in range(n)]
     recordings = {"a": (noise(40000, -4000, 4000), 16000, 16, 1),
@@ -30,12 +28,11 @@ def corpus(f, orvalix, driver):
                   "c": (noise(2 * 11025, -9000, 9000), 11025, 16, 2),
                   "short": (noise(100, -99, 99), 16000, 16, 1)}
     waves = {key: f.file("in/%s.wav" % key, wave_bytes(*r)) for key, r in recordings.items()}
-    for key, source, start, end in (line.split() for line in SEGMENTS.splitlines()[:len(CUTS)]):
+    for key, source, begin, end in (line.split() for line in SEGMENTS.splitlines()[:len(CUTS)]):
         samples, rate, bits, channels = recordings[source]
-        first = int(float(start) * rate) * channels
-        last = len(samples) if end == "-1" else int(float(end) * rate) * channels
-        cut = wave_bytes(samples[first:last], rate, bits, channels)
-        waves[key] = f.file("cut/%s.wav" % key, cut)
+        at = lambda seconds: int(float(seconds) * rate) * channels
+        cut = samples[at(begin):None if end == "-1" else at(end)]
+        waves[key] = f.file("cut/%s.wav" % key, wave_bytes(cut, rate, bits, channels))
     f.file("in/bad.wav", b"RIFF....WAVEnot a wave file")
     f.file("in/sub dir/a b.WAV", f.read("in/a.wav"))
     f.file("wav.scp", SCP.encode()), f.file("segments", SEGMENTS.encode())
@@ -69,16 +66,14 @@ def htk(data):
     return struct.unpack(">IIHH", data[:12]), struct.pack("<%df" % len(floats), *floats)
 
 
-def main():
-    args = arguments()
+if __name__ == "__main__":
+    args, checks = arguments(), Checks()
     orvalix = os.path.abspath(args.bin)
     batch, driver = (os.path.join(os.path.dirname(orvalix), name)
                      for name in ("orvalix-batch", "tests/frontend/orvalix_frontend_driver"))
-    checks = Checks()
     with Folder() as f:
         floats, texts = corpus(f, orvalix, driver)
         frames = lambda key: len(floats[key]) // (4 * COLUMNS)
-        lists = ["wav.scp", "--segments", "segments"]
         batch_run = lambda *argv: run(batch, argv, f.path)
 
         # Text: the program's own files, from a folder tree and from a list with segments.
@@ -92,7 +87,7 @@ def main():
         r = batch_run("in", "treekaldi", "--format", "kaldi")
         checks.true("tree: a name with a blank is no Kaldi key", "failed: sub dir/a b: a key with "
                     "a blank cannot go into a Kaldi script" in r.out)
-        r = batch_run(*lists, "text", "-j", "3", *OPTIONS)
+        r = batch_run("wav.scp", "--segments", "segments", "text", "-j", "3", *OPTIONS)
         cuts = [f.read("text/%s.txt" % k) for k in CUTS]
         checks.equal("segments: status, failure log, orvalix's output files of the cuts",
                      (r.status, f.read("text/orvalix-batch.log"), cuts),
@@ -126,9 +121,8 @@ def main():
         # A killed run leaves only complete files; the rerun does exactly what is left.
         f.file("slow.scp", b"a in/a.wav\nslow sleep 20 |\n")
         for fmt, left in (("text", ["a.txt"]), ("kaldi", [])):
-            proc = subprocess.Popen([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format",
-                                     fmt], cwd=f.path, stdout=subprocess.DEVNULL,
-                                    start_new_session=True)
+            proc = start([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt], f.path,
+                         preexec=os.setsid)
             time.sleep(0.7)
             os.killpg(proc.pid, signal.SIGKILL)  # the run and its command, as a scheduler does
             proc.wait()
@@ -154,7 +148,3 @@ def main():
         checks.true("refused options: orvalix's message",
                     "L(1) = 0 is out of range [1,100]." in r.err)
     checks.finish()
-
-
-if __name__ == "__main__":
-    main()

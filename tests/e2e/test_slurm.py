@@ -52,51 +52,42 @@ def start_slurm(folder):
     return daemons, env
 
 
-def main():
-    args = arguments()
-    missing = [d for d in DAEMONS + ["/usr/bin/sbatch"] if not os.path.exists(d)]
-    if missing:
-        print("SKIPPED: no Slurm here (Debian's slurm-wlm and munge): " + ", ".join(missing))
-        sys.exit(77)
-    batch = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "orvalix-batch")
-    slurm = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-slurm"), "--shards", "3",
-             "--batch", batch]
-    checks = Checks()
-    with Folder() as f:
-        rng = random.Random(3)
-        lines = []  # paths and commands, both absolute: the tasks run elsewhere
-        for i in range(7):
-            samples = [rng.randrange(-5000, 5000) for _ in range(rng.randrange(4000, 20000))]
-            wave = f.file("in/u%d.wav" % i, wave_bytes(samples))
-            lines.append("u%d %s\n" % (i, wave if i % 2 else "cat %s |" % wave))
-        f.file("wav.scp", "".join(lines).encode())
-        local = run(batch, ["wav.scp", "local", "--format", "kaldi", "-C"], f.path)
-        daemons, env = start_slurm(os.path.join(f.path, "slurm"))
-        array = lambda *options: subprocess.run([*slurm, *options, "wav.scp", "array", "-C"],
-                                                cwd=f.path, env=env, capture_output=True,
-                                                timeout=120)
-        try:
-            up_by = time.time() + 15  # the node comes up
-            while time.time() < up_by and subprocess.run(["sinfo", "-h", "-o", "%t"], env=env,
-                                                         capture_output=True).stdout != b"idle\n":
-                time.sleep(0.1)
-            done = array("--sbatch", "--cpus-per-task=1")
-            logs = [n for n in os.listdir(f.path + "/array") if n.startswith("slurm-")]
-            checks.equal("statuses, three task logs, summary",
-                         (local.status, done.returncode, len(logs), done.stdout.splitlines()[-1:]),
-                         (0, 0, 3, [b"orvalix-slurm: 3 shards, 0 unfinished, 0 utterances failed"]))
-            checks.true("combined feats.scp: the local run's entries, byte for byte",
-                        kaldi(f, "array/feats.scp") == kaldi(f, "local/feats.scp") != [])
-            os.remove(os.path.join(f.path, "array", "orvalix-batch.2.log"))
-            report = array().stdout.decode()
-            checks.true("a rerun submits only the unfinished shard", "tasks 2 of 3" in report,
-                        report)
-        finally:
-            for daemon in reversed(daemons):
-                daemon.kill()
-                daemon.wait()
-    checks.finish()
-
-
-if __name__ == "__main__":
-    main()
+args, checks = arguments(), Checks()
+missing = [d for d in DAEMONS + ["/usr/bin/sbatch"] if not os.path.exists(d)]
+if missing:
+    print("SKIPPED: no Slurm here (Debian's slurm-wlm and munge): " + ", ".join(missing))
+    sys.exit(77)
+batch = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "orvalix-batch")
+slurm = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-slurm"), "--shards", "3",
+         "--batch", batch]
+with Folder() as f:
+    rng, scp = random.Random(3), ""  # paths and commands, both absolute: the tasks run elsewhere
+    for i in range(7):
+        samples = [rng.randrange(-5000, 5000) for _ in range(rng.randrange(4000, 20000))]
+        wave = f.file("in/u%d.wav" % i, wave_bytes(samples))
+        scp += "u%d %s\n" % (i, wave if i % 2 else "cat %s |" % wave)
+    f.file("wav.scp", scp.encode())
+    local = run(batch, ["wav.scp", "local", "--format", "kaldi", "-C"], f.path)
+    daemons, env = start_slurm(os.path.join(f.path, "slurm"))
+    array = lambda *options: subprocess.run([*slurm, *options, "wav.scp", "array", "-C"],
+                                            cwd=f.path, env=env, capture_output=True, timeout=120)
+    try:
+        up_by = time.time() + 15  # the node comes up
+        while time.time() < up_by and subprocess.run(["sinfo", "-h", "-o", "%t"], env=env,
+                                                     capture_output=True).stdout != b"idle\n":
+            time.sleep(0.1)
+        done = array("--sbatch", "--cpus-per-task=1")
+        logs = [n for n in os.listdir(f.path + "/array") if n.startswith("slurm-")]
+        checks.equal("statuses, three task logs, summary",
+                     (local.status, done.returncode, len(logs), done.stdout.splitlines()[-1:]),
+                     (0, 0, 3, [b"orvalix-slurm: 3 shards, 0 unfinished, 0 utterances failed"]))
+        checks.true("combined feats.scp: the local run's entries, byte for byte",
+                    kaldi(f, "array/feats.scp") == kaldi(f, "local/feats.scp") != [])
+        os.remove(os.path.join(f.path, "array", "orvalix-batch.2.log"))
+        report = array().stdout.decode()
+        checks.true("a rerun submits only the unfinished shard", "tasks 2 of 3" in report, report)
+    finally:
+        for daemon in reversed(daemons):
+            daemon.kill()
+            daemon.wait()
+checks.finish()

@@ -1,8 +1,7 @@
 // Test driver: one library call on a matrix file (int32 rows and columns, then the floats row by
 // row), its result written alike (labels as one column of 0 and 1): analyse|fbank IN.wav OUT
 // [orvalix options], deltas IN OUT ORDER WINDOW, cmvn IN OUT [MODE VARIANCE WINDOW MINWINDOW
-// CENTRED], vad IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN], select IN LABELS OUT. No
-// settings: the defaults.
+// CENTRED], vad|select (the voiced rows) IN OUT [THRESHOLD MEANSCALE CONTEXT PROPORTION COLUMN].
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,18 +9,15 @@
 
 #include "orvalix.h"
 
-static size_t valueCount(const OrvalixFeatures& m) {
-    return size_t(m.frameCount) * size_t(m.columnCount);
-}
-
 // The values live in store, with one float more so that no matrix has a null pointer.
 static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatures* m) {
     FILE* f = fopen(name, "rb");
     int32_t shape[2] = {0, 0};
     bool ok = f && fread(shape, sizeof shape, 1, f) == 1;
-    store.resize(size_t(shape[0]) * size_t(shape[1]) + 1);
+    const size_t count = size_t(shape[0]) * size_t(shape[1]);
+    store.resize(count + 1);
     *m = {shape[0], shape[1], store.data()};
-    ok = ok && fread(m->values, sizeof(float), valueCount(*m), f) == valueCount(*m);
+    ok = ok && fread(m->values, sizeof(float), count, f) == count;
     if (f) fclose(f);
     return ok;
 }
@@ -29,8 +25,9 @@ static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatu
 static bool writeMatrix(const char* name, const OrvalixFeatures& m) {
     FILE* f = fopen(name, "wb");
     int32_t shape[2] = {m.frameCount, m.columnCount};
+    const size_t count = size_t(m.frameCount) * size_t(m.columnCount);
     bool ok = f && fwrite(shape, sizeof shape, 1, f) == 1 &&
-              (!valueCount(m) || fwrite(m.values, sizeof(float), valueCount(m), f) == valueCount(m));
+              (!count || fwrite(m.values, sizeof(float), count, f) == count);
     return f && fclose(f) == 0 && ok;
 }
 
@@ -60,21 +57,17 @@ int main(int argc, char** argv) {
         OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
         if (argc == 9) s = {atoi(argv[4]), atoi(argv[5]), atoi(argv[6]), atoi(argv[7]), atoi(argv[8])};
         result = orvalixCmvn(&in, &s, &out);
-    } else if (op == "vad") {
+    } else if (op == "vad" || op == "select") {
         OrvalixVadSettings s = orvalixDefaultVadSettings();
         if (argc == 9) s = {atof(argv[4]), atof(argv[5]), atoi(argv[6]), atof(argv[7]), atoi(argv[8])};
         std::vector<uint8_t> voiced(in.frameCount);
         result = orvalixVad(&in, &s, voiced.data());
         labels.assign(voiced.begin(), voiced.end());
-    } else if (op == "select" && argc == 5) {
-        OrvalixFeatures read;
-        result = readMatrix(argv[3], labels, &read) ? 0 : 3;
-        std::vector<uint8_t> voiced(labels.begin(), labels.end());
-        if (!result) result = orvalixSelectVoiced(&in, voiced.data(), &out);
+        if (!result && op == "select") result = orvalixSelectVoiced(&in, voiced.data(), &out);
     }
     const OrvalixFeatures written =
         op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
-    if (!result && !writeMatrix(argv[argc == 5 && op == "select" ? 4 : 3], written)) result = 3;
+    if (!result && !writeMatrix(argv[3], written)) result = 3;
     orvalixReleaseFeatures(&out);
     return result;
 }

@@ -1,6 +1,7 @@
 """Deltas, CMVN and energy VAD (test driver) bit for bit against NumPy after docs/frontend.md and
 against synthesised speech; orvalix-batch's front-end options against the same calls."""
 
+import functools
 import json
 import os
 import subprocess
@@ -10,16 +11,13 @@ import numpy as np
 
 np.seterr(all="ignore")  # the infinite rows make NaN on purpose
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e import Checks, Folder, arguments  # noqa: E402
+from e2e import Checks, Folder, arguments, run  # noqa: E402
 from test_batch import htk, kaldi  # noqa: E402
 import vad_material  # noqa: E402
 
 
 def in_order(values):  # a plain left-to-right double sum, as the library adds
-    total = 0.0
-    for v in values:
-        total = total + v
-    return total
+    return functools.reduce(float.__add__, values, 0.0)
 
 
 def delta_weights(order, window):
@@ -84,44 +82,70 @@ def table(text):  # "op settings, ..." as (op, [settings as text])
     return [(case.split()[0], case.split()[1:]) for case in text.split(", ")]
 
 
-def driver_calls(binary, f):
-    """call(op, x, *settings): the driver's result matrix, or the exit status of a refusal. x is a
-    matrix or a wave file's path; labels, when given, go in as a second matrix."""
-    def call(op, x, *settings, labels=None):
-        inputs = [x] if labels is None else [x, labels.reshape(-1, 1)]
-        files = [m if isinstance(m, str) else
-                 f.file("in%d.bin" % i, np.array(m.shape, "<i4").tobytes() + m.astype("<f4").tobytes())
-                 for i, m in enumerate(inputs)]
-        status = subprocess.run([binary, op, *files, f.path + "/out.bin", *map(str, settings)])
-        if status.returncode:
-            return status.returncode
-        data = f.read("out.bin")
-        return np.frombuffer(data[8:], "<f4").reshape(np.frombuffer(data[:8], "<i4"))
-    return call
+def call(op, x, *settings):  # the driver's result matrix, or its status when it refuses
+    if not isinstance(x, str):
+        x = f.file("in.bin", np.array(x.shape, "<i4").tobytes() + x.astype("<f4").tobytes())
+    status = subprocess.run([args.bin, op, x, f.path + "/out.bin", *map(str, settings)])
+    if status.returncode:
+        return status.returncode
+    data = f.read("out.bin")
+    return np.frombuffer(data[8:], "<f4").reshape(np.frombuffer(data[:8], "<i4"))
 
 
-REFERENCE = {"deltas": reference_deltas, "cmvn": reference_cmvn, "vad": reference_vad}
+REFERENCE = {"deltas": reference_deltas, "cmvn": reference_cmvn, "vad": reference_vad,
+             "select": lambda x, *vad: x[reference_vad(x, *vad)[:, 0] == 1]}
 DEFAULTS = {"cmvn": [2, 0, 600, 100, 0], "vad": [-2.5, 1.0, 15, 0.4, 0]}  # Kaldi's; ours, calibrated
 # deltas: order, window; cmvn: mode (1 utterance, 2 sliding), variance, window, minimum window,
-# centred; vad: threshold, mean scale, context, proportion, column (-1 the row sum); none: defaults
+# centred; vad, select: threshold, mean scale, context, proportion, column (-1 the row sum)
 EXACT = table("deltas 1 1, deltas 1 2, deltas 2 2, deltas 2 3, cmvn 1 0 600 100 0, cmvn 1 1 600 100 0, "
               "cmvn 2 0 600 100 0, cmvn 2 1 600 100 0, cmvn 2 0 300 100 1, cmvn 2 1 300 100 1, "
               "cmvn 2 0 40 10 0, cmvn 2 1 7 3 1, cmvn 2 0 50 50 0, cmvn, vad 5 0.5 0 0.6 0, "
-              "vad 0 0 2 0.12 -1, vad 1.5 0.25 3 0.5 3, vad 0 1 1 0.5 0, vad")
+              "vad 0 0 2 0.12 -1, vad 1.5 0.25 3 0.5 3, vad 0 1 1 0.5 0, vad, select 0 1 1 0.5 0")
 REFUSED = table("deltas 0 2, deltas 3 2, deltas 1 0, cmvn 3 0 600 100 0, cmvn 2 0 0 1 1, "
                 "cmvn 2 0 50 51 0, cmvn 2 0 50 0 0, vad 0 1 0 0 0, vad 0 1 0 1 0, vad 0 1 -1 0.5 0, "
                 "vad 0 -1 0 0.5 0, vad 0 1 0 0.5 3, vad 0 1 0 0.5 -2, vad inf 1 0 0.5 0")
 
 
-def batch_front_end(checks, call, f, sample, x):
-    """Deltas, CMVN, labels (Kaldi float vectors, .lab text) and voiced rows only, in the kaldi, npy
-    and htk formats, from MFCC (x: the sample's, with c0) and from log filter energies."""
-    f.file("speech.scp", b"speech " + sample.encode())
-    labels, lab_text = call("vad", x)[:, 0], lambda labels: "".join("%d\n" % v for v in labels)
+args, checks = arguments(), Checks()  # --bin: the test driver
+with Folder() as f:
+    # Real MFCC rows of the bundled sample, random rows of awkward lengths, a filter without
+    # weights (-inf in every frame) and a constant matrix that ties any threshold.
+    rng = np.random.default_rng(16)
+    sample = os.path.join(args.source, "samples", "speech16k.wav")
+    inputs = {"speech": call("analyse", sample, "-C")}
+    for frames in (1, 2, 5, 99, 150, 701):
+        inputs["random%d" % frames] = (rng.standard_normal((frames, 7)) * 30 + 5).astype(np.float32)
+    inputs["infinite"] = inputs["random99"].copy()
+    inputs["infinite"][:, 2] = inputs["infinite"][50, 4] = -np.inf
+    inputs["constant"] = np.full((30, 4), 2.5, np.float32)
+    inputs["empty"] = np.zeros((0, 7), np.float32)
 
-    def batch(out, fmt, *options):
-        argv = ["--no-progress", "--format", fmt, "speech.scp", out, *options]
-        return subprocess.run([os.environ["ORVALIX_BATCH"], *argv], cwd=f.path).returncode
+    for name, x in inputs.items():
+        for op, settings in EXACT:
+            got, numbers = call(op, x, *settings), [json.loads(v) for v in settings] or DEFAULTS[op]
+            checks.true("%s %s %s" % (op, name, settings),
+                        np.array_equal(got, REFERENCE[op](x, *numbers), equal_nan=True))
+
+    for op, settings in REFUSED:
+        checks.equal("%s %s refused" % (op, settings), call(op, np.ones((4, 3)), *settings), 100)
+
+    clean, spans = vad_material.make_clean(f.path)  # frame accuracy at 95 % clean, 90 % in noise
+    for snr, wanted in ((None, 0.95), (20, 0.90), (10, 0.90)):
+        path = os.path.join(f.path, "noisy.wav")
+        vad_material.write_wave(path, vad_material.add_noise(clean, spans, snr) if snr else clean)
+        labels = call("vad", call("analyse", path))[:, 0]
+        accuracy = float(np.mean(labels == vad_material.frame_truth(spans, len(labels))))
+        checks.true("vad accuracy at SNR %s: %.3f over %d frames" % (snr, accuracy, len(labels)),
+                    accuracy >= wanted)
+
+    # orvalix-batch: deltas, CMVN, labels (Kaldi float vectors, .lab text) and voiced rows only, in
+    # the kaldi, npy and htk formats, from MFCC (x: the sample's, with c0) and log filter energies.
+    f.file("speech.scp", b"speech " + sample.encode())
+    x, labels = inputs["speech"], call("vad", inputs["speech"])[:, 0]
+    lab_text = lambda labels: "".join("%d\n" % v for v in labels)
+
+    batch = lambda out, fmt, *options: run(os.environ["ORVALIX_BATCH"], [
+        "--no-progress", "--format", fmt, "speech.scp", out, *options], f.path).status
 
     wanted = call("cmvn", call("deltas", x, 2, 2))
     status = batch("kaldi", "kaldi", "--deltas", "2", "--cmvn", "sliding", "--vad-labels", "-C")
@@ -130,8 +154,7 @@ def batch_front_end(checks, call, f, sample, x):
                  (0, [("speech", (b"speech ", b"\0B", b"FM ", 4, len(x), 4, 39), wanted.tobytes())],
                   [("speech", (b"speech ", b"\0B", b"FV ", 4, len(x)), labels.tobytes())]))
 
-    wanted = call("select", call("cmvn", call("deltas", x[:, 1:], 1, 3), 1, 1, 600, 100, 0),
-                  labels=labels)
+    wanted = call("cmvn", call("deltas", x[:, 1:], 1, 3), 1, 1, 600, 100, 0)[labels == 1]
     status = batch("npy", "npy", "--deltas", "1", "--delta-window", "3", "--cmvn", "utterance",
                    "--cmvn-variance", "--vad-labels", "--voiced-only")
     npy = f.path + "/npy/speech.npy"
@@ -149,53 +172,10 @@ def batch_front_end(checks, call, f, sample, x):
 
     rows = call("fbank", sample)
     fbank_labels = call("vad", rows, -2.5, 1, 15, 0.4, -1)[:, 0]
-    wanted = call("select", call("deltas", rows, 1, 2), labels=fbank_labels)
+    wanted = call("deltas", rows, 1, 2)[fbank_labels == 1]
     checks.equal("fbank: labels by the row sums; HTK FBANK_D, 30 columns and deltas, voiced rows",
                  (batch("fbank", "htk", "--features", "fbank", "--deltas", "1", "--vad-labels",
                         "--voiced-only", "-C"),
                   f.read("fbank/speech.lab").decode(), htk(f.read("fbank/speech.htk"))),
                  (0, lab_text(fbank_labels), ((len(wanted), 100000, 240, 0x107), wanted.tobytes())))
-
-
-def main():
-    args, checks = arguments(), Checks()  # --bin: the test driver
-    with Folder() as f:
-        call = driver_calls(args.bin, f)
-        # Real MFCC rows of the bundled sample, random rows of awkward lengths, a filter without
-        # weights (-inf in every frame) and a constant matrix that ties any threshold.
-        rng = np.random.default_rng(16)
-        sample = os.path.join(args.source, "samples", "speech16k.wav")
-        inputs = {"speech": call("analyse", sample, "-C")}
-        for frames in (1, 2, 5, 99, 150, 701):
-            inputs["random%d" % frames] = (rng.standard_normal((frames, 7)) * 30 + 5).astype(np.float32)
-        inputs["infinite"] = inputs["random99"].copy()
-        inputs["infinite"][:, 2] = inputs["infinite"][50, 4] = -np.inf
-        inputs["constant"] = np.full((30, 4), 2.5, np.float32)
-        inputs["empty"] = np.zeros((0, 7), np.float32)
-
-        for name, x in inputs.items():
-            for op, settings in EXACT:
-                got, numbers = call(op, x, *settings), [json.loads(v) for v in settings] or DEFAULTS[op]
-                checks.true("%s %s %s" % (op, name, settings),
-                            np.array_equal(got, REFERENCE[op](x, *numbers), equal_nan=True))
-        x, labels = inputs["speech"], reference_vad(inputs["speech"], *DEFAULTS["vad"])
-        checks.true("selected rows are the voiced ones",
-                    np.array_equal(call("select", x, labels=labels), x[labels[:, 0] == 1]))
-
-        for op, settings in REFUSED:
-            checks.equal("%s %s refused" % (op, settings), call(op, np.ones((4, 3)), *settings), 100)
-
-        clean, spans = vad_material.make_clean(f.path)  # frame accuracy at 95 % clean, 90 % in noise
-        for snr, wanted in ((None, 0.95), (20, 0.90), (10, 0.90)):
-            path = os.path.join(f.path, "noisy.wav")
-            vad_material.write_wave(path, vad_material.add_noise(clean, spans, snr) if snr else clean)
-            labels = call("vad", call("analyse", path))[:, 0]
-            accuracy = float(np.mean(labels == vad_material.frame_truth(spans, len(labels))))
-            checks.true("vad accuracy at SNR %s: %.3f over %d frames" % (snr, accuracy, len(labels)),
-                        accuracy >= wanted)
-        batch_front_end(checks, call, f, sample, inputs["speech"])
-    checks.finish()
-
-
-if __name__ == "__main__":
-    main()
+checks.finish()

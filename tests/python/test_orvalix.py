@@ -17,11 +17,10 @@ from orvalix import (AnalysisError, Settings, WaveError, cmvn, deltas, fbank, fb
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SAMPLE = os.path.join(SOURCE, "samples", "speech16k.wav")
+SPEECH, RATE = load_wave(SAMPLE)[0], 16000  # the sample in memory, for the calls on arrays
 GOLDEN = os.path.join(SOURCE, "tests", "golden", "local")
 # The repository's copy of the reference runs, and the corpus beside the checkout when there.
-SHARED = os.environ.get("ORVALIX_CORPUS", os.path.join(SOURCE, "..", "shared", "golden"))
-CORPORA = [os.path.join(SOURCE, "tests", "golden", "shared")] + \
-    [SHARED] * os.path.exists(os.path.join(SHARED, "cases.json"))
+CORPORA = [os.path.join(SOURCE, "tests", "golden", "shared"), os.environ["ORVALIX_CORPUS"]]
 
 
 def text_of(features, tmp_path):
@@ -33,7 +32,7 @@ def reference_runs():  # name, wave file, options, the program's output file (No
     for name, source, *options in map(str.split, open(os.path.join(GOLDEN, "cases.txt"))):
         yield name, SAMPLE if source == "sample" else os.path.join(GOLDEN, source), options, \
             os.path.join(GOLDEN, name + ".txt")
-    for corpus in CORPORA:
+    for corpus in (c for c in CORPORA if os.path.exists(os.path.join(c, "cases.json"))):
         for case in json.load(open(os.path.join(corpus, "cases.json")))["cases"]:
             if "src" in case["files"][0]:
                 out = case["expect"]["status"] == 0 and case["expect"]["files"]["out.txt"]["blob"]
@@ -93,12 +92,11 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     assert parsed == Settings(**keywords) == Settings.from_options(parsed.options())
     new = dict(include_c0=False, coefficients=4)  # replace() overrides what the options gave
     assert Settings.from_options(options + " -C -M3").replace(**new) == Settings(**keywords | new)
-    signal, info = load_wave(SAMPLE)
-    rows = mfcc(signal, info.rate, parsed)
-    as_int16 = signal.astype(numpy.int16)  # the rows from keywords, int16, a list, [-1, 1] scaled
-    for same in (mfcc(signal, info.rate, **keywords), mfcc(as_int16, info.rate, parsed),
-                 mfcc(signal.tolist(), info.rate, parsed),
-                 mfcc(as_int16 / 32768.0, info.rate, parsed, scale=32768)):
+    rows = mfcc(SPEECH, RATE, parsed)
+    as_int16 = SPEECH.astype(numpy.int16)  # the rows from keywords, int16, a list, [-1, 1] scaled
+    for same in (mfcc(SPEECH, RATE, **keywords), mfcc(as_int16, RATE, parsed),
+                 mfcc(SPEECH.tolist(), RATE, parsed),
+                 mfcc(as_int16 / 32768.0, RATE, parsed, scale=32768)):
         assert array_equal(same, rows)
 
 
@@ -134,12 +132,12 @@ def test_a_signal_shorter_than_a_window_gives_no_rows(tmp_path):
 
 
 def test_memory_does_not_grow_over_a_thousand_calls():
-    short, signal = os.path.join(GOLDEN, "short481.wav"), load_wave(SAMPLE)[0][:16000]
+    short, second = os.path.join(GOLDEN, "short481.wav"), SPEECH[:RATE]
 
     def resident_kib_after(count):
         for _ in range(count):
-            mfcc(signal, 16000, include_c0=True)
-            mfcc(signal, 16000, deltas=2, cmvn="sliding", voiced_only=True)
+            mfcc(second, RATE, include_c0=True)
+            mfcc(second, RATE, deltas=2, cmvn="sliding", voiced_only=True)
             mfcc_files([short, "/nonexistent.wav"], threads=2)
             load_wave(os.path.join(GOLDEN, "stereo48k.wav"))
         return int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
@@ -164,8 +162,7 @@ def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_librar
     assert labels.dtype == bool and 0 < labels.sum() < len(labels)
     expected = cmvn(deltas(numpy.ascontiguousarray(static[:, 1:]), 2, 2))[labels]
     keywords = dict(deltas=2, cmvn="sliding", voiced_only=True)
-    signal, info = load_wave(SAMPLE)
-    for got in (mfcc_file(SAMPLE, **keywords), mfcc(signal, info.rate, **keywords),
+    for got in (mfcc_file(SAMPLE, **keywords), mfcc(SPEECH, RATE, **keywords),
                 mfcc_files([SAMPLE, SAMPLE], threads=2, **keywords)[1]):
         assert array_equal(got, expected)
     assert array_equal(mfcc_file(SAMPLE, include_c0=True, cmvn="utterance", cmvn_variance=True),
@@ -181,11 +178,10 @@ def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_librar
 
 
 def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
-    signal, info = load_wave(SAMPLE)
-    rows, c0 = fbank(signal, info.rate), mfcc(signal, info.rate, include_c0=True)[:, 0]
+    rows, c0 = fbank(SPEECH, RATE), mfcc(SPEECH, RATE, include_c0=True)[:, 0]
     assert rows.shape == (len(c0), 30) and rows.dtype == numpy.float32
     assert array_equal(fbank_file(SAMPLE), rows)
     assert array_equal(functools.reduce(numpy.add, rows.T), c0)  # float sum, filter by filter
-    assert fbank(signal, info.rate, filters=40, domain="power").shape == (len(c0), 40)
+    assert fbank(SPEECH, RATE, filters=40, domain="power").shape == (len(c0), 40)
     assert array_equal(fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
                        cmvn(deltas(rows, 1), "utterance")[vad(rows, energy_column=-1)])
