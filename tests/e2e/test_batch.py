@@ -13,10 +13,11 @@ from test_corpus_tool import fake_ssh
 OPTIONS, COLUMNS, CUTS = ["-L25", "-M13", "-C"], 14, ["a-1", "a-2", "b-1", "c-1"]
 SCP = ("a in/a.wav\nb cat in/b.wav |\nc in/c.wav\nshort in/short.wav\nbad in/bad.wav\n"
        "gone sh -c 'echo no such recording >&2; exit 3' |\n")
-SEGMENTS = "a-1 a 0.25 1.5\na-2 a 1.2 -1\nb-1 b 0.1 0.9\nc-1 c 0.5 1.3\na-9 a 1 3.1\nx-1 gone 0 1\n"
-FAILED = (b"orvalix-batch: shard 1 of 1, 6 utterances of 6\nfailed: a-9: the segment ends after "
+SEGMENTS = ("a-1 a 0.25 1.5\na-2 a 1.2 -1\nb-1 b 0.1 0.9\nc-1 c 0.5 1.3\na-9 a 1 3.1\n"
+            "x-1 gone 0 1\ny-1 nowhere 0 1\n")
+FAILED = (b"orvalix-batch: shard 1 of 1, 7 utterances of 7\nfailed: a-9: the segment ends after "
           b"its recording (40000 samples at 16000 Hz)\nfailed: x-1: the command failed with "
-          b"status 3: no such recording\n")
+          b"status 3: no such recording\nfailed: y-1: recording nowhere is not in wav.scp\n")
 
 
 def corpus(f, orvalix, driver):

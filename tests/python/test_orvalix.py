@@ -165,6 +165,7 @@ def test_front_end_keywords_are_the_calls_in_order_and_settings_reach_the_librar
     for got in (mfcc_file(SAMPLE, **keywords), mfcc(SPEECH, RATE, **keywords),
                 mfcc_files([SAMPLE, SAMPLE], threads=2, **keywords)[1]):
         assert array_equal(got, expected)
+    assert array_equal(mfcc_file(SAMPLE, voiced_only=True), static[labels, 1:])
     assert array_equal(mfcc_file(SAMPLE, include_c0=True, cmvn="utterance", cmvn_variance=True),
                        cmvn(static, "utterance", variance=True))
     assert array_equal(cmvn(static), cmvn(static, "sliding", False, 600, 100, False))  # Kaldi's
