@@ -1,7 +1,6 @@
-// Fuzz target: the command-line parser over arbitrary argument lists. The parser ends the process
-// (exitProgram) on every error; this target alone is linked with -Wl,--wrap=<exitProgram>, so those
-// calls land in __wrap_ below and jump back into the harness. Between inputs the option table is
-// restored to its initial image, so no state leaks from one input into the next.
+// Fuzz target: the command-line parser over arbitrary argument lists. Its exitProgram calls land in
+// __wrap_ below (this target alone links with --wrap) and jump back into the harness; the option
+// table is restored between inputs, so no state leaks from one input into the next.
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>

@@ -1,10 +1,5 @@
-"""Runs a reference corpus (the repository's copy in tests/golden/shared, or ../shared/golden beside
-the checkout, which may hold newer cases) against the binary and compares byte for byte.
-
-Each case of cases.json runs in a fresh folder laid out with its files, stdin closed: its status,
-standard output and error (exactly, or by prefix where the case says so) and every file left in the
-folder (names, kinds and bytes) must be as recorded. A case whose input is missing is a failure.
-"""
+"""Runs a reference corpus (tests/golden/shared, or ../shared/golden beside the checkout) against
+the binary: per case, in a fresh folder, status, output, errors and every file left as recorded."""
 
 import argparse
 import concurrent.futures
