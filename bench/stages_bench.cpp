@@ -16,7 +16,7 @@
 #include "dsp/fft.h"
 #include "dsp/processor.h"
 #include "main/feature_writer.h"
-#include "main/float_format.h"
+#include "library/float_format.h"
 #include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "wave/wav_audio_file.h"

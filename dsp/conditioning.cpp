@@ -57,16 +57,21 @@ void emphasizeFollowingInto(const float* __restrict x, float* __restrict y, int3
 
 void preEmphasize(float* x, int32_t count, float a) {
     // Only the last sample, which the first one is filtered against, has to be kept aside.
-    preEmphasizeAfter(x, count, a, count > 0 ? x[count - 1] : 0.0f);
+    preEmphasizeReported(x, count, a, count > 0 ? x[count - 1] : 0.0f, CONSOLE_PRINTS);
 }
 
 void preEmphasizeAfter(float* x, int32_t count, float a, float beforeFirst) {
-    if (stageReportsEnabled()) printf("High emphasis filtering...");
     if (count > 0) {
         emphasizeFollowing(x, count, a);
         x[0] = emphasizedSample(x[0], beforeFirst, a);
     }
-    if (stageReportsEnabled()) printf("OK\n");
+}
+
+void preEmphasizeReported(float* x, int32_t count, float a, float beforeFirst,
+                          StageConsole console) {
+    if (console == CONSOLE_PRINTS) printf("High emphasis filtering...");
+    preEmphasizeAfter(x, count, a, beforeFirst);
+    if (console == CONSOLE_PRINTS) printf("OK\n");
 }
 
 namespace {
@@ -100,7 +105,9 @@ int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const 
     // signal's length is ever read. Building no more than that bounds the window by the input
     // rather than by the rate: a 100 ms window at 2^31 - 1 Hz would be 214 million samples.
     int32_t built = frameLength < info->samplesRead ? frameLength : info->samplesRead;
-    return buildWindow(window, settings->windowType, frameLength, built);
+    if (buildWindow(window, settings->windowType, frameLength, built) == 0) return 0;
+    printError("ERROR: Not enough memory for an analysis window of %d samples.\n", frameLength);
+    return 1;
 }
 
 int buildWindow(float** window, int32_t kind, int32_t frameLength, int32_t built) {
@@ -109,10 +116,7 @@ int buildWindow(float** window, int32_t kind, int32_t frameLength, int32_t built
     // One element at least, so that an empty window is not mistaken for exhausted memory.
     size_t elements = built > 0 ? static_cast<size_t>(built) : 1;
     float* w = static_cast<float*>(malloc(elements * sizeof(float)));
-    if (!w) {
-        printError("ERROR: Not enough memory for an analysis window of %d samples.\n", frameLength);
-        return 1;
-    }
+    if (!w) return 1;
     for (int32_t i = 0; i < built; ++i) w[i] = windowSample(kind, i, frameLength);
     *window = w;
     return 0;

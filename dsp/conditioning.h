@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include "main/analysis_settings.h"
+#include "modules/console.h"
+#include "wave/wave_loader.h"
 #include "mfcc/frame_geometry.h"
 
 // Milliseconds to samples: (ms / 1000.0) * rate in double, truncated.
@@ -12,9 +14,12 @@ void subtractMean(float* x, int32_t count);
 // y[n] = x[n] - a*x[n-1]; the first sample is filtered circularly against the last one.
 // Prints "High emphasis filtering..." and "OK\n" around the work.
 void preEmphasize(float* x, int32_t count, float a);
-// The same, with the first sample filtered against beforeFirst: the last sample of a signal of
-// which x is the beginning.
+// The filter alone, with the first sample filtered against beforeFirst: the last sample of a
+// signal of which x is the beginning. Prints nothing.
 void preEmphasizeAfter(float* x, int32_t count, float a, float beforeFirst);
+// preEmphasizeAfter between the two words of preEmphasize when the console is the program's.
+void preEmphasizeReported(float* x, int32_t count, float a, float beforeFirst,
+                          StageConsole console);
 
 // The same filter without its wrap-around: x[1..count - 1] against their predecessors; x[0] is
 // left as it is, unfiltered.
@@ -33,5 +38,5 @@ int prepareSignal(float** window, float* signal, FrameGeometry* geometry, const 
                   const AnalysisSettings* settings);
 
 // The first built entries of the frameLength-point window of the given kind, in a new array
-// (*window, freed by the caller). Returns 0, or 1 when memory runs out (after printing a message).
+// (*window, freed by the caller). Returns 0, or 1 when memory runs out (printing nothing).
 int buildWindow(float** window, int32_t kind, int32_t frameLength, int32_t built);

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "frontend/feature_block.h"
+#include "frontend/front_end.h"
 
 // Below this the variance counts as this, as in Kaldi, so a constant column stays finite.
 static const double varianceFloor = 1.0e-10;
 
-OrvalixCmvnSettings orvalixDefaultCmvnSettings() {
-    OrvalixCmvnSettings settings;
+OrvalixCmvnSettings defaultCmvnSettings() {
+    OrvalixCmvnSettings settings{};
+    settings.size = sizeof settings;
     settings.mode = ORVALIX_CMVN_SLIDING;
     settings.normaliseVariance = 0;
     settings.window = 600;
@@ -141,13 +143,13 @@ static int normalise(const OrvalixFeatures* input, const OrvalixCmvnSettings* se
     return 0;
 }
 
-int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
+int normaliseFeatures(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
                 OrvalixFeatures* output) {
     if (!output) return ORVALIX_ANALYSIS_FAILED;
     try {
         return normalise(input, settings, output);
     } catch (const std::bad_alloc&) {
-        if (output != input) orvalixReleaseFeatures(output);
+        if (output != input) orvalix_release_features(output);
         return ORVALIX_ANALYSIS_FAILED;
     }
 }

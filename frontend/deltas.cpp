@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "frontend/feature_block.h"
+#include "frontend/front_end.h"
 
 static const int32_t maximumDeltaOrder = 2;
 static const int32_t maximumDeltaWindow = 100;
@@ -90,13 +91,13 @@ static int addDeltas(const OrvalixFeatures* input, int32_t order, int32_t window
     return 0;
 }
 
-int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+int addDeltaColumns(const OrvalixFeatures* input, int32_t order, int32_t window,
                   OrvalixFeatures* output) {
     if (!output) return ORVALIX_ANALYSIS_FAILED;
     try {
         return addDeltas(input, order, window, output);
     } catch (const std::bad_alloc&) {
-        orvalixReleaseFeatures(output);
+        orvalix_release_features(output);
         return ORVALIX_ANALYSIS_FAILED;
     }
 }

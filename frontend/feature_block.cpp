@@ -3,8 +3,10 @@
 #include <cstdlib>
 
 int allocateFeatures(int32_t frames, int32_t columns, OrvalixFeatures* features) {
+    features->size = sizeof(OrvalixFeatures);
     features->frameCount = 0;
     features->columnCount = columns;
+    features->filterCount = 0;
     features->values = nullptr;
     if (frames < 0 || columns < 1) return ORVALIX_ANALYSIS_FAILED;
     if (frames == 0) return 0;

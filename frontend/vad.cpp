@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "frontend/feature_block.h"
+#include "frontend/front_end.h"
 
 // Calibrated on espeak-ng speech with 0.2-2 s silences, clean and in white noise down to 5 dB
 // SNR, with the default analysis (30 filters, c0 in column 0): docs/frontend.md.
-OrvalixVadSettings orvalixDefaultVadSettings() {
-    OrvalixVadSettings settings;
+OrvalixVadSettings defaultVadSettings() {
+    OrvalixVadSettings settings{};
+    settings.size = sizeof settings;
     settings.energyThreshold = -2.5;
     settings.energyMeanScale = 1.0;
     settings.framesContext = 15;
@@ -64,7 +66,7 @@ static int labelFrames(const OrvalixFeatures* features, const OrvalixVadSettings
     return 0;
 }
 
-int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+int labelVoicedFrames(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
                uint8_t* labels) {
     try {
         return labelFrames(features, settings, labels);

@@ -2,8 +2,9 @@
 #include <cstring>
 
 #include "frontend/feature_block.h"
+#include "frontend/front_end.h"
 
-int orvalixSelectVoiced(const OrvalixFeatures* input, const uint8_t* labels,
+int selectVoicedRows(const OrvalixFeatures* input, const uint8_t* labels,
                         OrvalixFeatures* output) {
     if (!output) return ORVALIX_ANALYSIS_FAILED;
     const bool inPlace = output == input;

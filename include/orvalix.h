@@ -1,157 +1,233 @@
-#pragma once
-// Orvalix as a library: MFCC analysis of an in-memory signal or a wave file, with exactly the
-// numbers the orvalix program writes. Self-contained: this is the only header a user includes.
-// Link with the orvalix library (CMake: find_package(Orvalix) and Orvalix::orvalix; pkg-config:
-// orvalix). Every call may run on several threads at once, each on its own data.
+/* Orvalix as a library: MFCC analysis of an in-memory signal or a wave file with exactly the
+ * numbers the orvalix program writes, and the front end after it (deltas, mean and variance
+ * normalisation, energy voice-activity labels). A C interface (C99 and C++): every name begins
+ * with orvalix_, Orvalix or ORVALIX_; the calls never print, never end the process, install no
+ * signal handler, keep no state between calls and may run on any number of threads at once, each
+ * on its own data. Link with the orvalix library (CMake: find_package(Orvalix) and
+ * Orvalix::orvalix; pkg-config: orvalix).
+ *
+ * Conventions:
+ * - Every record begins with `size`, the record's size in bytes as the caller was built with it;
+ *   the orvalix_default_* calls set it, and records the library fills get it set. Fields added
+ *   later go at the end, so a caller built against an older header keeps working.
+ * - Every call returns ORVALIX_OK (0) or a result code, and fills the caller's OrvalixError (may
+ *   be null) with that code and a message.
+ * - What the library hands out is released with the one release call of its kind:
+ *   orvalix_release_features, orvalix_release_signal, orvalix_release_labels. */
+#ifndef ORVALIX_H
+#define ORVALIX_H
+
 #include <stddef.h>
 #include <stdint.h>
 
-#define ORVALIX_VERSION_TEXT "0.1.0"
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// The analysis parameters, one field per option of the program (its letter in brackets).
-struct AnalysisSettings {
-    int32_t windowLengthMs;  // L: analysis window, 1..100 ms
-    int32_t windowShiftMs;   // S: frame shift, 1..100 ms
-    int32_t featureType;     // F: 1 = MFCC, the only choice; nothing reads it
-    int32_t melFilterCount;  // N: 0..100; 0 = automatic, replaced by the count actually used
-    int32_t dropDelta;       // D: accepted, no effect
-    int32_t dropDeltaDelta;  // E: accepted, no effect
-    int32_t includeC0;       // C: the output lines begin with coefficient 0
-    int32_t removeSilence;   // R: accepted, no effect
-    int32_t removeDcOffset;  // V: subtract the signal's mean first
-    int32_t powerOfTwoBelow; // U: FFT length is the power of two below the window, not above
-    int32_t cepstralCount;   // M: coefficients c1..cM, 1..20
-    int32_t windowType;      // W: 1 Hamming, 2 rectangular, 3 Bartlett, 4 Blackman
-    int32_t lifterType;      // I: 1 none (truncated), 2 raised sine, 3 half raised sine
-    int32_t filterDomain;    // A: 1 magnitude, 2 power
-    int32_t overwrite;       // O: read by the program only
-    float preEmphasis;       // H / 100.0 stored as a float (0.97 by default); 0 turns it off
+#define ORVALIX_VERSION_TEXT "0.2.0"
+
+#if defined(ORVALIX_BUILDING_LIBRARY)
+#define ORVALIX_API __attribute__((visibility("default")))
+#else
+#define ORVALIX_API
+#endif
+
+/* Result codes: 1..6 are the wave-file codes the program prints (RFX_FILE_ERROR ...). */
+enum OrvalixResult {
+    ORVALIX_OK = 0,
+    ORVALIX_FILE_ERROR = 1,        /* RFX_FILE_ERROR: the file cannot be opened or read */
+    ORVALIX_NOT_A_WAVE_FILE = 6,   /* the last wave-file code, RFX_INVALID_FILE */
+    ORVALIX_ANALYSIS_FAILED = 100, /* these settings cannot be applied to this signal, or no memory */
+    ORVALIX_INVALID_ARGUMENT = 101,/* a null pointer, a setting out of range, a wrong record size */
+    ORVALIX_OUTPUT_FAILED = 102    /* an output file cannot be written */
 };
 
-// What loading a wave file reports. samplesRead is the signal length for all analysis.
-struct SignalInfo {
-    int32_t totalSamples;   // samples announced by the file (frames for a mixed stereo file)
-    int32_t channels;
+typedef struct OrvalixError {
+    int32_t code;
+    char message[256];
+} OrvalixError;
+
+/* Window kinds (the program's -W): 2 is a triangle and 3 a Hann (raised-cosine) window. */
+enum OrvalixWindow {
+    ORVALIX_WINDOW_HAMMING = 1,
+    ORVALIX_WINDOW_TRIANGULAR = 2,
+    ORVALIX_WINDOW_HANN = 3,
+    ORVALIX_WINDOW_BLACKMAN = 4
+};
+
+/* What the analysis uses, with the program's option letter and range. */
+typedef struct OrvalixSettings {
+    uint32_t size;
+    int32_t windowLengthMs;  /* L: analysis window, 1..100 ms (30) */
+    int32_t windowShiftMs;   /* S: frame shift, 1..100 ms (10) */
+    int32_t melFilterCount;  /* N: 0..100; 0 = automatic (the count used is in the features) */
+    int32_t cepstralCount;   /* M: coefficients c1..cM, 1..20 (12) */
+    int32_t includeC0;       /* C: written rows and the front end keep c0 (0) */
+    int32_t removeDcOffset;  /* V: subtract the signal's mean first (0) */
+    int32_t powerOfTwoBelow; /* U: FFT length is the power of two below the window, not above (0) */
+    int32_t windowType;      /* W: an OrvalixWindow (1) */
+    int32_t lifterType;      /* I: 1 none, 2 raised sine, 3 half raised sine (1) */
+    int32_t filterDomain;    /* A: 1 magnitude, 2 power (1) */
+    float preEmphasis;       /* H / 100.0 stored as a float (0.97f); 0 turns it off */
+} OrvalixSettings;
+
+/* A signal, or what a wave file holds. */
+typedef struct OrvalixSignal {
+    uint32_t size;
+    float* samples;        /* count samples on the 16-bit scale; null when only described */
+    int64_t count;         /* samples read: the signal length for all analysis */
+    int64_t announced;     /* samples the header announces (more than count when cut short) */
     int32_t sampleRate;
+    int32_t channels;      /* two channels are read as their mono mix */
     int32_t bitsPerSample;
-    int32_t samplesRead;
-};
+} OrvalixSignal;
 
-// The coefficients of every analysed frame, row after row: c0, c1..cM (M = cepstralCount).
-struct OrvalixFeatures {
+/* Rows of floats, row after row: c0, c1..cM (columnCount = cepstralCount + 1), log filter
+ * energies, or whatever a front-end call made of them. */
+typedef struct OrvalixFeatures {
+    uint32_t size;
     int32_t frameCount;
-    int32_t columnCount;  // cepstralCount + 1
-    float* values;        // frameCount * columnCount floats; null when frameCount is 0
+    int32_t columnCount;
+    int32_t filterCount;   /* the mel filters the analysis used */
+    float* values;         /* frameCount * columnCount floats; null when frameCount is 0 */
+} OrvalixFeatures;
+
+ORVALIX_API const char* orvalix_version(void);
+/* The name the program prints for a result ("RFX_FILE_ERROR", "ORVALIX_ANALYSIS_FAILED"). */
+ORVALIX_API const char* orvalix_result_name(int32_t result);
+/* Frames the analysis computes side by side on this processor: 8, 4, 2 or 1. */
+ORVALIX_API int32_t orvalix_lane_width(void);
+
+/* The settings of a command line without options. */
+ORVALIX_API OrvalixSettings orvalix_default_settings(void);
+/* Options in the program's own syntax ("-L25", "-M13", "-C", one per element) over *settings,
+ * read by the program's own parser with its ranges; the message is the program's error line
+ * ("ERROR: Parameter L(1) = 0 is out of range [1,100]."). Options the analysis does not use
+ * (-D -E -R -F -O -Q) are accepted and checked, and change nothing. */
+ORVALIX_API int orvalix_parse_options(int count, const char* const* options,
+                                      OrvalixSettings* settings, OrvalixError* error);
+/* ORVALIX_OK when every field is within its range; else ORVALIX_INVALID_ARGUMENT naming it. */
+ORVALIX_API int orvalix_check_settings(const OrvalixSettings* settings, OrvalixError* error);
+
+/* Loads a wave file as the program does (16-bit samples as -32768..32767, 8-bit as 0..255, two
+ * channels as their mono mix). A file cut short is read as far as it goes (count < announced). */
+ORVALIX_API int orvalix_load_wave(const char* name, OrvalixSignal* signal, OrvalixError* error);
+ORVALIX_API void orvalix_release_signal(OrvalixSignal* signal);
+
+/* The coefficients of every frame of count samples at sampleRate Hz; the samples are not
+ * changed. A long signal is conditioned and analysed a chunk at a time (only a few chunks are
+ * held besides the features); a shorter one, or any with removeDcOffset, is copied once. */
+ORVALIX_API int orvalix_analyse(const float* samples, int64_t count, int32_t sampleRate,
+                                const OrvalixSettings* settings, OrvalixFeatures* features,
+                                OrvalixError* error);
+/* The base-10 log filter energies of every frame instead (melFilterCount columns): the very
+ * floats the analysis hands to its cosine transform. */
+ORVALIX_API int orvalix_analyse_filterbank(const float* samples, int64_t count, int32_t sampleRate,
+                                           const OrvalixSettings* settings,
+                                           OrvalixFeatures* features, OrvalixError* error);
+/* Reads and analyses a wave file exactly as the program does (long files a chunk at a time, in
+ * bounded memory). info (may be null) describes the file; its samples stay null. */
+ORVALIX_API int orvalix_analyse_file(const char* name, const OrvalixSettings* settings,
+                                     OrvalixFeatures* features, OrvalixSignal* info,
+                                     OrvalixError* error);
+ORVALIX_API void orvalix_release_features(OrvalixFeatures* features);
+
+/* Formats one coefficient exactly as the program's "%f" (six decimals); out holds 64 bytes. */
+ORVALIX_API size_t orvalix_format_coefficient(float value, char* out);
+
+enum OrvalixWriteMode {
+    ORVALIX_WRITE_CREATE = 0, /* the name must be free when the file is complete */
+    ORVALIX_WRITE_REPLACE = 1 /* an existing file (through links) is replaced, keeping its mode */
 };
+/* Writes rows as the program's output file: c0 (includeC0 non-zero) or c1 to the last column,
+ * "%f " each, one line per frame. The file takes its name only when complete; nothing but a
+ * regular file is ever replaced (a FIFO or device named as output is written into). */
+ORVALIX_API int orvalix_write_text(const OrvalixFeatures* features, int32_t includeC0,
+                                   const char* name, int32_t mode, OrvalixError* error);
 
-// Results of the calls below: 0, a wave-file code (1..6, the program's RFX_ codes: the input
-// cannot be read or is not a wave file the program reads), or ORVALIX_ANALYSIS_FAILED (the
-// settings cannot be applied to this signal: a shift or window below what the transform needs,
-// or no memory).
-enum : int32_t { ORVALIX_ANALYSIS_FAILED = 100 };
+/* ----------------------------------------------------------------------------------------------
+ * The front end after the analysis (docs/frontend.md gives every formula). Each call reads any
+ * feature matrix and leaves it unchanged; values are computed in double and stored as floats. */
 
-// The name the program prints for a result ("RFX_FILE_ERROR", "ORVALIX_ANALYSIS_FAILED").
-const char* orvalixResultName(int32_t result);
+/* Every row followed by its order-1 (and, for order 2, order-2) deltas over window frames on
+ * each side, as Kaldi's add-deltas: columnCount * (order + 1) columns. order 1..2, window 1..100. */
+ORVALIX_API int orvalix_deltas(const OrvalixFeatures* input, int32_t order, int32_t window,
+                               OrvalixFeatures* output, OrvalixError* error);
 
-// The settings of a command line without options (30 ms Hamming window every 10 ms, H 0.97,
-// automatic filter count, 12 coefficients, no lifter, magnitude domain).
-AnalysisSettings orvalixDefaultSettings();
+enum OrvalixCmvnMode { ORVALIX_CMVN_UTTERANCE = 1, ORVALIX_CMVN_SLIDING = 2 };
 
-// Reads options in the program's own syntax ("-L25", "-M13", "-C", one per element) over the
-// defaults, with the program's parser and ranges. Returns 0, or 1 with the program's error line
-// ("ERROR: Parameter L(1) = 0 is out of range [1,100].") in message (messageSize bytes, may be 0).
-// An element that is not an option is refused too.
-int orvalixParseOptions(int count, const char* const* options, AnalysisSettings* settings,
-                        char* message, size_t messageSize);
+/* Mean (and variance) normalisation. The defaults are those of Kaldi's apply-cmvn-sliding. */
+typedef struct OrvalixCmvnSettings {
+    uint32_t size;
+    int32_t mode;               /* ORVALIX_CMVN_SLIDING (default) or ORVALIX_CMVN_UTTERANCE */
+    int32_t normaliseVariance;  /* also divide by the standard deviation (0) */
+    int32_t window;             /* sliding: window in frames, at least 1 (600) */
+    int32_t minWindow;          /* sliding to the left: frames used at least at the start,
+                                   1..window (100); not read when centred */
+    int32_t centred;            /* sliding: the window around the frame, not up to it (0) */
+} OrvalixCmvnSettings;
 
-// The library prints nothing unless this is turned on: then it prints the program's own reports
-// (file report, pre-emphasis words) on standard output and its error messages on standard error.
-void orvalixSetConsoleOutput(int enabled);
+ORVALIX_API OrvalixCmvnSettings orvalix_default_cmvn_settings(void);
+/* output may be input itself: the rows are then normalised in place. */
+ORVALIX_API int orvalix_cmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
+                             OrvalixFeatures* output, OrvalixError* error);
 
-// Loads a wave file as the program does (16-bit samples as -32768..32767, 8-bit as 0..255,
-// two channels as their mono mix). Returns 0 or a wave-file code. Release the signal with free().
-int orvalixLoadWave(const char* name, float** signal, SignalInfo* info);
+/* energyColumn value that takes each frame's energy as the sum of its row (log filter energies). */
+#define ORVALIX_VAD_ROW_SUM (-1)
 
-// Analyses sampleCount samples at sampleRate Hz. The signal is not modified. On return
-// settings->melFilterCount holds the filter count used. Returns 0 or ORVALIX_ANALYSIS_FAILED.
-// Memory: a long signal (four chunks of about 2^18 samples or more) is conditioned and analysed a
-// chunk at a time, as the program analyses a long file, so besides the features only a few
-// chunks are held; a shorter one, or any with removeDcOffset, is copied whole once.
-int orvalixAnalyse(const float* signal, int32_t sampleCount, int32_t sampleRate,
-                   AnalysisSettings* settings, OrvalixFeatures* features);
+/* Energy voice-activity decision in the manner of Kaldi's compute-vad, on c0 by default. */
+typedef struct OrvalixVadSettings {
+    uint32_t size;
+    double energyThreshold;      /* added to energyMeanScale * the mean energy (-2.5) */
+    double energyMeanScale;      /* 0 or more (1) */
+    int32_t framesContext;       /* frames on each side that vote, 0 or more (15) */
+    double proportionThreshold;  /* share of the voting frames above the threshold, 0..1 open (0.4) */
+    int32_t energyColumn;        /* column holding the energy (0: c0), or ORVALIX_VAD_ROW_SUM */
+} OrvalixVadSettings;
 
-// Reads and analyses a wave file exactly as the program does (long files a chunk at a time, in
-// bounded memory). info may be null. Returns 0, a wave-file code or ORVALIX_ANALYSIS_FAILED.
-int orvalixAnalyseFile(const char* name, AnalysisSettings* settings, OrvalixFeatures* features,
-                       SignalInfo* info);
+ORVALIX_API OrvalixVadSettings orvalix_default_vad_settings(void);
 
-// The base-10 log filter energies of every frame (of the magnitude or the power spectrum, as
-// settings->filterDomain says): melFilterCount columns, the very floats the analysis hands to its
-// cosine transform. Returns as orvalixAnalyse.
-int orvalixAnalyseFilterbank(const float* signal, int32_t sampleCount, int32_t sampleRate,
-                             AnalysisSettings* settings, OrvalixFeatures* features);
+/* One label per frame: 1 voiced, 0 not. */
+typedef struct OrvalixLabels {
+    uint32_t size;
+    int32_t count;
+    uint8_t* values;
+} OrvalixLabels;
 
-void orvalixReleaseFeatures(OrvalixFeatures* features);
+ORVALIX_API int orvalix_vad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+                            OrvalixLabels* labels, OrvalixError* error);
+ORVALIX_API void orvalix_release_labels(OrvalixLabels* labels);
 
-// Formats one coefficient exactly as the program's "%f" (six decimals); out holds 64 characters.
-size_t orvalixFormatCoefficient(float value, char* out);
+/* The rows whose label is non-zero, in their order. output may be input itself. */
+ORVALIX_API int orvalix_select_voiced(const OrvalixFeatures* input, const OrvalixLabels* labels,
+                                      OrvalixFeatures* output, OrvalixError* error);
 
-// Writes the features as the program's output file: coefficients from c0 (includeC0 non-zero)
-// or c1 to cM, "%f " each, one line per frame. The file appears only when complete; an existing
-// one (or a link's target) is replaced, keeping its permissions. Writes from several threads take
-// turns. Returns 0, or 1 when the file cannot be written.
-int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName);
+/* The whole chain after the analysis, in its fixed order: voice-activity labels (on the rows as
+ * analysed: c0, or the row sum of log filter energies), then the columns arranged (c0 dropped
+ * unless includeC0, or moved last with c0Last), deltas, normalisation, and the voiced rows alone.
+ * The rows are the analysis' own: c0..cM, or log filter energies (filterbankRows), whose columns
+ * all stay. */
+typedef struct OrvalixFrontEnd {
+    uint32_t size;
+    int32_t filterbankRows;  /* the rows are log filter energies, not cepstra (0) */
+    int32_t includeC0;       /* keep c0 (0: it is dropped) */
+    int32_t c0Last;          /* with includeC0: c0 after cM, as HTK orders it (0) */
+    int32_t deltaOrder;      /* 0, 1 or 2 (0) */
+    int32_t deltaWindow;     /* 1..100 (2) */
+    int32_t cmvn;            /* normalise (0) */
+    OrvalixCmvnSettings cmvnSettings;
+    int32_t voicedOnly;      /* keep the voiced rows only (0) */
+    OrvalixVadSettings vadSettings; /* energyColumn is set from filterbankRows by the call */
+} OrvalixFrontEnd;
 
-// ---------------------------------------------------------------------------------------------
-// Front end after the analysis: deltas, mean and variance normalisation, energy voice-activity
-// labels (docs/frontend.md gives every formula). Each call reads any feature matrix (cepstral or
-// log filter energy rows) and leaves it unchanged; values are computed in double and stored as
-// floats. A result matrix is released with orvalixReleaseFeatures. Each call returns 0, or
-// ORVALIX_ANALYSIS_FAILED for settings out of range or no memory (a result matrix is then empty).
+ORVALIX_API OrvalixFrontEnd orvalix_default_front_end(void);
+/* Replaces *features by the finished rows. labels (may be null) receive one label per analysed
+ * frame, before any row is dropped. */
+ORVALIX_API int orvalix_front_end(OrvalixFeatures* features, const OrvalixFrontEnd* frontEnd,
+                                  OrvalixLabels* labels, OrvalixError* error);
 
-// Every row followed by its order-1 (and, for order 2, order-2) deltas over window frames on
-// each side, as Kaldi's add-deltas: columnCount * (order + 1) columns. order 1..2, window 1..100.
-int orvalixDeltas(const OrvalixFeatures* input, int32_t order, int32_t window,
-                  OrvalixFeatures* output);
+#ifdef __cplusplus
+}
+#endif
 
-enum : int32_t { ORVALIX_CMVN_UTTERANCE = 1, ORVALIX_CMVN_SLIDING = 2 };
-
-// Mean (and variance) normalisation. The defaults are those of Kaldi's apply-cmvn-sliding.
-struct OrvalixCmvnSettings {
-    int32_t mode;               // ORVALIX_CMVN_SLIDING (default) or ORVALIX_CMVN_UTTERANCE
-    int32_t normaliseVariance;  // also divide by the standard deviation (0)
-    int32_t window;             // sliding: window in frames, at least 1 (600)
-    int32_t minWindow;          // sliding to the left: frames used at least at the start,
-                                // 1..window (100); not read when centred
-    int32_t centred;            // sliding: the window around the frame, not up to it (0)
-};
-
-OrvalixCmvnSettings orvalixDefaultCmvnSettings();
-
-// output may be input itself: the rows are then normalised in place, without a new matrix (and
-// left as they are when the settings are refused).
-int orvalixCmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
-                OrvalixFeatures* output);
-
-// energyColumn value that takes each frame's energy as the sum of its row (log filter energies).
-enum : int32_t { ORVALIX_VAD_ROW_SUM = -1 };
-
-// Energy voice-activity decision in the manner of Kaldi's compute-vad, on c0 by default.
-struct OrvalixVadSettings {
-    double energyThreshold;      // added to energyMeanScale * the mean energy (-2.5)
-    double energyMeanScale;      // 0 or more (1)
-    int32_t framesContext;       // frames on each side that vote, 0 or more (15)
-    double proportionThreshold;  // share of the voting frames above the threshold, 0..1 open (0.4)
-    int32_t energyColumn;        // column holding the energy (0: c0), or ORVALIX_VAD_ROW_SUM
-};
-
-OrvalixVadSettings orvalixDefaultVadSettings();
-
-// Writes frameCount labels: 1 voiced, 0 not.
-int orvalixVad(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
-               uint8_t* labels);
-
-// The rows whose label is non-zero, in their order. output may be input itself: the kept rows
-// then move to the front of its values and its frameCount shrinks.
-int orvalixSelectVoiced(const OrvalixFeatures* input, const uint8_t* labels,
-                        OrvalixFeatures* output);
+#endif

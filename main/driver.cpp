@@ -5,16 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dsp/conditioning.h"
+#include "library/analysis_run.h"
 #include "main/feature_writer.h"
-#include "main/chunked_analysis.h"
-#include "mfcc/frame_analysis.h"
 #include "modules/console.h"
 #include "modules/file.h"
 #include "options/command_line.h"
 #include "options/usage.h"
-#include "wave/signal_reader.h"
-#include "wave/wave_loader.h"
 
 namespace {
 
@@ -61,40 +57,6 @@ void fillAnalysisSettings(AnalysisSettings* settings) {
     settingsFromOptionValues(values, settings);
 }
 
-// Conditions the whole signal in place and analyses it; frees it.
-static int analyseSignal(float* signal, AnalysisSettings* settings, FeatureMatrix* matrix,
-                         int32_t* frameCount, SignalInfo* info) {
-    FrameGeometry geometry = {0, 0, 0, 0};
-    float* window = nullptr;
-    int failed = prepareSignal(&window, signal, &geometry, info, settings) != 0 ||
-                 analyseFrames(signal, window, settings, info, &geometry, matrix, frameCount);
-    free(signal);
-    free(window);
-    return failed ? ORVALIX_ANALYSIS_FAILED : 0;
-}
-
-int analyseWholeSignal(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                       int32_t* frameCount, SignalInfo* info) {
-    float* signal = nullptr;
-    const RFXRET loaded = loadWaveFile(input, &signal, info);
-    return loaded != RFX_SUCCESS ? loaded : analyseSignal(signal, settings, matrix, frameCount, info);
-}
-
-int analyseWaveFile(const char* input, AnalysisSettings* settings, FeatureMatrix* matrix,
-                    int32_t* frameCount, SignalInfo* info) {
-    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
-    *frameCount = 0;
-    SignalReader reader;
-    RFXRET result = openWaveReader(input, &reader, info);
-    if (result != RFX_SUCCESS) return result;
-    // Whole or a chunk at a time, decided from what the open reader knows.
-    const int32_t chunk = chunkLengthFor(settings, info->sampleRate, reader.limit, CHUNK_SAMPLES);
-    if (chunk > 0) return analyseReaderInChunks(&reader, settings, chunk, matrix, frameCount, info);
-    float* signal = nullptr;
-    result = readWholeSignal(&reader, &signal, info);
-    return result != RFX_SUCCESS ? result : analyseSignal(signal, settings, matrix, frameCount, info);
-}
-
 int runOrvalix(int argc, char** argv) {
     parseCommandLine(argc, argv, 2, positionalTable);
     printSettingsReport();
@@ -104,16 +66,16 @@ int runOrvalix(int argc, char** argv) {
     AnalysisSettings settings;
     fillAnalysisSettings(&settings);
 
-    FeatureMatrix matrix = {0, 0, nullptr};
-    int32_t frameCount = 0;
-    SignalInfo info;
-    if (analyseWaveFile(inputName, &settings, &matrix, &frameCount, &info) != 0) return 1;
+    AnalysisRequest request;
+    request.console = CONSOLE_PRINTS;
+    AnalysisOutcome outcome;
+    if (analyseWaveFile(inputName, settings, request, &outcome) != 0) return 1;
 
     int firstCoefficient = settings.includeC0 ? 0 : 1;
-    int writeFailed = writeFeatureFile(matrix, frameCount, firstCoefficient,
+    int writeFailed = writeFeatureFile(outcome.matrix, outcome.frameCount, firstCoefficient,
                                        settings.cepstralCount, outputName,
                                        settings.overwrite ? OUTPUT_REPLACE : OUTPUT_CREATE);
-    releaseFeatureMatrix(&matrix);
+    releaseFeatureMatrix(&outcome.matrix);
     if (writeFailed) return 1;
 
     printf("\nThe end of program\n");

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "main/float_format.h"
+#include "library/float_format.h"
 #include "modules/console.h"
 
 namespace {

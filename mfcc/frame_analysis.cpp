@@ -105,14 +105,14 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
     a->block = malloc(layOut(a, nullptr, weightCount));
     if (!a->block) {
         releaseMelFilterbank(&bank);
-        return reportAnalysisOutOfMemory();
+        return 1;
     }
     layOut(a, static_cast<char*>(a->block), weightCount);
     copyFilters(a, &bank);
     releaseMelFilterbank(&bank);
     if (fillFftTables(&a->fft)) {
         releaseFrameAnalyser(a);
-        return reportAnalysisOutOfMemory();
+        return 1;
     }
     placeSamples(a, frameOffset(geometry->frameLength, geometry->fftLength, settings->powerOfTwoBelow),
                  window);
@@ -165,15 +165,28 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     }
     if (settings->melFilterCount == 0)
         settings->melFilterCount = automaticFilterCount(info->sampleRate);
+    if (analyseConditionedSignal(signal, info->samplesRead, window, *geometry, *settings,
+                                 info->sampleRate, lanes, rowKind, matrix, frameCount))
+        return reportAnalysisOutOfMemory();
+    geometry->frameStart =
+        static_cast<int32_t>(static_cast<int64_t>(*frameCount) * geometry->shiftSamples);
+    return 0;
+}
+
+int analyseConditionedSignal(const float* signal, int32_t samplesRead, const float* window,
+                             const FrameGeometry& geometry, const AnalysisSettings& settled,
+                             int32_t sampleRate, int32_t lanes, RowKind rowKind,
+                             FeatureMatrix* matrix, int32_t* frameCount) {
+    *frameCount = 0;
     const int32_t rowWidth =
-        rowKind == ROWS_LOG_ENERGIES ? settings->melFilterCount : settings->cepstralCount + 1;
+        rowKind == ROWS_LOG_ENERGIES ? settled.melFilterCount : settled.cepstralCount + 1;
     *matrix = FeatureMatrix{0, rowWidth, nullptr};
-    const int32_t rowCount = featureRowsFor(info->samplesRead, geometry);
-    const int32_t frames = framesToAnalyse(info->samplesRead, geometry);
+    const int32_t rowCount = featureRowsFor(samplesRead, &geometry);
+    const int32_t frames = framesToAnalyse(samplesRead, &geometry);
     if (rowCount > 0) {
         matrix->values = static_cast<float*>(
             calloc(static_cast<size_t>(rowCount) * static_cast<size_t>(rowWidth), sizeof(float)));
-        if (!matrix->values) return reportAnalysisOutOfMemory();
+        if (!matrix->values) return 1;
     }
     matrix->rowCount = rowCount;
     // Without a frame only the zero-filled rows are needed: the transform and filterbank sizes
@@ -181,7 +194,7 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     // at 2^31 - 1 Hz), so they are not built.
     if (frames == 0) return 0;
     FrameAnalyser analyser;
-    if (makeFrameAnalyser(&analyser, geometry, settings, info->sampleRate, window,
+    if (makeFrameAnalyser(&analyser, &geometry, &settled, sampleRate, window,
                           lanes > 0 ? lanes : processorLanes(), rowKind)) {
         releaseFeatureMatrix(matrix);
         return 1;
@@ -189,6 +202,5 @@ int analyseFrames(const float* signal, const float* window, AnalysisSettings* se
     analyseFrameRows(&analyser, signal, frames, matrix->values);
     releaseFrameAnalyser(&analyser);
     *frameCount = frames;
-    geometry->frameStart = static_cast<int32_t>(static_cast<int64_t>(frames) * geometry->shiftSamples);
     return 0;
 }

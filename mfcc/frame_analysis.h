@@ -3,6 +3,7 @@
 #include "dsp/fft.h"
 #include "main/analysis_settings.h"
 #include "mfcc/frame_geometry.h"
+#include "wave/wave_loader.h"
 
 // One row of columnCount (= cepstralCount + 1) floats per frame: c0, c1..cM, stored row after row.
 struct FeatureMatrix {
@@ -55,7 +56,8 @@ struct FrameAnalyser {
 // Builds the analyser for a geometry fixed by frameGeometryFor, settings whose melFilterCount
 // is settled, and the window of geometry->frameLength floats. lanes is the batch width, from
 // processorLanes or usableLanes (dsp/processor.h). A transform length below 2 ends the process
-// with the transform's message. Returns 0, or 1 when memory runs out (nothing is left allocated).
+// with the transform's message. Returns 0, or 1 when memory runs out (nothing is left allocated;
+// nothing printed).
 int makeFrameAnalyser(FrameAnalyser* analyser, const FrameGeometry* geometry,
                       const AnalysisSettings* settings, int32_t sampleRate, const float* window,
                       int32_t lanes, RowKind rowKind);
@@ -75,6 +77,14 @@ void analyseFrameRows(FrameAnalyser* analyser, const float* signal, int32_t fram
 int analyseFrames(const float* signal, const float* window, AnalysisSettings* settings,
                   const SignalInfo* info, FrameGeometry* geometry, FeatureMatrix* matrix,
                   int32_t* frameCount, int32_t lanes = 0, RowKind rowKind = ROWS_CEPSTRA);
+
+// The rows of a whole conditioned signal, for a geometry from frameGeometryFor and settings whose
+// melFilterCount is settled: a zero-filled matrix of featureRowsFor rows, every analysed frame's
+// row filled. Prints nothing; returns 0, or 1 when memory runs out (nothing left allocated).
+int analyseConditionedSignal(const float* signal, int32_t samplesRead, const float* window,
+                             const FrameGeometry& geometry, const AnalysisSettings& settled,
+                             int32_t sampleRate, int32_t lanes, RowKind rowKind,
+                             FeatureMatrix* matrix, int32_t* frameCount);
 
 // Prints the analysis' out-of-memory message on standard error; returns 1.
 int reportAnalysisOutOfMemory();

@@ -16,8 +16,6 @@ int progressEnabled = 1;
 int percentEnabled = 1;
 int progressActive = 0;
 int spinnerState = 0;
-int stageReports = 1;
-int errorMessages = 1;
 
 void setUnsetStreams() {
     if (!messageStream) messageStream = stdout;
@@ -63,7 +61,6 @@ int printOutput(const char* format, ...) {
 }
 
 int printError(const char* format, ...) {
-    if (!errorMessages) return 0;
     char text[ERROR_LIMIT + 1];
     va_list args;
     va_start(args, format);
@@ -77,20 +74,6 @@ int selectMessageStream(int toError) {
     fflush(messageStream);
     messageStream = toError ? stderr : stdout;
     return 0;
-}
-
-int setStageReportsEnabled(int flag) {
-    stageReports = flag;
-    return flag;
-}
-
-int setErrorMessagesEnabled(int flag) {
-    errorMessages = flag;
-    return flag;
-}
-
-int stageReportsEnabled() {
-    return stageReports;
 }
 
 int flushMessageStreams() {

@@ -9,13 +9,10 @@ int printError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 int selectMessageStream(int toError);
 
-// The stage reports on standard output (the pre-emphasis words) are on by default; a program that
-// embeds the analysis turns them off.
-int setStageReportsEnabled(int flag);
-int stageReportsEnabled();
+// Whether a stage prints its reports and messages: the program's run does; a library call, which
+// must never print, runs its stages silent. Passed along rather than kept as a switch.
+enum StageConsole { CONSOLE_SILENT = 0, CONSOLE_PRINTS = 1 };
 
-// Error messages through printError are on by default; an embedding program may turn them off.
-int setErrorMessagesEnabled(int flag);
 int flushMessageStreams();
 int getMessageLevel();
 int setMessageLevel(int level);

@@ -64,7 +64,7 @@ RFXRET queryWaveSize(const char* name, int32_t* total)
 
 // Opens the file and prints its report; the report always precedes any sample read.
 static RFXRET openAndReport(WavAudioFile* file, const char* name, int32_t* channels,
-                            int32_t* sampleRate, int32_t* bitsPerSample)
+                            int32_t* sampleRate, int32_t* bitsPerSample, StageConsole console)
 {
     RFXRET result = file->openForRead(name);
     if (result != RFX_SUCCESS)
@@ -72,7 +72,7 @@ static RFXRET openAndReport(WavAudioFile* file, const char* name, int32_t* chann
     *channels = file->channels();
     *sampleRate = static_cast<int32_t>(file->sampleRate());
     *bitsPerSample = file->bitsPerSample();
-    if (stageReportsEnabled()) {
+    if (console == CONSOLE_PRINTS) {
         printf("\nNumber of channels: %d\n", *channels);
         printf("Sampling rate: %d\n", *sampleRate);
         printf("Bits per sample: %d\n", *bitsPerSample);
@@ -94,7 +94,7 @@ RFXRET readWaveSamples(const char* name, int16_t* slots, int32_t capacity, int32
                        int32_t* sampleRate, int32_t* bitsPerSample, int32_t* count)
 {
     WavAudioFile file;
-    RFXRET result = openAndReport(&file, name, channels, sampleRate, bitsPerSample);
+    RFXRET result = openAndReport(&file, name, channels, sampleRate, bitsPerSample, CONSOLE_PRINTS);
     if (result != RFX_SUCCESS)
         return result;
     uint32_t limit = readLimit(file, capacity);
@@ -115,10 +115,10 @@ RFXRET readWaveSamples(const char* name, int16_t* slots, int32_t capacity, int32
 }
 
 RFXRET openSignalReader(SignalReader* reader, const char* name, int32_t capacity,
-                        SignalInfo* info)
+                        SignalInfo* info, StageConsole console)
 {
     RFXRET result = openAndReport(&reader->file, name, &info->channels, &info->sampleRate,
-                                  &info->bitsPerSample);
+                                  &info->bitsPerSample, console);
     if (result != RFX_SUCCESS)
         return result;
     reader->limit = readLimit(reader->file, capacity);
@@ -156,24 +156,26 @@ RFXRET readSignalBlock(SignalReader* reader, float* out, uint32_t maxSamples, ui
     return RFX_SUCCESS;
 }
 
-RFXRET readWholeSignal(SignalReader* reader, float** signal, SignalInfo* info)
+RFXRET readWholeSignal(SignalReader* reader, float** signal, SignalInfo* info,
+                       StageConsole console)
 {
     *signal = nullptr;
     info->samplesRead = 0;
     float* samples = allocFloats(info->totalSamples);
     if (samples == nullptr) {
-        printError("Reading wave file data failed: %s\n", resultCodeName(RFX_OUT_OF_MEMORY));
+        if (console == CONSOLE_PRINTS) printError("Reading wave file data failed: %s\n", resultCodeName(RFX_OUT_OF_MEMORY));
         return RFX_OUT_OF_MEMORY;
     }
     uint32_t count = 0;
     RFXRET result = readSignalBlock(reader, samples, reader->limit, &count);
     info->samplesRead = static_cast<int32_t>(count);
     if (result != RFX_SUCCESS) {
-        printError("Reading wave file data failed: %s\n", resultCodeName(result));
+        if (console == CONSOLE_PRINTS)
+            printError("Reading wave file data failed: %s\n", resultCodeName(result));
         free(samples);
         return result;
     }
-    if (info->totalSamples != info->samplesRead) {
+    if (info->totalSamples != info->samplesRead && console == CONSOLE_PRINTS) {
         printf("Reading error in input signal! Some samples cannot be read!");
         fflush(stdout);
     }
@@ -181,16 +183,17 @@ RFXRET readWholeSignal(SignalReader* reader, float** signal, SignalInfo* info)
     return RFX_SUCCESS;
 }
 
-RFXRET openWaveReader(const char* name, SignalReader* reader, SignalInfo* info)
+RFXRET openWaveReader(const char* name, SignalReader* reader, SignalInfo* info,
+                      StageConsole console)
 {
     info->samplesRead = 0;
     RFXRET result = queryWaveSize(name, &info->totalSamples);
     if (result != RFX_SUCCESS) {
-        printError("Reading wave table size failed: %s\n", resultCodeName(result));
+        if (console == CONSOLE_PRINTS) printError("Reading wave table size failed: %s\n", resultCodeName(result));
         return result;
     }
-    result = openSignalReader(reader, name, info->totalSamples, info);
-    if (result != RFX_SUCCESS)
+    result = openSignalReader(reader, name, info->totalSamples, info, console);
+    if (result != RFX_SUCCESS && console == CONSOLE_PRINTS)
         printError("Reading wave file data failed: %s\n", resultCodeName(result));
     return result;
 }
@@ -199,6 +202,6 @@ RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info)
 {
     *signal = nullptr;
     SignalReader reader;
-    RFXRET result = openWaveReader(name, &reader, info);
-    return result != RFX_SUCCESS ? result : readWholeSignal(&reader, signal, info);
+    RFXRET result = openWaveReader(name, &reader, info, CONSOLE_PRINTS);
+    return result != RFX_SUCCESS ? result : readWholeSignal(&reader, signal, info, CONSOLE_PRINTS);
 }

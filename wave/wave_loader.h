@@ -1,9 +1,16 @@
 #pragma once
 #include <cstdint>
-#include "orvalix.h"
+#include "modules/console.h"
 #include "wave/result_codes.h"
 
-// SignalInfo, what the loader reports, is part of the library's public face.
+// What loading a wave file reports. samplesRead is the signal length for all analysis.
+struct SignalInfo {
+    int32_t totalSamples;   // samples announced by the file (frames for a mixed stereo file)
+    int32_t channels;
+    int32_t sampleRate;
+    int32_t bitsPerSample;
+    int32_t samplesRead;
+};
 
 // Loads the whole file as floats (16-bit: -32768..32767, 8-bit: 0..255, a two-channel file as
 // its mono mix), printing the file report on standard output. On failure the message is printed

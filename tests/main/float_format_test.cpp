@@ -1,6 +1,6 @@
 // The coefficient formatter against printf's "%f": specials, ties, every digit count, and random
 // bit patterns, character for character.
-#include "main/float_format.h"
+#include "library/float_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "main/chunked_analysis.h"
+#include "library/chunked_analysis.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +27,7 @@ struct ChunkedRun {  // every field starts zero, whatever a run's initialiser na
     uint32_t delivered{};     // samples taken from the source so far, of limit
     uint32_t limit{};
     SignalInfo info{};
-    AnalysisSettings* settings{};
+    const AnalysisPlan* plan{};
     int32_t chunk{};
     FrameGeometry geometry{};
     FrameAnalyser analyser{};  // made once, for every chunk
@@ -48,10 +48,19 @@ void releaseRun(ChunkedRun* run) {
     free(run->work);
 }
 
-// Failures return the wave layer's code, or ORVALIX_ANALYSIS_FAILED for the analysis' own.
-int reportReadFailure(RFXRET code) {
-    printError("Reading wave file data failed: %s\n", resultCodeName(code));
+// Failures return the wave layer's code, or ANALYSIS_FAILED for the analysis' own, with the
+// message the program prints.
+int fail(const ChunkedRun* run, AnalysisOutcome* outcome, int32_t code, const char* reason) {
+    outcome->code = code;
+    snprintf(outcome->reason, sizeof outcome->reason, "%s", reason);
+    if (run->plan->request.console == CONSOLE_PRINTS) printError("%s\n", reason);
     return code;
+}
+
+int failReading(const ChunkedRun* run, AnalysisOutcome* outcome, RFXRET code) {
+    char reason[96];
+    snprintf(reason, sizeof reason, "Reading wave file data failed: %s", resultCodeName(code));
+    return fail(run, outcome, code, reason);
 }
 
 // Reads (or copies) on until the buffer is full or the signal ends; returns the reader's result.
@@ -88,8 +97,9 @@ void analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart,
 // buffer, since the sliding buffer keeps them unfiltered for the overlap with the next chunk.
 void analyseLaterChunk(ChunkedRun* run, int64_t chunkStart, int32_t length) {
     const float* from = run->raw.samples + (chunkStart - 1 - run->raw.start);
-    if (!(run->settings->preEmphasis > 0)) return analyseChunk(run, from + 1, chunkStart, length);
-    emphasizeFollowingInto(from, run->work, length + 1, run->settings->preEmphasis);
+    const float emphasis = run->plan->settings.preEmphasis;
+    if (!(emphasis > 0)) return analyseChunk(run, from + 1, chunkStart, length);
+    emphasizeFollowingInto(from, run->work, length + 1, emphasis);
     analyseChunk(run, run->work + 1, chunkStart, length);
 }
 
@@ -114,14 +124,14 @@ int allocateRun(ChunkedRun* run) {
 }
 
 // Every chunk after the first, as the signal is read; keeps the first chunk aside.
-int analyseFollowingChunks(ChunkedRun* run) {
+int analyseFollowingChunks(ChunkedRun* run, AnalysisOutcome* outcome) {
     const int32_t span = run->chunk + run->geometry.frameLength;
     for (int64_t chunkStart = run->chunk;; chunkStart += run->chunk) {
         RFXRET result = RFX_SUCCESS;
         while (result == RFX_SUCCESS && !signalEnded(run) &&
                run->raw.start + run->raw.count < chunkStart + span)
             result = fillSamples(run);
-        if (result != RFX_SUCCESS) return reportReadFailure(result);
+        if (result != RFX_SUCCESS) return failReading(run, outcome, result);
         if (chunkStart == run->chunk) {
             run->headCount = run->raw.count < span ? run->raw.count : span;
             memcpy(run->head, run->raw.samples, static_cast<size_t>(run->headCount) * 4);
@@ -140,13 +150,15 @@ int analyseFollowingChunks(ChunkedRun* run) {
 int analyseFirstChunk(ChunkedRun* run) {
     const int32_t samplesRead = static_cast<int32_t>(run->delivered);
     run->info.samplesRead = samplesRead;
-    if (run->info.totalSamples != samplesRead) {
+    const StageConsole console = run->plan->request.console;
+    if (run->info.totalSamples != samplesRead && console == CONSOLE_PRINTS) {
         printf("Reading error in input signal! Some samples cannot be read!");
         fflush(stdout);
     }
-    if (run->settings->preEmphasis > 0) {
+    const float emphasis = run->plan->settings.preEmphasis;
+    if (emphasis > 0) {
         const float last = samplesRead > 0 ? run->raw.samples[samplesRead - 1 - run->raw.start] : 0;
-        preEmphasizeAfter(run->head, run->headCount, run->settings->preEmphasis, last);
+        preEmphasizeReported(run->head, run->headCount, emphasis, last, console);
     }
     analyseChunk(run, run->head, 0, run->headCount);
     return 0;
@@ -154,10 +166,9 @@ int analyseFirstChunk(ChunkedRun* run) {
 
 }  // namespace
 
-int32_t chunkLengthFor(const AnalysisSettings* settings, int64_t sampleRate, int64_t samples,
-                       int32_t chunkTarget) {
-    if (settings->removeDcOffset || sampleRate > 0x7FFFFFFF || samples > 0x7FFFFFFF) return 0;
-    const FrameGeometry g = frameGeometryFor(settings, static_cast<int32_t>(sampleRate));
+int32_t chunkLengthFor(const AnalysisPlan& plan, int64_t samples, int32_t chunkTarget) {
+    if (plan.settings.removeDcOffset || samples > 0x7FFFFFFF) return 0;
+    const FrameGeometry& g = plan.geometry;
     const int32_t shift = g.shiftSamples;
     if (g.frameLength < 2 || shift < 1 || shift > chunkTarget / MAX_LANES) return 0;
     const int32_t chunk = chunkTarget / (MAX_LANES * shift) * (MAX_LANES * shift);
@@ -165,39 +176,30 @@ int32_t chunkLengthFor(const AnalysisSettings* settings, int64_t sampleRate, int
     return chunk;
 }
 
-int32_t chunkLengthFor(const char* inputName, const AnalysisSettings* settings,
-                       int32_t chunkTarget) {
-    WavAudioFile file;
-    if (file.openForRead(inputName) != RFX_SUCCESS) return 0;
-    return chunkLengthFor(settings, file.sampleRate(), file.frameCount(), chunkTarget);
-}
-
 namespace {
 
-// The run once its source is open and its geometry settled: the matrix, the window and the
-// analyser, every chunk, and the first chunk last. Releases the run.
-int analyseChunks(ChunkedRun* run, RowKind rowKind, FeatureMatrix* matrix, int32_t* frameCount) {
-    AnalysisSettings* settings = run->settings;
-    if (settings->melFilterCount == 0)
-        settings->melFilterCount = automaticFilterCount(run->info.sampleRate);
-    matrix->columnCount =
-        rowKind == ROWS_LOG_ENERGIES ? settings->melFilterCount : settings->cepstralCount + 1;
+// The run once its source is open: the matrix, the window and the analyser, every chunk, and
+// the first chunk last. Releases the run.
+int analyseChunks(ChunkedRun* run, AnalysisOutcome* outcome) {
+    const AnalysisPlan& plan = *run->plan;
+    FeatureMatrix* matrix = &outcome->matrix;
+    matrix->columnCount = plan.request.rowKind == ROWS_LOG_ENERGIES
+                              ? plan.settings.melFilterCount
+                              : plan.settings.cepstralCount + 1;
     const int32_t rows = featureRowsFor(run->info.totalSamples, &run->geometry);
     matrix->values = static_cast<float*>(
         calloc(static_cast<size_t>(rows) * static_cast<size_t>(matrix->columnCount), 4));
-    if (!matrix->values) {
-        releaseRun(run);
-        reportAnalysisOutOfMemory();
-        return ORVALIX_ANALYSIS_FAILED;
-    }
-    matrix->rowCount = rows;
+    run->matrix = matrix;
     const int32_t frameLength = run->geometry.frameLength;
-    int failed = buildWindow(&run->window, settings->windowType, frameLength, frameLength) ||
-                         makeFrameAnalyser(&run->analyser, &run->geometry, settings,
-                                           run->info.sampleRate, run->window, processorLanes(),
-                                           rowKind)
-                     ? ORVALIX_ANALYSIS_FAILED
-                     : analyseFollowingChunks(run);
+    int failed = 0;
+    if (!matrix->values || buildWindow(&run->window, plan.settings.windowType, frameLength, frameLength) ||
+        makeFrameAnalyser(&run->analyser, &run->geometry, &plan.settings, plan.sampleRate,
+                          run->window, plan.request.lanes > 0 ? plan.request.lanes : processorLanes(),
+                          plan.request.rowKind))
+        failed = fail(run, outcome, ANALYSIS_FAILED, "ERROR: Not enough memory for the frame analysis.");
+    else
+        matrix->rowCount = rows;
+    if (!failed) failed = analyseFollowingChunks(run, outcome);
     if (!failed) failed = analyseFirstChunk(run);
     if (failed) {
         releaseRun(run);
@@ -205,51 +207,33 @@ int analyseChunks(ChunkedRun* run, RowKind rowKind, FeatureMatrix* matrix, int32
         return failed;
     }
     matrix->rowCount = featureRowsFor(run->info.samplesRead, &run->geometry);
-    *frameCount = run->frames;
+    outcome->frameCount = run->frames;
+    outcome->info = run->info;
     releaseRun(run);
     return 0;
 }
 
 }  // namespace
 
-int analyseReaderInChunks(SignalReader* reader, AnalysisSettings* settings, int32_t chunkLength,
-                          FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
-    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
-    *frameCount = 0;
-    ChunkedRun run{.source = reader, .limit = reader->limit, .info = *info, .settings = settings,
-                   .chunk = chunkLength, .geometry = frameGeometryFor(settings, info->sampleRate),
-                   .matrix = matrix};
+int analyseReaderInChunks(SignalReader* reader, const AnalysisPlan& plan, int32_t chunkLength,
+                          AnalysisOutcome* outcome) {
+    ChunkedRun run{.source = reader, .limit = reader->limit, .info = outcome->info, .plan = &plan,
+                   .chunk = chunkLength, .geometry = plan.geometry};
     if (!allocateRun(&run)) {
         releaseRun(&run);
-        return reportReadFailure(RFX_OUT_OF_MEMORY);
+        return failReading(&run, outcome, RFX_OUT_OF_MEMORY);
     }
-    const int failed = analyseChunks(&run, ROWS_CEPSTRA, matrix, frameCount);
-    if (!failed) *info = run.info;
-    return failed;
+    return analyseChunks(&run, outcome);
 }
 
-int analyseWaveFileInChunks(const char* inputName, AnalysisSettings* settings, int32_t chunkLength,
-                            FeatureMatrix* matrix, int32_t* frameCount, SignalInfo* info) {
-    *matrix = FeatureMatrix{0, settings->cepstralCount + 1, nullptr};
-    *frameCount = 0;
-    SignalReader reader;
-    const RFXRET result = openWaveReader(inputName, &reader, info);
-    if (result != RFX_SUCCESS) return result;
-    return analyseReaderInChunks(&reader, settings, chunkLength, matrix, frameCount, info);
-}
-
-int analyseSignalInChunks(const float* signal, int32_t sampleCount, int32_t sampleRate,
-                          AnalysisSettings* settings, int32_t chunkLength, RowKind rowKind,
-                          FeatureMatrix* matrix, int32_t* frameCount) {
-    *matrix = FeatureMatrix{0, 0, nullptr};
-    *frameCount = 0;
-    ChunkedRun run{.memory = signal, .limit = static_cast<uint32_t>(sampleCount),
-                   .info = SignalInfo{sampleCount, 1, sampleRate, 16, sampleCount},
-                   .settings = settings, .chunk = chunkLength,
-                   .geometry = frameGeometryFor(settings, sampleRate), .matrix = matrix};
+int analyseSamplesInChunks(const float* samples, int32_t count, const AnalysisPlan& plan,
+                           int32_t chunkLength, AnalysisOutcome* outcome) {
+    ChunkedRun run{.memory = samples, .limit = static_cast<uint32_t>(count),
+                   .info = SignalInfo{count, 1, plan.sampleRate, 16, count}, .plan = &plan,
+                   .chunk = chunkLength, .geometry = plan.geometry};
     if (!allocateRun(&run)) {
         releaseRun(&run);
-        return reportAnalysisOutOfMemory();
+        return fail(&run, outcome, ANALYSIS_FAILED, "ERROR: Not enough memory for the frame analysis.");
     }
-    return analyseChunks(&run, rowKind, matrix, frameCount) ? 1 : 0;
+    return analyseChunks(&run, outcome);
 }

@@ -1,4 +1,4 @@
-#include "main/float_format.h"
+#include "library/float_format.h"
 
 #include <bit>
 #include <cstdint>
