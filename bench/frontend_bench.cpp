@@ -44,45 +44,45 @@ static double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? atoi(argv[1]) : 5;
     const std::string sample = std::string(ORVALIX_SOURCE_DIR) + "/samples/speech16k.wav";
-    float* piece = nullptr;
-    SignalInfo info;
-    if (orvalixLoadWave(sample.c_str(), &piece, &info) != 0) return 1;
-    const int64_t hour = 3600LL * info.sampleRate;
+    OrvalixSignal piece{};
+    if (orvalix_load_wave(sample.c_str(), &piece, nullptr) != 0) return 1;
+    const int64_t hour = 3600LL * piece.sampleRate;
     std::vector<float> signal(hour);
-    for (int64_t i = 0; i < hour; i++) signal[i] = piece[i % info.samplesRead];
-    free(piece);
+    for (int64_t i = 0; i < hour; i++) signal[i] = piece.samples[i % piece.count];
+    const int32_t rate = piece.sampleRate;
+    orvalix_release_signal(&piece);
 
     Times analysis, deltas, cmvn, vad, select;
     int32_t frames = 0, voiced = 0;
     for (int run = 0; run < runs; run++) {
-        AnalysisSettings settings = orvalixDefaultSettings();
+        const OrvalixSettings settings = orvalix_default_settings();
         OrvalixFeatures features, withDeltas;
         Stopwatch start = startWatch();
-        if (orvalixAnalyse(signal.data(), static_cast<int32_t>(hour), info.sampleRate, &settings,
-                           &features) != 0)
+        if (orvalix_analyse(signal.data(), hour, rate, &settings, &features, nullptr) != 0)
             return 1;
         analysis.add(start);
 
-        const OrvalixCmvnSettings cmvnSettings = orvalixDefaultCmvnSettings();
-        const OrvalixVadSettings vadSettings = orvalixDefaultVadSettings();
-        std::vector<uint8_t> labels(features.frameCount);
+        const OrvalixCmvnSettings cmvnSettings = orvalix_default_cmvn_settings();
+        const OrvalixVadSettings vadSettings = orvalix_default_vad_settings();
+        OrvalixLabels labels;
         start = startWatch();
-        if (orvalixDeltas(&features, 2, 2, &withDeltas) != 0) return 1;
+        if (orvalix_deltas(&features, 2, 2, &withDeltas, nullptr) != 0) return 1;
         deltas.add(start);
         start = startWatch();
-        if (orvalixCmvn(&withDeltas, &cmvnSettings, &withDeltas) != 0) return 1;
+        if (orvalix_cmvn(&withDeltas, &cmvnSettings, &withDeltas, nullptr) != 0) return 1;
         cmvn.add(start);
         start = startWatch();
-        if (orvalixVad(&features, &vadSettings, labels.data()) != 0) return 1;
+        if (orvalix_vad(&features, &vadSettings, &labels, nullptr) != 0) return 1;
         vad.add(start);
         start = startWatch();
-        if (orvalixSelectVoiced(&withDeltas, labels.data(), &withDeltas) != 0) return 1;
+        if (orvalix_select_voiced(&withDeltas, &labels, &withDeltas, nullptr) != 0) return 1;
         select.add(start);
 
         frames = features.frameCount;
         voiced = withDeltas.frameCount;
-        orvalixReleaseFeatures(&features);
-        orvalixReleaseFeatures(&withDeltas);
+        orvalix_release_features(&features);
+        orvalix_release_features(&withDeltas);
+        orvalix_release_labels(&labels);
     }
     Times frontEnd;
     for (int run = 0; run < runs; run++) {
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     printf("| Step (1 h of speech) | Wall (ms) | Share of the analysis | Processor (ms) | Share |\n"
            "|---|---|---|---|---|\n");
     const struct { const char* name; const Times* times; } rows[] = {
-        {"analysis (orvalixAnalyse, 13 columns)", &analysis},
+        {"analysis (orvalix_analyse, 13 columns)", &analysis},
         {"deltas, order 2, window 2 (39 columns)", &deltas},
         {"sliding CMVN in place, window 600/100, 39 columns", &cmvn},
         {"energy VAD on c0, context 15", &vad},

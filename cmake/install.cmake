@@ -3,15 +3,19 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(orvalix_core PROPERTIES OUTPUT_NAME orvalix EXPORT_NAME orvalix)
-add_library(Orvalix::orvalix ALIAS orvalix_core)
+# Orvalix::orvalix is the shared library (the C interface alone); Orvalix::orvalix_static the
+# static one, for programs that link everything in.
+set_target_properties(orvalix_shared PROPERTIES EXPORT_NAME orvalix)
+set_target_properties(orvalix_core PROPERTIES OUTPUT_NAME orvalix EXPORT_NAME orvalix_static)
+add_library(Orvalix::orvalix ALIAS orvalix_shared)
 
 install(TARGETS orvalix orvalix-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS tools/orvalix-corpus tools/orvalix-plot tools/orvalix-slurm
         DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/orvalix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(TARGETS orvalix_core EXPORT OrvalixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS orvalix_shared orvalix_core EXPORT OrvalixTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/orvalix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvalix)
 
 # The Python package, for the system python3 (Debian's folder under the /usr prefix).

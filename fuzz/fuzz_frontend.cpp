@@ -34,36 +34,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t frames = static_cast<int32_t>(available / columns);
     std::vector<float> values(static_cast<size_t>(frames) * columns + 1);
     memcpy(values.data(), data + SETTINGS_BYTES, sizeof(float) * static_cast<size_t>(frames) * columns);
-    const OrvalixFeatures input = {frames, columns, values.data()};
+    const OrvalixFeatures input = {sizeof input, frames, columns, 0, values.data()};
 
     OrvalixFeatures withDeltas;
-    if (orvalixDeltas(&input, signedSmall(s[1]), signedSmall(s[2]), &withDeltas) == 0) {
+    if (orvalix_deltas(&input, signedSmall(s[1]), signedSmall(s[2]), &withDeltas, nullptr) == 0) {
         for (int32_t t = 0; t < frames; t++)
             if (memcmp(withDeltas.values + static_cast<size_t>(t) * withDeltas.columnCount,
                        values.data() + static_cast<size_t>(t) * columns, sizeof(float) * columns))
                 abort();
     }
-    orvalixReleaseFeatures(&withDeltas);
+    orvalix_release_features(&withDeltas);
 
-    const OrvalixCmvnSettings cmvn = {s[3] % 3, s[4] % 2, windowFrom(s[5]), windowFrom(s[6]), s[7] % 2};
-    OrvalixFeatures normalised, copy = {frames, columns, nullptr};
-    const int fresh = orvalixCmvn(&input, &cmvn, &normalised);
+    const OrvalixCmvnSettings cmvn = {sizeof cmvn, s[3] % 3, s[4] % 2, windowFrom(s[5]), windowFrom(s[6]), s[7] % 2};
+    OrvalixFeatures normalised, copy = {sizeof copy, frames, columns, 0, nullptr};
+    const int fresh = orvalix_cmvn(&input, &cmvn, &normalised, nullptr);
     std::vector<float> inPlace(values);
     copy.values = inPlace.data();
-    if (orvalixCmvn(&copy, &cmvn, &copy) != fresh || (fresh == 0 && !sameMatrix(normalised, copy)))
+    if (orvalix_cmvn(&copy, &cmvn, &copy, nullptr) != fresh || (fresh == 0 && !sameMatrix(normalised, copy)))
         abort();
-    orvalixReleaseFeatures(&normalised);
+    orvalix_release_features(&normalised);
 
-    const OrvalixVadSettings vad = {signedSmall(s[8]) * 0.5, s[9] % 4 * 0.5, signedSmall(s[10]),
+    const OrvalixVadSettings vad = {sizeof vad, signedSmall(s[8]) * 0.5, s[9] % 4 * 0.5, signedSmall(s[10]),
                                     (s[11] % 12) / 10.0, signedSmall(s[0] >> 3) + 7};
-    std::vector<uint8_t> labels(static_cast<size_t>(frames) + 1);
-    if (orvalixVad(&input, &vad, labels.data()) == 0) {
+    OrvalixLabels labels{};
+    if (orvalix_vad(&input, &vad, &labels, nullptr) == 0) {
         OrvalixFeatures kept;
-        if (orvalixSelectVoiced(&input, labels.data(), &kept) != 0) abort();
-        copy = {frames, columns, inPlace.data()};
+        if (orvalix_select_voiced(&input, &labels, &kept, nullptr) != 0) abort();
+        copy = {sizeof copy, frames, columns, 0, inPlace.data()};
         memcpy(inPlace.data(), values.data(), sizeof(float) * values.size());
-        if (orvalixSelectVoiced(&copy, labels.data(), &copy) != 0 || !sameMatrix(kept, copy)) abort();
-        orvalixReleaseFeatures(&kept);
+        if (orvalix_select_voiced(&copy, &labels, &copy, nullptr) != 0 || !sameMatrix(kept, copy))
+            abort();
+        orvalix_release_features(&kept);
     }
+    orvalix_release_labels(&labels);
     return 0;
 }

@@ -71,6 +71,7 @@ int analyseWholeSignal(float* signal, const AnalysisPlan& plan, AnalysisOutcome*
     }
     free(signal);
     free(window);
+    outcome->filterCount = s.melFilterCount;
     return failed ? outcome->code : 0;
 }
 
@@ -93,7 +94,6 @@ int analyseWaveFile(const char* name, const AnalysisSettings& settings,
         return result;
     }
     const AnalysisPlan plan = planAnalysis(settings, outcome->info.sampleRate, request);
-    outcome->filterCount = plan.settings.melFilterCount;
     if (refuseUnanalysable(plan, static_cast<int32_t>(reader.limit), outcome)) return outcome->code;
     // Whole or a chunk at a time, decided from what the open reader knows.
     const int32_t chunk = chunkLengthFor(plan, reader.limit, CHUNK_SAMPLES);
@@ -115,7 +115,6 @@ int analyseSamples(const float* samples, int32_t count, int32_t sampleRate,
     begin(outcome, settings);
     outcome->info = SignalInfo{count, 1, sampleRate, 16, count};
     const AnalysisPlan plan = planAnalysis(settings, sampleRate, request);
-    outcome->filterCount = plan.settings.melFilterCount;
     if (refuseUnanalysable(plan, count, outcome)) return outcome->code;
     const int32_t chunk = chunkLengthFor(plan, count, CHUNK_SAMPLES);
     if (chunk > 0) return analyseSamplesInChunks(samples, count, plan, chunk, outcome);

@@ -208,6 +208,7 @@ int analyseChunks(ChunkedRun* run, AnalysisOutcome* outcome) {
     }
     matrix->rowCount = featureRowsFor(run->info.samplesRead, &run->geometry);
     outcome->frameCount = run->frames;
+    outcome->filterCount = plan.settings.melFilterCount;
     outcome->info = run->info;
     releaseRun(run);
     return 0;

@@ -16,7 +16,7 @@ static bool readMatrix(const char* name, std::vector<float>& store, OrvalixFeatu
     bool ok = f && fread(shape, sizeof shape, 1, f) == 1;
     const size_t count = size_t(shape[0]) * size_t(shape[1]);
     store.resize(count + 1);
-    *m = {shape[0], shape[1], store.data()};
+    *m = {sizeof *m, shape[0], shape[1], 0, store.data()};
     ok = ok && fread(m->values, sizeof(float), count, f) == count;
     if (f) fclose(f);
     return ok;
@@ -34,40 +34,41 @@ static bool writeMatrix(const char* name, const OrvalixFeatures& m) {
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
     const std::string op = argv[1];
-    OrvalixFeatures in = {0, 0, nullptr}, out = {0, 0, nullptr};
+    OrvalixFeatures in = {sizeof in, 0, 0, 0, nullptr}, out = in;
     int result = 2;
     std::vector<float> store, labels;
     if (op == "analyse" || op == "fbank") {
-        AnalysisSettings settings;
-        char message[256];
-        float* signal = nullptr;
-        SignalInfo info;
-        if (orvalixParseOptions(argc - 4, argv + 4, &settings, message, sizeof message)) return 2;
-        result = op == "analyse" ? orvalixAnalyseFile(argv[2], &settings, &out, nullptr)
-                                 : orvalixLoadWave(argv[2], &signal, &info);
-        if (!result && signal)
-            result = orvalixAnalyseFilterbank(signal, info.samplesRead, info.sampleRate, &settings,
-                                              &out);
-        free(signal);
+        OrvalixSettings settings = orvalix_default_settings();
+        OrvalixSignal signal{};
+        if (orvalix_parse_options(argc - 4, argv + 4, &settings, nullptr)) return 2;
+        result = op == "analyse" ? orvalix_analyse_file(argv[2], &settings, &out, nullptr, nullptr)
+                                 : orvalix_load_wave(argv[2], &signal, nullptr);
+        if (!result && signal.samples)
+            result = orvalix_analyse_filterbank(signal.samples, signal.count, signal.sampleRate,
+                                                &settings, &out, nullptr);
+        orvalix_release_signal(&signal);
     } else if (!readMatrix(argv[2], store, &in)) {
         result = 3;
     } else if (op == "deltas" && argc == 6) {
-        result = orvalixDeltas(&in, atoi(argv[4]), atoi(argv[5]), &out);
+        result = orvalix_deltas(&in, atoi(argv[4]), atoi(argv[5]), &out, nullptr);
     } else if (op == "cmvn") {
-        OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
-        if (argc == 9) s = {atoi(argv[4]), atoi(argv[5]), atoi(argv[6]), atoi(argv[7]), atoi(argv[8])};
-        result = orvalixCmvn(&in, &s, &out);
+        OrvalixCmvnSettings s = orvalix_default_cmvn_settings();
+        if (argc == 9)
+            s = {sizeof s, atoi(argv[4]), atoi(argv[5]), atoi(argv[6]), atoi(argv[7]), atoi(argv[8])};
+        result = orvalix_cmvn(&in, &s, &out, nullptr);
     } else if (op == "vad" || op == "select") {
-        OrvalixVadSettings s = orvalixDefaultVadSettings();
-        if (argc == 9) s = {atof(argv[4]), atof(argv[5]), atoi(argv[6]), atof(argv[7]), atoi(argv[8])};
-        std::vector<uint8_t> voiced(in.frameCount);
-        result = orvalixVad(&in, &s, voiced.data());
-        labels.assign(voiced.begin(), voiced.end());
-        if (!result && op == "select") result = orvalixSelectVoiced(&in, voiced.data(), &out);
+        OrvalixVadSettings s = orvalix_default_vad_settings();
+        if (argc == 9)
+            s = {sizeof s, atof(argv[4]), atof(argv[5]), atoi(argv[6]), atof(argv[7]), atoi(argv[8])};
+        OrvalixLabels voiced{};
+        result = orvalix_vad(&in, &s, &voiced, nullptr);
+        labels.assign(voiced.values, voiced.values + voiced.count);
+        if (!result && op == "select") result = orvalix_select_voiced(&in, &voiced, &out, nullptr);
+        orvalix_release_labels(&voiced);
     }
     const OrvalixFeatures written =
-        op == "vad" ? OrvalixFeatures{in.frameCount, 1, labels.data()} : out;
+        op == "vad" ? OrvalixFeatures{sizeof in, in.frameCount, 1, 0, labels.data()} : out;
     if (!result && !writeMatrix(argv[3], written)) result = 3;
-    orvalixReleaseFeatures(&out);
+    orvalix_release_features(&out);
     return result;
 }

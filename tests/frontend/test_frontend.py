@@ -127,7 +127,7 @@ with Folder() as f:
                         np.array_equal(got, REFERENCE[op](x, *numbers), equal_nan=True))
 
     for op, settings in REFUSED:
-        checks.equal("%s %s refused" % (op, settings), call(op, np.ones((4, 3)), *settings), 100)
+        checks.equal("%s %s refused" % (op, settings), call(op, np.ones((4, 3)), *settings), 101)
 
     clean, spans = vad_material.make_clean(f.path)  # frame accuracy at 95 % clean, 90 % in noise
     for snr, wanted in ((None, 0.95), (20, 0.90), (10, 0.90)):

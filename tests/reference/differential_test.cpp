@@ -12,11 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "dsp/conditioning.h"
 #include "dsp/processor.h"
-#include "include/orvalix.h"
-#include "main/chunked_analysis.h"
-#include "mfcc/frame_analysis.h"
+#include "library/chunked_analysis.h"
+#include "options/option_table.h"
 #include "reference/literal_pipeline.h"
 #include "wave/wav_audio_file.h"
 
@@ -74,11 +72,12 @@ Case makeCase(std::mt19937& random) {
 
 // What an analysis under test with the literal run's options gave, its matrix released with it.
 struct Outcome {
-    AnalysisSettings settings = orvalixDefaultSettings();
-    int status = -1;  // -1: the analysis could not run
-    int32_t frames = 0;
-    FeatureMatrix matrix{0, 0, nullptr};
+    AnalysisSettings settings;
+    AnalysisOutcome run;
     explicit Outcome(const literal::Options& o) {
+        int32_t defaults[OPTION_ROW_COUNT];
+        for (int row = 0; row < OPTION_ROW_COUNT; row++) defaults[row] = optionDefault(row);
+        settingsFromOptionValues(defaults, &settings);
         AnalysisSettings& s = settings;
         s.windowLengthMs = o.windowLengthMs, s.windowShiftMs = o.windowShiftMs;
         s.melFilterCount = o.melFilterCount, s.includeC0 = o.includeC0;
@@ -86,23 +85,23 @@ struct Outcome {
         s.cepstralCount = o.cepstralCount, s.windowType = o.windowType, s.lifterType = o.lifterType;
         s.filterDomain = o.filterDomain, s.preEmphasis = float(o.emphasisPercent / 100.0);
     }
-    ~Outcome() { releaseFeatureMatrix(&matrix); }
+    ~Outcome() { releaseFeatureMatrix(&run.matrix); }
 };
 
 // Status, frame count, settled filter count and every value's bits against the literal run: the
 // cepstra (cepstralCount + 1 per row) or the log filter energies (filterCount per row).
 testing::AssertionResult matches(const literal::Analysis& expected, const Outcome& got,
                                  RowKind kind) {
-    if (got.status != expected.status)
-        return testing::AssertionFailure() << "status " << got.status;
-    if (got.status) return testing::AssertionSuccess();
-    const int32_t filters = got.settings.melFilterCount;
-    if (got.frames != static_cast<int32_t>(expected.rows.size()) || filters != expected.filterCount)
+    if ((got.run.code != 0) != (expected.status != 0))
+        return testing::AssertionFailure() << "status " << got.run.code;
+    if (got.run.code) return testing::AssertionSuccess();
+    const int32_t filters = got.run.filterCount;
+    if (got.run.frameCount != static_cast<int32_t>(expected.rows.size()) || filters != expected.filterCount)
         return testing::AssertionFailure()
-               << got.frames << " frames, " << filters << " filters against "
+               << got.run.frameCount << " frames, " << filters << " filters against "
                << expected.rows.size() << ", " << expected.filterCount;
     const literal::Rows& rows = kind == ROWS_CEPSTRA ? expected.rows : expected.logEnergies;
-    const float* value = got.matrix.values;
+    const float* value = got.run.matrix.values;
     for (size_t f = 0; f < rows.size(); ++f)
         for (size_t j = 0; j < rows[f].size(); ++j, ++value)
             if (std::bit_cast<uint32_t>(*value) != std::bit_cast<uint32_t>(rows[f][j]))
@@ -111,20 +110,13 @@ testing::AssertionResult matches(const literal::Analysis& expected, const Outcom
     return testing::AssertionSuccess();
 }
 
-// The whole signal conditioned and analysed with batches of `lanes` frames.
+// The signal in memory conditioned and analysed with batches of `lanes` frames.
 testing::AssertionResult sameAsLiteralAt(const Case& c, const literal::Analysis& expected,
                                          int32_t lanes, RowKind kind) {
     Outcome got(c.options);
     const int32_t length = static_cast<int32_t>(c.signal.size());
-    SignalInfo info{length, 1, c.rate, 16, length};
-    std::vector<float> signal = c.signal;
-    signal.push_back(0.0f);  // never read: keeps data() valid for an empty signal
-    FrameGeometry geometry{};
-    float* window = nullptr;
-    if (prepareSignal(&window, signal.data(), &geometry, &info, &got.settings) == 0)
-        got.status = analyseFrames(signal.data(), window, &got.settings, &info, &geometry,
-                                   &got.matrix, &got.frames, lanes, kind);
-    free(window);
+    analyseSamples(c.signal.data(), length, c.rate, got.settings, AnalysisRequest{kind, lanes},
+                   &got.run);
     return matches(expected, got, kind) << ", " << lanes << " lanes";
 }
 
@@ -134,7 +126,6 @@ class EveryLaneWidth : public testing::TestWithParam<int32_t> {};
 TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
     const int32_t lanes = GetParam();
     if (usableLanes(lanes) != lanes) GTEST_SKIP() << "the processor lacks " << lanes << " lanes";
-    orvalixSetConsoleOutput(0);
     std::mt19937 random(20010629 + lanes);
     for (int n = 0; n < (lanes == processorLanes() ? 2000 : 700); ++n) {
         const Case c = makeCase(random);
@@ -158,16 +149,18 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
     const int32_t length = static_cast<int32_t>(c.signal.size());
     const literal::Analysis expected = literal::analyseFull(c.signal, c.rate, c.options);
     Outcome fromFile(c.options);
-    const int32_t chunk = chunkLengthFor(name.c_str(), &fromFile.settings, target);
+    SignalReader reader;
+    if (openWaveReader(name.c_str(), &reader, &fromFile.run.info, CONSOLE_SILENT) != RFX_SUCCESS)
+        return testing::AssertionFailure() << "cannot open " << name;
+    const AnalysisPlan filePlan = planAnalysis(fromFile.settings, c.rate, AnalysisRequest{});
+    const int32_t chunk = chunkLengthFor(filePlan, reader.limit, target);
     if (chunk == 0) return testing::AssertionFailure() << "not analysed in chunks";
-    SignalInfo info;
-    fromFile.status = analyseWaveFileInChunks(name.c_str(), &fromFile.settings, chunk,
-                                              &fromFile.matrix, &fromFile.frames, &info);
+    analyseReaderInChunks(&reader, filePlan, chunk, &fromFile.run);
     auto same = matches(expected, fromFile, ROWS_CEPSTRA) << ", from the file";
     for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
         Outcome got(c.options);
-        got.status = analyseSignalInChunks(wave.samples.data(), length, c.rate, &got.settings,
-                                           chunk, kind, &got.matrix, &got.frames);
+        const AnalysisPlan plan = planAnalysis(got.settings, c.rate, AnalysisRequest{kind});
+        analyseSamplesInChunks(wave.samples.data(), length, plan, chunk, &got.run);
         if (wave.samples != c.signal) return testing::AssertionFailure() << "samples changed";
         if (same) same = matches(expected, got, kind) << ", in memory";
     }
@@ -177,7 +170,6 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 // Chunks small enough that short files span many; files cut at and around chunk boundaries, short
 // of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
 TEST(Differential, ChunkedFiles) {
-    orvalixSetConsoleOutput(0);
     std::mt19937 random(42);
     const std::string name = testing::TempDir() + "orvalix_" + std::to_string(getpid()) + ".wav";
     for (int trial = 0; trial < 80; ++trial) {

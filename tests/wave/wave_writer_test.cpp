@@ -108,7 +108,6 @@ TEST(WaveReader, FrameSampleAndSeekOperations) {
 // Two channels over more than one of the loader's 32768-frame blocks: every slot in its place,
 // the whole file or only as many frames as the caller has room for.
 TEST(WaveLoader, ReadsEveryFrameUpToTheCapacity) {
-    orvalixSetConsoleOutput(0);  // no file report
     const std::string path = tempPath("samples.wav");
     std::vector<int16_t> written(2 * 40000);
     for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<int16_t>(i * 7919);
