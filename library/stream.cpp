@@ -90,10 +90,12 @@ void appendConditioned(AnalysisStream* s, const float* x, int32_t n) {
     s->bufferCount += kept;
 }
 
-// Analyses every frame the pushed samples complete into the queue (room reserved beforehand).
-void analyseReady(AnalysisStream* s) {
+// Analyses every frame the pushed samples complete into the queue (room reserved beforehand),
+// unless fewer than a batch wait while the buffer has room and the signal goes on.
+void analyseReady(AnalysisStream* s, bool ending) {
     int64_t ready = framesWithin(s, s->pushed) - s->nextFrame;
     if (ready <= 0) return;
+    if (ready < s->batchFrames && !ending && s->bufferCount < s->bufferCapacity) return;
     if (s->holdsRowZero && s->nextFrame == 0) {
         memcpy(s->rowZeroFrame, s->samples, static_cast<size_t>(s->geometry.frameLength) * 4);
         s->rowZeroHeld = true;
@@ -116,7 +118,7 @@ void pushReserved(AnalysisStream* s, const float* x, int64_t count) {
         const int64_t room = s->bufferCapacity - s->bufferCount;
         const int32_t n = static_cast<int32_t>(count < room ? count : room);
         appendConditioned(s, x, n);
-        analyseReady(s);
+        analyseReady(s, false);
         x += n;
         count -= n;
     }
@@ -164,6 +166,7 @@ int openStream(const StreamSettings& settings, AnalysisStream* s, char* error, s
     s->geometry = geometry;
     s->bufferCapacity = geometry.frameLength + 1 + bufferRoomFor(geometry.shiftSamples);
     s->mixedCapacity = MIX_BLOCK;
+    s->batchFrames = settings.batchFrames > 1 ? settings.batchFrames : 1;
     const size_t frameBytes = static_cast<size_t>(geometry.frameLength) * 4;
     float* window = static_cast<float*>(malloc(frameBytes));
     s->samples = static_cast<float*>(malloc(static_cast<size_t>(s->bufferCapacity) * 4));
@@ -256,8 +259,10 @@ int64_t takeRows(AnalysisStream* s, float* out, int64_t maxRows, int64_t* firstF
 int finishStream(AnalysisStream* s) {
     if (!s || !s->samples) return STREAM_BAD_ARGUMENT;
     if (s->finished) return STREAM_FINISHED;
+    // Room for the frames waiting for a batch and for row 0.
+    if (!reserveRows(s, framesWithin(s, s->pushed) - s->nextFrame + 1)) return STREAM_OUT_OF_MEMORY;
+    analyseReady(s, true);
     if (s->rowZeroHeld) {
-        if (!reserveRows(s, 1)) return STREAM_OUT_OF_MEMORY;
         RowQueue& q = s->rows;
         // Before rows from 1 on (or none) it makes one run in frame order; after rows taken
         // already, a run of its own.

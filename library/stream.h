@@ -61,6 +61,7 @@ struct AnalysisStream {
     float lastSample;
     int64_t pushed;
     int64_t nextFrame;      // the first frame not yet analysed
+    int32_t batchFrames;    // at least 1
     bool finished;
     RowQueue rows;
 };
@@ -71,6 +72,10 @@ struct StreamSettings {
     StreamMode mode;
     RowKind rows;    // cepstra c0..cM (cepstralCount + 1 floats a row) or the log filter energies
     int32_t lanes;   // frames analysed side by side; 0: the widest the processor runs
+    // 0 or 1: each row as soon as its frame is followed by a sample. n > 1 trades latency for
+    // speed: ready frames wait until n of them (the lane width: whole vector batches) can be
+    // analysed together, so a row may come up to n - 1 shifts late; finishStream analyses the rest.
+    int32_t batchFrames;
 };
 
 // Builds everything a stream of these settings needs, once. Returns STREAM_OK, or a code with its
@@ -101,7 +106,8 @@ void dropRows(AnalysisStream* stream, int64_t count);
 // of the first (may be null). Returns how many.
 int64_t takeRows(AnalysisStream* stream, float* out, int64_t maxRows, int64_t* firstFrame);
 
-// Ends the signal: in STREAM_EXACT with pre-emphasis, row 0 joins the queue. No frame follows
+// Ends the signal: frames waiting for a batch are analysed, and in STREAM_EXACT with
+// pre-emphasis row 0 joins the queue. No frame follows
 // (the last samples need a sample after them). Returns STREAM_OK or STREAM_FINISHED when repeated.
 int finishStream(AnalysisStream* stream);
 // Starts a new signal with the same tables; rows not taken are dropped.
