@@ -9,7 +9,7 @@ set_target_properties(orvalix_shared PROPERTIES EXPORT_NAME orvalix)
 set_target_properties(orvalix_core PROPERTIES OUTPUT_NAME orvalix EXPORT_NAME orvalix_static)
 add_library(Orvalix::orvalix ALIAS orvalix_shared)
 
-install(TARGETS orvalix orvalix-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvalix orvalix-batch orvalix-stream RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS tools/orvalix-corpus tools/orvalix-plot tools/orvalix-slurm
         DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/orvalix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -38,12 +38,6 @@ void subtractMean(float* x, int32_t count) {
         x[i] = static_cast<float>(static_cast<double>(x[i]) - mean);
 }
 
-// Every product and difference rounded to float.
-static float emphasizedSample(float x, float previous, float a) {
-    float p = static_cast<float>(static_cast<double>(a) * previous);
-    return static_cast<float>(static_cast<double>(x) - p);
-}
-
 void emphasizeFollowing(float* x, int32_t count, float a) {
     // Walking backwards, x[i - 1] is still unfiltered when x[i] is computed; the loop without the
     // wrap-around case is left free for the compiler to vectorise.

@@ -11,6 +11,12 @@ int32_t msToSamples(int32_t ms, int32_t rate);
 // Subtracts the running float mean of x[i] / count.
 void subtractMean(float* x, int32_t count);
 
+// One filtered sample, x - a * previous, the product and the difference each rounded to float.
+inline float emphasizedSample(float x, float previous, float a) {
+    float p = static_cast<float>(static_cast<double>(a) * previous);
+    return static_cast<float>(static_cast<double>(x) - p);
+}
+
 // y[n] = x[n] - a*x[n-1]; the first sample is filtered circularly against the last one.
 // Prints "High emphasis filtering..." and "OK\n" around the work.
 void preEmphasize(float* x, int32_t count, float a);
