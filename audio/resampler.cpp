@@ -123,12 +123,13 @@ int resampleWithLanes(const ResampleKernel& kernel, const float* in, int64_t cou
 {
     const int64_t outCount = resampledLength(kernel, count);
     const int64_t blocks = (outCount + kernel.outputStep - 1) / kernel.outputStep;
-    float* scratch = static_cast<float*>(malloc(sizeof(float) * MAX_LANES * (kernel.maxTaps + 1)));
+    float* scratch = static_cast<float*>(malloc(sizeof(float) * RESAMPLE_CHAINS * MAX_LANES * (kernel.maxTaps + 1)));
     if (!scratch)
         return 1;
-    int64_t tile = TILE_INPUT_SAMPLES / kernel.inputStep / MAX_LANES * MAX_LANES;
-    if (tile < MAX_LANES)
-        tile = MAX_LANES;
+    const int64_t group = RESAMPLE_CHAINS * MAX_LANES;
+    int64_t tile = TILE_INPUT_SAMPLES / kernel.inputStep / group * group;
+    if (tile < group)
+        tile = group;
     for (int64_t tileBegin = 0; tileBegin < blocks; tileBegin += tile) {
         for (int32_t phase = 0; phase < kernel.outputStep; ++phase) {
             int64_t end = blocksWithPhase(outCount, phase, kernel.outputStep);
