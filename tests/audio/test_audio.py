@@ -30,13 +30,15 @@ def probe(*argv):
 
 
 def decoded(path, channel=-1, rate=0):
-    status, line = probe("decode", path, channel, rate, path + ".f32")
-    return (np.fromfile(path + ".f32", np.float32) if status == 0 else None), line
+    raw = os.path.join(scratch.path, "decoded.f32")
+    status, line = probe("decode", path, channel, rate, raw)
+    return (np.fromfile(raw, np.float32) if status == 0 else None), line
 
 
-def reader(path):
-    probe("reader", path, path + ".raw")
-    return np.fromfile(path + ".raw", np.float32)
+def reader(path):  # the floats land in the scratch folder, never beside a source file
+    raw = os.path.join(scratch.path, "reader.f32")
+    probe("reader", path, raw)
+    return np.fromfile(raw, np.float32)
 
 
 def relative_rms(got, want):
@@ -44,6 +46,8 @@ def relative_rms(got, want):
 
 
 with Folder() as f:
+    scratch = f
+
     def made(name, *command):  # the command with IN/OUT standing for the original and the file
         out = os.path.join(f.path, name)
         subprocess.run([{"IN": sample, "OUT": out}.get(a, a) for a in command], check=True, capture_output=True)
