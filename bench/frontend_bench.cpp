@@ -4,42 +4,13 @@
 // rows (in place) is timed beside them.
 // Runs alternate (analysis, front end) so both meet the same state of a shared machine; prints
 // the median of each and their ratio as Markdown rows.
-#include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/stopwatch.h"
 #include "orvalix.h"
-
-// Wall and processor time of one step: on a shared machine the processor time is the steadier.
-struct Stopwatch {
-    std::chrono::steady_clock::time_point wall;
-    double cpu;
-};
-
-static double cpuSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec * 1e-9;
-}
-
-static Stopwatch startWatch() { return {std::chrono::steady_clock::now(), cpuSeconds()}; }
-
-struct Times {
-    std::vector<double> wall, cpu;
-    void add(const Stopwatch& since) {
-        wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - since.wall).count());
-        cpu.push_back(cpuSeconds() - since.cpu);
-    }
-};
-
-static double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? atoi(argv[1]) : 5;

@@ -22,9 +22,10 @@ import subprocess
 import sys
 import time
 
-# The program's folders, the front end, and the C++ of the batch tool and the Python module.
+# The program's folders, the front end, the audio decoding and resampling, and the C++ of the batch
+# tool and the Python module.
 PRODUCT_FOLDERS = ("main", "options", "wave", "dsp", "mfcc", "modules", "include", "frontend",
-                   "tools/batch", "python/src")
+                   "audio", "tools/batch", "python/src")
 C_SOURCE = re.compile(r"\.(cpp|h)$")
 
 # Operator swaps, written with the spaces the code base puts around binary operators.

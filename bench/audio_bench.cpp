@@ -1,0 +1,89 @@
+// An hour of 44.1 kHz float wave decoded and resampled to 16 kHz against the analysis of an hour
+// at 16 kHz (the bundled sample repeated, default settings, in memory). Target: the decoding and
+// resampling add at most 50 % to the analysis. The wave file is made once in the folder given.
+//   orvalix_audio_bench FOLDER [RUNS]
+// Runs alternate so each step meets the same state of a shared machine; the file is read once
+// before timing, so it comes from the page cache as in a corpus run's steady state.
+#include <sndfile.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "audio/audio_signal.h"
+#include "audio/resampler.h"
+#include "bench/stopwatch.h"
+#include "orvalix.h"
+
+// The hour at 16 kHz, and the same hour resampled to 44.1 kHz in [-1, 1] as a float wave file.
+static bool makeInputs(const std::string& wave, std::vector<float>* hour) {
+    float* piece = nullptr;
+    SignalInfo info;
+    const std::string sample = std::string(ORVALIX_SOURCE_DIR) + "/samples/speech16k.wav";
+    if (orvalixLoadWave(sample.c_str(), &piece, &info) != 0) return false;
+    hour->resize(3600LL * info.sampleRate);
+    for (size_t i = 0; i < hour->size(); i++) (*hour)[i] = piece[i % info.samplesRead];
+    free(piece);
+    float* high = nullptr;
+    int64_t count = 0;
+    char error[160];
+    if (resampleSignal(hour->data(), hour->size(), 16000, 44100, &high, &count, error, sizeof error))
+        return false;
+    for (int64_t i = 0; i < count; i++) high[i] = high[i] / 32768.0f;
+    SF_INFO format = {0, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(wave.c_str(), SFM_WRITE, &format);
+    const bool written = file && sf_writef_float(file, high, count) == count;
+    free(high);
+    return file && sf_close(file) == 0 && written;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: orvalix_audio_bench FOLDER [RUNS]\n");
+        return 2;
+    }
+    const std::string wave = std::string(argv[1]) + "/hour44k_float.wav";
+    const int runs = argc > 2 ? atoi(argv[2]) : 5;
+    std::vector<float> hour;
+    if (!makeInputs(wave, &hour)) return 1;
+
+    Times analysis, decode, decodeAndResample;
+    AudioSignal signal;
+    char error[512];
+    if (decodeAudioFile(wave.c_str(), AUDIO_MIX_CHANNELS, AUDIO_KEEP_RATE, &signal, error, sizeof error))
+        return fprintf(stderr, "%s\n", error), 1;
+    releaseAudioSignal(&signal);
+    for (int run = 0; run < runs; run++) {
+        AnalysisSettings settings = orvalixDefaultSettings();
+        OrvalixFeatures features;
+        Stopwatch start = startWatch();
+        if (orvalixAnalyse(hour.data(), static_cast<int32_t>(hour.size()), 16000, &settings, &features))
+            return 1;
+        analysis.add(start);
+        orvalixReleaseFeatures(&features);
+
+        start = startWatch();
+        if (decodeAudioFile(wave.c_str(), AUDIO_MIX_CHANNELS, AUDIO_KEEP_RATE, &signal, error, sizeof error))
+            return 1;
+        decode.add(start);
+        releaseAudioSignal(&signal);
+
+        start = startWatch();
+        if (decodeAudioFile(wave.c_str(), AUDIO_MIX_CHANNELS, 16000, &signal, error, sizeof error))
+            return 1;
+        decodeAndResample.add(start);
+        releaseAudioSignal(&signal);
+    }
+    printf("median of %d runs\n\n| Step (1 h) | Wall (s) | Share of the analysis | Processor (s) | Share |\n"
+           "|---|---|---|---|---|\n", runs);
+    const struct { const char* name; const Times* times; } rows[] = {
+        {"analysis of the hour at 16 kHz (orvalixAnalyse)", &analysis},
+        {"decoding the 44.1 kHz float wave", &decode},
+        {"decoding and resampling to 16 kHz", &decodeAndResample}};
+    for (const auto& row : rows)
+        printf("| %s | %.3f | %.1f %% | %.3f | %.1f %% |\n", row.name, median(row.times->wall),
+               median(row.times->wall) / median(analysis.wall) * 100.0, median(row.times->cpu),
+               median(row.times->cpu) / median(analysis.cpu) * 100.0);
+    return 0;
+}
