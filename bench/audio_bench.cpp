@@ -18,13 +18,12 @@
 
 // The hour at 16 kHz, and the same hour resampled to 44.1 kHz in [-1, 1] as a float wave file.
 static bool makeInputs(const std::string& wave, std::vector<float>* hour) {
-    float* piece = nullptr;
-    SignalInfo info;
+    OrvalixSignal piece{};
     const std::string sample = std::string(ORVALIX_SOURCE_DIR) + "/samples/speech16k.wav";
-    if (orvalixLoadWave(sample.c_str(), &piece, &info) != 0) return false;
-    hour->resize(3600LL * info.sampleRate);
-    for (size_t i = 0; i < hour->size(); i++) (*hour)[i] = piece[i % info.samplesRead];
-    free(piece);
+    if (orvalix_load_wave(sample.c_str(), &piece, nullptr) != 0) return false;
+    hour->resize(3600LL * piece.sampleRate);
+    for (size_t i = 0; i < hour->size(); i++) (*hour)[i] = piece.samples[i % piece.count];
+    orvalix_release_signal(&piece);
     float* high = nullptr;
     int64_t count = 0;
     char error[160];
@@ -55,13 +54,14 @@ int main(int argc, char** argv) {
         return fprintf(stderr, "%s\n", error), 1;
     releaseAudioSignal(&signal);
     for (int run = 0; run < runs; run++) {
-        AnalysisSettings settings = orvalixDefaultSettings();
+        const OrvalixSettings settings = orvalix_default_settings();
         OrvalixFeatures features;
         Stopwatch start = startWatch();
-        if (orvalixAnalyse(hour.data(), static_cast<int32_t>(hour.size()), 16000, &settings, &features))
+        if (orvalix_analyse(hour.data(), static_cast<int64_t>(hour.size()), 16000, &settings,
+                            &features, nullptr))
             return 1;
         analysis.add(start);
-        orvalixReleaseFeatures(&features);
+        orvalix_release_features(&features);
 
         start = startWatch();
         if (decodeAudioFile(wave.c_str(), AUDIO_MIX_CHANNELS, AUDIO_KEEP_RATE, &signal, error, sizeof error))

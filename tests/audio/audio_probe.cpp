@@ -13,6 +13,7 @@
 #include "audio/resampler.h"
 #include "dsp/processor.h"
 #include "modules/console.h"
+#include "wave/signal_reader.h"
 #include "wave/wave_loader.h"
 
 static int writeFloats(const char* path, const float* values, int64_t count) {
@@ -37,10 +38,12 @@ int main(int argc, char** argv) {
         return status;
     }
     if (argc == 4 && !strcmp(argv[1], "reader")) {
-        setStageReportsEnabled(0);
         float* samples = nullptr;
         SignalInfo info;
-        if (loadWaveFile(argv[2], &samples, &info) != RFX_SUCCESS) return 1;
+        SignalReader reader;
+        if (openWaveReader(argv[2], &reader, &info, CONSOLE_SILENT) != RFX_SUCCESS ||
+            readWholeSignal(&reader, &samples, &info, CONSOLE_SILENT) != RFX_SUCCESS)
+            return 1;
         const int status = writeFloats(argv[3], samples, info.samplesRead);
         free(samples);
         return status;
