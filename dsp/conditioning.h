@@ -3,7 +3,7 @@
 #include "main/analysis_settings.h"
 #include "modules/console.h"
 #include "wave/wave_loader.h"
-#include "mfcc/frame_geometry.h"
+#include "dsp/frame_geometry.h"
 
 // Milliseconds to samples: (ms / 1000.0) * rate in double, truncated.
 int32_t msToSamples(int32_t ms, int32_t rate);

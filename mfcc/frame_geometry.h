@@ -1,14 +1,7 @@
 #pragma once
 #include <cstdint>
+#include "dsp/frame_geometry.h"
 #include "main/analysis_settings.h"
-
-// Frame layout in samples. frameLength is set by prepareSignal, the rest by analyseFrames.
-struct FrameGeometry {
-    int32_t fftLength;
-    int32_t shiftSamples;
-    int32_t frameStart;   // after the loop: the start of the first frame not analysed
-    int32_t frameLength;
-};
 
 // Every field from the settings and the rate, the one place they are computed (frameStart 0).
 FrameGeometry frameGeometryFor(const AnalysisSettings* settings, int32_t sampleRate);
