@@ -9,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 from types import SimpleNamespace
 
 # The program's usage text and its refusal to overwrite, met by several tests.
@@ -86,6 +87,24 @@ def corpus_outcome(proc):
     lines = out.splitlines()
     return (proc.returncode, ([l for l in lines if " done, " in l] or [""])[-1],
             sorted(l for l in lines if l.startswith("failed: ")), err)
+
+
+def wait_until(condition, seconds=60):
+    """Polls for an event with a limit no loaded machine reaches; True when it came."""
+    for _ in range(seconds * 10):
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
+def running(pid_file):
+    """The process whose id the file holds is alive (a zombie, not yet reaped, is not)."""
+    try:
+        with open(pid_file) as fh, open("/proc/%s/stat" % fh.read().strip()) as stat_file:
+            return ") Z" not in stat_file.read()
+    except (OSError, ValueError):
+        return False
 
 
 def nobody():
