@@ -98,8 +98,9 @@ size_t orvalixFormatCoefficient(float value, char* out);
 
 // Writes the features as the program's output file: coefficients from c0 (includeC0 non-zero)
 // or c1 to cM, "%f " each, one line per frame. The file appears only when complete; an existing
-// one (or a link's target) is replaced, keeping its permissions. Writes from several threads take
-// turns. Returns 0, or 1 when the file cannot be written.
+// regular file (or a link's target) is replaced, keeping its permissions; an existing FIFO or
+// device is written into and stays. Returns 0, or 1 when the file cannot be written (errno then
+// holds the reason).
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName);
 
 // ---------------------------------------------------------------------------------------------
