@@ -73,6 +73,10 @@ void orvalixSetConsoleOutput(int enabled) {
     setErrorMessagesEnabled(enabled);
 }
 
+int orvalixAnnouncedSamples(const char* name, int64_t* count) {
+    return queryAnnouncedSamples(name, count);
+}
+
 int orvalixLoadWave(const char* name, float** signal, SignalInfo* info) {
     silenceUnlessChosen();
     return loadWaveFile(name, signal, info);
