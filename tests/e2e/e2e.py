@@ -124,8 +124,9 @@ class Checks:
         sys.exit(0 if self.failed == 0 else 1)
 
 
-# Special entries of a case's files: a folder, a FIFO, a link, a file with a mode, a sparse file.
-FOLDER, FIFO = "<folder>", "<fifo>"
+# Special entries of a case's files: a folder, a FIFO, a null device node (root only), a link, a
+# file with a mode, a sparse file.
+FOLDER, FIFO, DEVICE = "<folder>", "<fifo>", "<device>"
 NOBODY = 65534
 
 
@@ -152,6 +153,8 @@ def lay_out(folder, files):
             os.mkdir(path)
         elif what is FIFO:
             os.mkfifo(path)
+        elif what is DEVICE:
+            os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
         elif isinstance(what, Link):
             os.symlink(what, path)
         else:
