@@ -82,7 +82,8 @@ def start(argv, cwd, env=None, preexec=None):
 
 def corpus_outcome(proc):
     """orvalix-corpus's status, last summary line, sorted failure lines and standard error."""
-    out, err = (text.decode("utf-8", "replace") for text in proc.communicate(timeout=120))
+    # A generous limit: a loaded 2-core machine is many times slower than a quiet one.
+    out, err = (text.decode("utf-8", "replace") for text in proc.communicate(timeout=900))
     lines = out.splitlines()
     return (proc.returncode, ([l for l in lines if " done, " in l] or [""])[-1],
             sorted(l for l in lines if l.startswith("failed: ")), err)

@@ -120,11 +120,14 @@ if __name__ == "__main__":
                      [((frames(k), 100000, 52, 6), without_c0(floats[k])) for k in "abc"])
 
         # A killed run leaves only complete files; the rerun does exactly what is left.
-        f.file("slow.scp", b"a in/a.wav\nslow sleep 20 |\n")
+        f.file("slow.scp", b"a in/a.wav\nslow sh -c 'touch slow.started; exec sleep 60' |\n")
         for fmt, left in (("text", ["a.txt"]), ("kaldi", [])):
             proc = start([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt], f.path,
                          preexec=os.setsid)
-            time.sleep(0.7)
+            waited = ["slow.started"] + ["killed-%s/%s" % (fmt, n) for n in left]
+            while proc.poll() is None and not all(os.path.exists(f.path + "/" + n) for n in waited):
+                time.sleep(0.02)  # until a is done and the slow command runs
+            os.remove(f.path + "/slow.started")
             os.killpg(proc.pid, signal.SIGKILL)  # the run and its command, as a scheduler does
             proc.wait()
             checks.equal("killed %s run: complete files only" % fmt,
