@@ -157,7 +157,7 @@ def test_outputs_that_are_no_regular_file_are_written_into_and_kept(tmp_path):
     fifo, rows = str(tmp_path / "fifo"), mfcc_file(SAMPLE)
     os.mkfifo(fifo)
     got = []
-    reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()))
+    reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()), daemon=True)
     reader.start()
     write_text(rows, fifo)
     reader.join(60)
