@@ -91,6 +91,19 @@ int orvalixAnalyseFile(const char* name, AnalysisSettings* settings, OrvalixFeat
 int orvalixAnalyseFilterbank(const float* signal, int32_t sampleCount, int32_t sampleRate,
                              AnalysisSettings* settings, OrvalixFeatures* features);
 
+// Settings within every option's range can still give rows of infinities or NaN at some rates:
+// a mel filter that covers no FFT bin, or a window of fewer than 2 samples. Returns 0 when the
+// settings (melFilterCount 0: the automatic count) suit sampleRate, else 1 with a sentence
+// naming the settings in message (messageSize bytes, may be 0). The analysis itself goes on as
+// the program's does; this only tells.
+int orvalixCheckSettings(const AnalysisSettings* settings, int32_t sampleRate, char* message,
+                         size_t messageSize);
+
+// The samples a wave file's header announces (its data size over the frame size): more than
+// samplesRead when the file was cut short. A streamed file's header (data size 0) announces what
+// the file holds. Returns 0 or a wave-file code.
+int orvalixAnnouncedSamples(const char* name, int64_t* count);
+
 void orvalixReleaseFeatures(OrvalixFeatures* features);
 
 // Formats one coefficient exactly as the program's "%f" (six decimals); out holds 64 characters.
@@ -98,8 +111,9 @@ size_t orvalixFormatCoefficient(float value, char* out);
 
 // Writes the features as the program's output file: coefficients from c0 (includeC0 non-zero)
 // or c1 to cM, "%f " each, one line per frame. The file appears only when complete; an existing
-// one (or a link's target) is replaced, keeping its permissions. Writes from several threads take
-// turns. Returns 0, or 1 when the file cannot be written.
+// regular file (or a link's target) is replaced, keeping its permissions; an existing FIFO or
+// device is written into and stays. Returns 0, or 1 when the file cannot be written (errno then
+// holds the reason).
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName);
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 #include "orvalix.h"
 
 #include <atomic>
-#include <mutex>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +71,10 @@ void orvalixSetConsoleOutput(int enabled) {
     consoleChosen = 1;
     setStageReportsEnabled(enabled);
     setErrorMessagesEnabled(enabled);
+}
+
+int orvalixAnnouncedSamples(const char* name, int64_t* count) {
+    return queryAnnouncedSamples(name, count);
 }
 
 int orvalixLoadWave(const char* name, float** signal, SignalInfo* info) {
@@ -150,9 +154,10 @@ size_t orvalixFormatCoefficient(float value, char* out) {
 int orvalixWriteFeatures(const OrvalixFeatures* features, int includeC0, const char* outputName) {
     silenceUnlessChosen();
     FeatureMatrix matrix = {features->frameCount, features->columnCount, features->values};
-    // The writer's clean-up on a signal tracks one file of the process at a time.
-    static std::mutex oneWriterAtATime;
-    std::lock_guard<std::mutex> hold(oneWriterAtATime);
-    return writeFeatureFile(matrix, features->frameCount, includeC0 ? 0 : 1,
-                            features->columnCount - 1, outputName, OUTPUT_REPLACE);
+    Publication record = emptyPublication();
+    const int error = publishFeatureText(matrix, features->frameCount, includeC0 ? 0 : 1,
+                                         features->columnCount - 1, outputName, OUTPUT_REPLACE,
+                                         &record);
+    errno = error;
+    return error ? 1 : 0;
 }

@@ -1,11 +1,12 @@
 #pragma once
 // orvalix-batch: many utterances in one process, on several threads, into the formats
-// speaker-identification toolkits read. Built on the public library face only.
+// speaker-identification toolkits read. Built on the public library face and its publisher.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "library/publish.h"
 #include "orvalix.h"
 
 enum class OutputFormat { Text, Kaldi, Htk, Npy };
@@ -100,9 +101,8 @@ uint16_t htkKind(const BatchSettings& settings);
 
 // --- output_file.cpp: a file that appears under its name only when complete.
 struct PendingFile {
-    int fd = -1;
     std::string finalName;
-    std::string temporaryName;  // empty when the file has no name yet (O_TMPFILE)
+    Publication publication = emptyPublication();
 };
 bool beginFile(const std::string& finalName, PendingFile* file, std::string* message);
 bool appendToFile(PendingFile* file, const char* bytes, size_t length, std::string* message);
