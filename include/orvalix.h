@@ -39,7 +39,8 @@ enum OrvalixResult {
     ORVALIX_NOT_A_WAVE_FILE = 6,   /* the last wave-file code, RFX_INVALID_FILE */
     ORVALIX_ANALYSIS_FAILED = 100, /* these settings cannot be applied to this signal, or no memory */
     ORVALIX_INVALID_ARGUMENT = 101,/* a null pointer, a setting out of range, a wrong record size */
-    ORVALIX_OUTPUT_FAILED = 102    /* an output file cannot be written */
+    ORVALIX_OUTPUT_FAILED = 102,   /* an output file cannot be written */
+    ORVALIX_NON_FINITE_ROWS = 103  /* orvalix_check_rows: these settings give rows of infinities or NaN */
 };
 
 typedef struct OrvalixError {
@@ -108,6 +109,13 @@ ORVALIX_API int orvalix_parse_options(int count, const char* const* options,
                                       OrvalixSettings* settings, OrvalixError* error);
 /* ORVALIX_OK when every field is within its range; else ORVALIX_INVALID_ARGUMENT naming it. */
 ORVALIX_API int orvalix_check_settings(const OrvalixSettings* settings, OrvalixError* error);
+
+/* Settings within every range can still give rows of infinities or NaN at some rates: a mel
+ * filter that covers no FFT bin, or a window of fewer than 2 samples. ORVALIX_OK when these
+ * settings suit sampleRate, else ORVALIX_NON_FINITE_ROWS with a sentence naming them. The
+ * analysis itself goes on as the program's does; this only tells. */
+ORVALIX_API int orvalix_check_rows(const OrvalixSettings* settings, int32_t sampleRate,
+                                   OrvalixError* error);
 
 /* Loads a wave file as the program does (16-bit samples as -32768..32767, 8-bit as 0..255, two
  * channels as their mono mix). A file cut short is read as far as it goes (count < announced). */

@@ -11,9 +11,12 @@ namespace {
 
 constexpr int64_t LONGEST_SIGNAL = 0x7FFFFFFF;  // samples an analysis can index
 
-void describe(const SignalInfo& info, OrvalixSignal* signal) {
+// What was read, and what the header announces (more when the file was cut short).
+void describe(const char* name, const SignalInfo& info, OrvalixSignal* signal) {
+    int64_t announced = info.totalSamples;
+    if (name && queryAnnouncedSamples(name, &announced) != RFX_SUCCESS) announced = info.totalSamples;
     signal->count = info.samplesRead;
-    signal->announced = info.totalSamples;
+    signal->announced = announced;
     signal->sampleRate = info.sampleRate;
     signal->channels = info.channels;
     signal->bitsPerSample = info.bitsPerSample;
@@ -84,7 +87,7 @@ int orvalix_load_wave(const char* name, OrvalixSignal* signal, OrvalixError* err
         return reportResult(error, result, "cannot read wave file %.150s: %s", name,
                             orvalix_result_name(result));
     signal->samples = samples;
-    describe(info, signal);
+    describe(name, info, signal);
     return succeed(error);
 }
 
@@ -119,7 +122,7 @@ int orvalix_analyse_file(const char* name, const OrvalixSettings* settings,
     analyseWaveFile(name, analysis, AnalysisRequest{}, &outcome);
     if (info) {
         *info = OrvalixSignal{sizeof(OrvalixSignal), nullptr, 0, 0, 0, 0, 0};
-        if (outcome.code == 0) describe(outcome.info, info);
+        if (outcome.code == 0) describe(name, outcome.info, info);
     }
     return handOut(&outcome, features, error);
 }

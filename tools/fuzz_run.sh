@@ -17,12 +17,13 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVALIX_FUZZ=ON -DORVALIX_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j "$jobs" --target fuzz_wave fuzz_command_line fuzz_analysis fuzz_frontend >/dev/null
+cmake --build "$build_dir" -j "$jobs" --target fuzz_wave fuzz_command_line fuzz_analysis fuzz_frontend \
+    fuzz_batch_lists >/dev/null
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=0
-for target in wave command_line analysis frontend; do
+for target in wave command_line analysis frontend batch_lists; do
     work="$build_dir/corpus/$target"
     artifacts="$build_dir/findings/$target/"
     mkdir -p "$work" "$artifacts"

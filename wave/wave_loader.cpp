@@ -62,6 +62,18 @@ RFXRET queryWaveSize(const char* name, int32_t* total)
     return RFX_SUCCESS;
 }
 
+RFXRET queryAnnouncedSamples(const char* name, int64_t* count)
+{
+    WavAudioFile file;
+    RFXRET result = file.openForRead(name);
+    if (result != RFX_SUCCESS)
+        return result;
+    const uint32_t declared = file.dataHeader().size;
+    const uint32_t frameBytes = file.channels() * (file.bitsPerSample() / 8u);
+    *count = declared == 0 ? file.frameCount() : declared / frameBytes;
+    return RFX_SUCCESS;
+}
+
 // Opens the file and prints its report; the report always precedes any sample read.
 static RFXRET openAndReport(WavAudioFile* file, const char* name, int32_t* channels,
                             int32_t* sampleRate, int32_t* bitsPerSample, StageConsole console)

@@ -18,6 +18,9 @@ struct SignalInfo {
 RFXRET loadWaveFile(const char* name, float** signal, SignalInfo* info);
 
 RFXRET queryWaveSize(const char* name, int32_t* total);
+// The frames the data header announces (the frames present when it announces none, as
+// streaming writers leave it); unlike queryWaveSize, never limited to what the file holds.
+RFXRET queryAnnouncedSamples(const char* name, int64_t* count);
 RFXRET readWaveSamples(const char* name, int16_t* slots, int32_t capacity, int32_t* channels,
                        int32_t* sampleRate, int32_t* bitsPerSample, int32_t* count);
 int samplesToFloats(const int16_t* slots, float* floats, int32_t n);

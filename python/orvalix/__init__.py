@@ -51,9 +51,11 @@ The VAD reads c0 of the static rows (whether or not it is kept); deltas come bef
 voiced frames are chosen last.
 """
 
+import math
 import operator
 import os
 import re
+import warnings
 from collections import namedtuple
 
 import numpy
@@ -98,6 +100,73 @@ class AnalysisError(ValueError):
         self.code, self.name, self.path = code, _orvalix.result_name(code), path
         what = "the settings cannot be applied to this signal"
         super().__init__("%s: %s%s" % (self.name, what, "" if path is None else " (%s)" % path))
+
+
+class SettingsWarning(UserWarning):
+    """Settings within every option's range that give rows of infinities or NaN at this rate."""
+
+
+def _name(path):
+    """A file name for the library: whole, or ValueError as open() gives."""
+    if isinstance(path, (str, bytes)) or hasattr(path, "__fspath__"):
+        name = os.fsencode(path)
+        if b"\0" in name:
+            raise ValueError("embedded null byte in file name %r" % (path,))
+        return name
+    raise TypeError("expected a file name (str, bytes or os.PathLike), not %s"
+                    % type(path).__name__)
+
+
+def _integer(name, value, low=-_LARGEST - 1, high=_LARGEST):
+    """An integer argument within the library's range, with a short message otherwise."""
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError("%s: expected an integer, not %s" % (name, type(value).__name__)) from None
+    if not low <= number <= high:
+        raise ValueError("%s=%d is out of range [%d,%d]" % (name, number, low, high))
+    return number
+
+
+def _array(name, value, dimensions):
+    """A float32 array of the given dimensions; short messages for anything else."""
+    if isinstance(value, (str, bytes, bytearray, memoryview)):
+        raise TypeError("%s: expected an array of numbers, not %s" % (name, type(value).__name__))
+    try:
+        array = numpy.asarray(value, dtype=numpy.float32)
+    except (TypeError, ValueError):
+        raise TypeError("%s: expected an array of numbers, not %s"
+                        % (name, type(value).__name__)) from None
+    if array.ndim != dimensions:
+        raise ValueError("%s: expected a %s array" % (
+            name, "one-dimensional" if dimensions == 1 else "(frames, columns)"))
+    return array
+
+
+def _scale(scale):
+    try:
+        scale = float(scale)
+    except (TypeError, ValueError):
+        raise TypeError("scale: expected a number, not %s" % type(scale).__name__) from None
+    if not math.isfinite(scale) or scale == 0:
+        raise ValueError("scale=%r: expected a finite number other than 0" % scale)
+    return scale
+
+
+def _rate(rate):
+    return _integer("rate", rate, 1, _LARGEST)
+
+
+def _check(values, rate, strict):
+    """Warns (or with strict raises ValueError) when the settings give non-finite rows at rate."""
+    message = _orvalix.check_settings(values, rate)
+    if message is None:
+        return None
+    text = "%s (options %s)" % (message, " ".join(_options_of(values)))
+    if strict:
+        raise ValueError(text)
+    warnings.warn(text, SettingsWarning, stacklevel=3)
+    return text
 
 
 def _error(code, path=None):
@@ -239,7 +308,8 @@ def _settings(settings, keywords):
 
 WaveInfo = namedtuple("WaveInfo", "rate channels bits samples announced")
 WaveInfo.__doc__ = """What a wave file holds: rate in Hz, channels, bits per sample, samples read
-(the signal's length: frames for a mixed two-channel file) and samples announced by the file."""
+(the signal's length: frames for a mixed two-channel file) and samples its header announces
+(more than those read when the file was cut short; those present for a streamed file)."""
 
 
 def load_wave(path):
@@ -247,31 +317,32 @@ def load_wave(path):
 
     The signal is float32 on the program's scale: 16-bit samples as -32768..32767, 8-bit as
     0..255, two channels as their mono mix. Raises WaveError for a file the program refuses."""
-    code, signal, info = _orvalix.load_wave(os.fsencode(path))
+    code, signal, info = _orvalix.load_wave(_name(path))
     if code:
         raise _error(code, os.fspath(path))
     return signal, WaveInfo(*info)
 
 
-def mfcc(signal, rate, settings=None, scale=1.0, **keywords):
+def mfcc(signal, rate, settings=None, scale=1.0, strict=False, **keywords):
     """MFCCs of a one-dimensional signal: a float32 C-contiguous array (frames, columns).
 
     The signal is on the program's scale (int16 arrays as they are, 8-bit as 0..255); a signal
     in [-1, 1] (torchaudio, soundfile) takes scale=32768. `settings` (a Settings) and keywords
     (see the module's help) choose the analysis and the front end after it. A signal shorter than
-    one window gives (0, columns). The array owns the library's buffer: no copy is made."""
+    one window gives (0, columns). The array owns the library's buffer: no copy is made.
+    Settings that give rows of infinities or NaN at this rate (a mel filter without any FFT bin)
+    raise a SettingsWarning, or ValueError with strict=True."""
     front = _front_end(keywords)
     chosen = _settings(settings, keywords)
-    rate = operator.index(rate)
-    if not 0 < rate <= _LARGEST:
-        raise ValueError("rate=%r: expected a positive sample rate in Hz" % rate)
-    code, features = _orvalix.analyse(signal, rate, _analysed(chosen, front), float(scale), False)
+    rate, scale, signal = _rate(rate), _scale(scale), _array("signal", signal, 1)
+    _check(chosen._values, rate, strict)
+    code, features = _orvalix.analyse(signal, rate, _analysed(chosen, front), scale, False)
     if code:
         raise _error(code)
     return _finish(features, chosen, front)
 
 
-def fbank(signal, rate, settings=None, scale=1.0, **keywords):
+def fbank(signal, rate, settings=None, scale=1.0, strict=False, **keywords):
     """Log-mel filterbank features of a one-dimensional signal: float32 (frames, filters), the
     base-10 log filter energies of every frame (of the magnitude or power spectrum, as `domain`
     says), the very floats the analysis hands its cosine transform. Takes mfcc's settings (those
@@ -279,55 +350,70 @@ def fbank(signal, rate, settings=None, scale=1.0, **keywords):
     keywords; the VAD then takes each row's sum, which is c0 of the same frame."""
     front = _front_end(keywords)
     chosen = _settings(settings, keywords)
-    rate = operator.index(rate)
-    if not 0 < rate <= _LARGEST:
-        raise ValueError("rate=%r: expected a positive sample rate in Hz" % rate)
-    code, features = _orvalix.analyse(signal, rate, chosen._values, float(scale), True)
+    rate, scale, signal = _rate(rate), _scale(scale), _array("signal", signal, 1)
+    _check(chosen._values, rate, strict)
+    code, features = _orvalix.analyse(signal, rate, chosen._values, scale, True)
     if code:
         raise _error(code)
     return _finish(features, chosen, front, filterbank=True)
 
 
-def fbank_file(path, settings=None, **keywords):
+def fbank_file(path, settings=None, strict=False, **keywords):
     """fbank of a wave file, loaded as the program loads it. Raises WaveError for a file the
     program refuses."""
     signal, info = load_wave(path)
-    return fbank(signal, info.rate, settings, **keywords)
+    return fbank(signal, info.rate, settings, strict=strict, **keywords)
 
 
-def mfcc_file(path, settings=None, **keywords):
+def mfcc_file(path, settings=None, strict=False, **keywords):
     """MFCCs of a wave file, exactly as the program analyses it (long files a chunk at a time,
-    in bounded memory). Raises WaveError for a file the program refuses."""
-    front = _front_end(keywords)
-    chosen = _settings(settings, keywords)
-    code, features = _orvalix.analyse_files([os.fsencode(path)], _analysed(chosen, front), 1)[0]
-    if code:
-        raise _error(code, os.fspath(path))
-    return _finish(features, chosen, front)
+    in bounded memory). Raises WaveError for a file the program refuses; settings that give
+    non-finite rows at the file's rate as mfcc does."""
+    result = mfcc_files([path], 1, settings, strict, **keywords)[0]
+    if isinstance(result, Exception):
+        raise result
+    return result
 
 
-def mfcc_files(paths, threads=None, settings=None, **keywords):
+def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
     """MFCCs of many wave files on `threads` threads (default: one per processor), without the
     interpreter's lock. Returns a list in the order of `paths`: an array for each file analysed,
-    or the WaveError (or AnalysisError) of a file refused; the other files go on."""
+    or the WaveError (or AnalysisError) of a file refused; the other files go on. Settings that
+    give non-finite rows at a file's rate are warned about once per rate (with strict=True,
+    those files get a ValueError in the list)."""
+    if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__"):
+        raise TypeError("paths: expected a list of file names, not one name (use mfcc_file)")
     paths = list(paths)
-    threads = (os.cpu_count() or 1) if threads is None else operator.index(threads)
-    if threads < 1:
-        raise ValueError("threads=%r: expected at least 1" % threads)
+    names = [_name(path) for path in paths]
+    threads = _integer("threads", (os.cpu_count() or 1) if threads is None else threads, 1)
     front = _front_end(keywords)
     chosen = _settings(settings, keywords)
-    results = _orvalix.analyse_files([os.fsencode(p) for p in paths], _analysed(chosen, front),
-                                     threads)
-    return [_finish(features, chosen, front) if code == 0 else _error(code, os.fspath(path))
-            for path, (code, features) in zip(paths, results)]
+    results = _orvalix.analyse_files(names, _analysed(chosen, front), threads)
+    said = {}
+    out = []
+    for path, (code, features, rate) in zip(paths, results):
+        if code:
+            out.append(_error(code, os.fspath(path)))
+            continue
+        if rate not in said:
+            said[rate] = _orvalix.check_settings(chosen._values, rate)
+            if said[rate] is not None and not strict:
+                _check(chosen._values, rate, False)
+        if said[rate] is not None and strict:
+            out.append(ValueError("%s (options %s): %s" % (
+                said[rate], " ".join(_options_of(chosen._values)), os.fspath(path))))
+        else:
+            out.append(_finish(features, chosen, front))
+    return out
 
 
 def write_text(features, path):
     """Writes features as the program's output file: every column "%f " (the program's exact
     formatter), one line per frame. An array from mfcc(..., include_c0=X) gives the file the
     program writes with (or without) -C. The file is replaced whole or not at all."""
-    if _orvalix.write_text(features, os.fsencode(path)):
-        raise OSError("cannot write %s" % os.fspath(path))
+    error = _orvalix.write_text(_array("features", features, 2), _name(path))
+    if error:
+        raise OSError(error, os.strerror(error), os.fspath(path))
 
 
 def format_coefficient(value):
@@ -351,7 +437,8 @@ def deltas(features, order=2, window=2):
     """The rows followed by their deltas, as Kaldi's add-deltas: order 1 or 2 over `window`
     (1..100) frames on each side, frame indices clamped to the first and last frame. Returns a
     float32 array of columns x (order + 1) columns."""
-    return _checked(_orvalix.deltas(features, operator.index(order), operator.index(window)))
+    return _checked(_orvalix.deltas(_array("features", features, 2), _integer("order", order),
+                                    _integer("window", window)))
 
 
 def cmvn(features, mode=None, variance=None, window=None, min_window=None, centred=None):
@@ -361,9 +448,10 @@ def cmvn(features, mode=None, variance=None, window=None, min_window=None, centr
     if mode is not None and mode not in _CMVN_MODES:
         raise ValueError("mode=%r: expected one of %s" % (mode, ", ".join(_CMVN_MODES)))
     given = (_CMVN_MODES.get(mode), variance, window, min_window, centred)
-    chosen = tuple(default if value is None else operator.index(value)
-                   for value, default in zip(given, _orvalix.cmvn_defaults()))
-    return _checked(_orvalix.cmvn(features, chosen))
+    names = ("mode", "variance", "window", "min_window", "centred")
+    chosen = tuple(default if value is None else _integer(name, value)
+                   for name, value, default in zip(names, given, _orvalix.cmvn_defaults()))
+    return _checked(_orvalix.cmvn(_array("features", features, 2), chosen))
 
 
 def vad(features, energy_threshold=None, energy_mean_scale=None, frames_context=None,
@@ -373,12 +461,13 @@ def vad(features, energy_threshold=None, energy_mean_scale=None, frames_context=
     -1 the sum of its row; it counts as above when over energy_threshold (-2.5) plus
     energy_mean_scale (1) x the mean energy, and a frame is voiced when at least
     proportion_threshold (0.4) of the frames within frames_context (15) on each side are above."""
-    kinds = (float, float, operator.index, float, operator.index)
+    kinds = (float, float, lambda v: _integer("frames_context", v), float,
+             lambda v: _integer("energy_column", v))
     given = (energy_threshold, energy_mean_scale, frames_context, proportion_threshold,
              energy_column)
     chosen = tuple(default if value is None else kind(value)
                    for value, default, kind in zip(given, _orvalix.vad_defaults(), kinds))
-    return _checked(_orvalix.vad(features, chosen))
+    return _checked(_orvalix.vad(_array("features", features, 2), chosen))
 
 
 _FRONT_END_DEFAULTS = {"deltas": 0, "delta_window": 2, "cmvn": None, "cmvn_variance": False,

@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -67,14 +68,23 @@ py::array featuresToArray(OrvalixFeatures features, int includeC0) {
     return py::array_t<float>(shape, features.values, owner);
 }
 
+// A name goes to the C library whole or not at all: a NUL byte would end it early.
+const char* wholeName(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return path.c_str();
+}
+
 py::tuple loadWave(const std::string& path) {
+    const char* name = wholeName(path);
     float* signal = nullptr;
     SignalInfo info = {0, 0, 0, 0, 0};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = orvalixLoadWave(path.c_str(), &signal, &info);
+        result = orvalixLoadWave(name, &signal, &info);
     }
+    int64_t announced = info.totalSamples;
+    if (result == 0) result = orvalixAnnouncedSamples(name, &announced);
     if (result != 0) {
         free(signal);
         return py::make_tuple(result, py::none(), py::none());
@@ -84,7 +94,7 @@ py::tuple loadWave(const std::string& path) {
                                signal, owner);
     return py::make_tuple(0, samples,
                           py::make_tuple(info.sampleRate, info.channels, info.bitsPerSample,
-                                         info.samplesRead, info.totalSamples));
+                                         info.samplesRead, announced));
 }
 
 // The signal on the program's scale; a scale other than 1 multiplies each sample in double and
@@ -119,10 +129,12 @@ py::tuple analyse(FloatArray signal, int32_t rate, const py::tuple& settingsTupl
 }
 
 // Files shared out to `threads` workers, each taking the next file in turn, all without the
-// interpreter's lock. Returns one (code, array or None) pair per file, in the order given.
+// interpreter's lock. Returns one (code, array or None, rate) triple per file, in the order given.
 py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& settingsTuple,
                       int threads) {
+    for (const auto& path : paths) wholeName(path);
     const AnalysisSettings settings = settingsFromTuple(settingsTuple);
+    std::vector<SignalInfo> infos(paths.size(), SignalInfo{0, 0, 0, 0, 0});
     std::vector<OrvalixFeatures> features(paths.size(), OrvalixFeatures{0, 0, nullptr});
     std::vector<int> results(paths.size(), 0);
     {
@@ -131,7 +143,7 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& se
         auto work = [&] {
             for (size_t i = next++; i < paths.size(); i = next++) {
                 AnalysisSettings own = settings;
-                results[i] = orvalixAnalyseFile(paths[i].c_str(), &own, &features[i], nullptr);
+                results[i] = orvalixAnalyseFile(paths[i].c_str(), &own, &features[i], &infos[i]);
             }
         };
         const size_t workers = std::min(static_cast<size_t>(std::max(threads, 1)),
@@ -144,18 +156,19 @@ py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& se
     py::list out;
     for (size_t i = 0; i < paths.size(); i++) {
         if (results[i] != 0) {
-            out.append(py::make_tuple(results[i], py::none()));
+            out.append(py::make_tuple(results[i], py::none(), 0));
         } else {
-            out.append(py::make_tuple(0, featuresToArray(features[i], settings.includeC0)));
+            out.append(py::make_tuple(0, featuresToArray(features[i], settings.includeC0),
+                                      infos[i].sampleRate));
         }
     }
     return out;
 }
 
-// Every column of the array, "%f " each, one line per row: the program's output file. The
-// interpreter's lock stays held, so Python threads write one at a time: the writer keeps its
-// hidden file's name and its cleanup signal handlers in process-wide state.
+// Every column of the array, "%f " each, one line per row: the program's output file, written
+// without the interpreter's lock. Returns 0 or the errno of the failure.
 int writeText(FloatArray features, const std::string& path) {
+    const char* name = wholeName(path);
     if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
     if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
         features.shape(1) > std::numeric_limits<int32_t>::max()) {
@@ -164,7 +177,8 @@ int writeText(FloatArray features, const std::string& path) {
     OrvalixFeatures view = {static_cast<int32_t>(features.shape(0)),
                             static_cast<int32_t>(features.shape(1)),
                             const_cast<float*>(features.data())};
-    return orvalixWriteFeatures(&view, 1, path.c_str());
+    py::gil_scoped_release unlocked;
+    return orvalixWriteFeatures(&view, 1, name) == 0 ? 0 : errno;
 }
 
 // ---- The front end over (frames, columns) float32 arrays; each returns (code, result or None).
@@ -248,6 +262,13 @@ PYBIND11_MODULE(_orvalix, m) {
                                                &settings, message, sizeof message);
         return py::make_tuple(failed ? py::object(py::str(message)) : py::object(py::none()),
                               settingsToTuple(settings));
+    });
+    m.def("check_settings", [](const py::tuple& settingsTuple, int32_t rate) {
+        const AnalysisSettings settings = settingsFromTuple(settingsTuple);
+        char message[256] = "";
+        return orvalixCheckSettings(&settings, rate, message, sizeof message)
+                   ? py::object(py::str(message))
+                   : py::object(py::none());
     });
     m.def("result_name", [](int32_t code) { return std::string(orvalixResultName(code)); });
     m.def("format_coefficient", [](float value) {

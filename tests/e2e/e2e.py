@@ -9,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 from types import SimpleNamespace
 
 # The program's usage text and its refusal to overwrite, met by several tests.
@@ -82,10 +83,29 @@ def start(argv, cwd, env=None, preexec=None):
 
 def corpus_outcome(proc):
     """orvalix-corpus's status, last summary line, sorted failure lines and standard error."""
-    out, err = (text.decode("utf-8", "replace") for text in proc.communicate(timeout=120))
+    # A generous limit: a loaded 2-core machine is many times slower than a quiet one.
+    out, err = (text.decode("utf-8", "replace") for text in proc.communicate(timeout=900))
     lines = out.splitlines()
     return (proc.returncode, ([l for l in lines if " done, " in l] or [""])[-1],
             sorted(l for l in lines if l.startswith("failed: ")), err)
+
+
+def wait_until(condition, seconds=60):
+    """Polls for an event with a limit no loaded machine reaches; True when it came."""
+    for _ in range(seconds * 10):
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
+def running(pid_file):
+    """The process whose id the file holds is alive (a zombie, not yet reaped, is not)."""
+    try:
+        with open(pid_file) as fh, open("/proc/%s/stat" % fh.read().strip()) as stat_file:
+            return ") Z" not in stat_file.read()
+    except (OSError, ValueError):
+        return False
 
 
 def nobody():
@@ -124,8 +144,9 @@ class Checks:
         sys.exit(0 if self.failed == 0 else 1)
 
 
-# Special entries of a case's files: a folder, a FIFO, a link, a file with a mode, a sparse file.
-FOLDER, FIFO = "<folder>", "<fifo>"
+# Special entries of a case's files: a folder, a FIFO, a null device node (root only), a link, a
+# file with a mode, a sparse file.
+FOLDER, FIFO, DEVICE = "<folder>", "<fifo>", "<device>"
 NOBODY = 65534
 
 
@@ -152,6 +173,8 @@ def lay_out(folder, files):
             os.mkdir(path)
         elif what is FIFO:
             os.mkfifo(path)
+        elif what is DEVICE:
+            os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
         elif isinstance(what, Link):
             os.symlink(what, path)
         else:

@@ -5,9 +5,8 @@ import os
 import random
 import signal
 import struct
-import time
 
-from e2e import Checks, Folder, arguments, run, start, wave_bytes
+from e2e import Checks, Folder, arguments, run, running, start, wait_until, wave_bytes
 from test_corpus_tool import fake_ssh
 
 OPTIONS, COLUMNS, CUTS = ["-L25", "-M13", "-C"], 14, ["a-1", "a-2", "b-1", "c-1"]
@@ -36,7 +35,9 @@ def corpus(f, orvalix, driver):
         waves[key] = f.file("cut/%s.wav" % key, wave_bytes(cut, rate, bits, channels))
     f.file("in/bad.wav", b"RIFF....WAVEnot a wave file")
     f.file("in/sub dir/a b.WAV", f.read("in/a.wav"))
+    os.symlink("nowhere.wav", f.path + "/in/gone.wav"), os.symlink("loop.wav", f.path + "/in/loop.wav")
     f.file("wav.scp", SCP.encode()), f.file("segments", SEGMENTS.encode())
+    f.file("dup.scp", b"a in/a.wav\nb in/b.wav\na in/c.wav\n"), f.file("dup.seg", b"s a 0 1\n")
     floats, texts = {}, {}
     for key, wave in waves.items():
         run(driver, ["analyse", wave, "ref.bin"] + OPTIONS, f.path)
@@ -79,9 +80,11 @@ if __name__ == "__main__":
 
         # Text: the program's own files, from a folder tree and from a list with segments.
         r = batch_run("in", "tree", "-j", "3", *OPTIONS)
-        checks.equal("tree: summary", (r.status, r.out.splitlines()[1:3]),
-                     (1, ["orvalix-batch: 5 done, 0 skipped (output exists), 1 failed",
-                          "failed: bad: in/bad.wav: RFX_FILE_ERROR"]))
+        checks.equal("tree: summary, unreadable links as failures", (r.status, r.out.splitlines()[1:5]),
+                     (1, ["orvalix-batch: 5 done, 0 skipped (output exists), 3 failed",
+                          "failed: bad: in/bad.wav: RFX_FILE_ERROR",
+                          "failed: gone.wav: cannot be read: No such file or directory",
+                          "failed: loop.wav: cannot be read: Too many levels of symbolic links"]))
         names = ["a", "b", "c", "short", "sub dir/a b"]
         checks.equal("tree: orvalix's output files", [f.read("tree/%s.txt" % n) for n in names],
                      [texts.get(n, texts["a"]) for n in names])
@@ -90,8 +93,9 @@ if __name__ == "__main__":
                     "a blank cannot go into a Kaldi script" in r.out)
         r = batch_run("wav.scp", "--segments", "segments", "text", "-j", "3", *OPTIONS)
         cuts = [f.read("text/%s.txt" % k) for k in CUTS]
+        log = b"".join(l for l in f.read("text/orvalix-batch.log").splitlines(True) if b"digest" not in l)
         checks.equal("segments: status, failure log, orvalix's output files of the cuts",
-                     (r.status, f.read("text/orvalix-batch.log"), cuts),
+                     (r.status, log, cuts),
                      (1, FAILED, [texts[k] for k in CUTS]))
 
         # Kaldi: the library's floats in list order; 3 shards, and orvalix-corpus running one job
@@ -119,16 +123,20 @@ if __name__ == "__main__":
                      [htk(f.read("htk/%s.htk" % k)) for k in "abc"],
                      [((frames(k), 100000, 52, 6), without_c0(floats[k])) for k in "abc"])
 
-        # A killed run leaves only complete files; the rerun does exactly what is left.
-        f.file("slow.scp", b"a in/a.wav\nslow sleep 20 |\n")
-        for fmt, left in (("text", ["a.txt"]), ("kaldi", [])):
-            proc = start([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt], f.path,
-                         preexec=os.setsid)
-            time.sleep(0.7)
-            os.killpg(proc.pid, signal.SIGKILL)  # the run and its command, as a scheduler does
+        # A killed run leaves only complete files and no command behind; the rerun does exactly
+        # what is left.
+        f.file("slow.scp", b"a in/a.wav\nslow sh -c 'echo $$ >slow.pid; exec sleep 600' |\n")
+        for fmt, left in (("text", ["a.txt", "orvalix-batch.log"]), ("kaldi", [])):
+            proc = start([batch, "slow.scp", "killed-" + fmt, "-j", "1", "--format", fmt], f.path)
+            wait_until(lambda: running(f.path + "/slow.pid"))
+            proc.kill()  # the run alone, of SIGKILL
             proc.wait()
+            ended = wait_until(lambda: not running(f.path + "/slow.pid"))
+            checks.true("killed %s run: its command ends with it" % fmt, ended)
+            ended or os.kill(int(f.read("slow.pid")), signal.SIGKILL)
+            os.unlink(f.path + "/slow.pid")
             checks.equal("killed %s run: complete files only" % fmt,
-                         os.listdir(f.path + "/killed-" + fmt), left)
+                         sorted(os.listdir(f.path + "/killed-" + fmt)), left)
         f.file("slow.scp", b"a in/a.wav\nslow cat in/a.wav |\n")
         K1 = ["--format", "kaldi", "--shard", "1/1"]
         for what, argv, done in (("text run", [], "1 done, 1 skipped"),
@@ -137,6 +145,44 @@ if __name__ == "__main__":
             r = batch_run("slow.scp", "killed-" + what.split()[-2], *argv)
             checks.equal("rerun of a " + what, r.out.splitlines()[1],
                          "orvalix-batch: %s (output exists), 0 failed" % done)
+
+        # A rerun redoes what another list, other settings or a missing file would change.
+        f.file("one.scp", b"a in/a.wav\nc in/c.wav\n"), f.file("other.scp", b"x1 in/a.wav\nx2 in/c.wav\n")
+        HTK = ["wav.scp", "htk", "--format", "htk", "-L25", "-M13", "--vad-labels"]
+        for what, argv, done in (("a first list", ["one.scp", "resume", "--format", "kaldi"], "2 done, 0"),
+                                 ("other keys", ["other.scp", "resume", "--format", "kaldi"], "2 done, 0"),
+                                 ("labels asked for", HTK, "4 done, 0"),
+                                 ("a label file lost", HTK, "1 done, 3")):
+            r = batch_run(*argv)
+            checks.true("run with %s: done" % what, "orvalix-batch: %s skipped" % done in r.out, r.out)
+            os.path.exists(f.path + "/htk/a.lab") and os.unlink(f.path + "/htk/a.lab")
+        checks.equal("rerun with other keys: the script", [e[0] for e in kaldi(f, "resume/feats.scp")],
+                     ["x1", "x2"])
+        r = batch_run("dup.scp", "--segments", "dup.seg", "dup")
+        checks.true("a recording id twice, with segments: refused",
+                    "failed: s: recording a appears twice in dup.scp" in r.out, r.out)
+
+        # Refusals before any work: outputs that are inputs or each other, lists that are no
+        # lists, limits and settings named; the file at stake keeps its bytes.
+        f.file("nul.scp", b"a in/a.wav\nk\0ey in/a.wav\n"), f.file("bom.scp", b"\xef\xbb\xbf" + SCP.encode())
+        f.file("self.scp", b"k self/k.txt\n"), f.file("self/k.txt", f.read("in/a.wav")), f.file("afile", b"x")
+        K = ["--format", "kaldi"]
+        for argv, message, kept in (
+                (["wav.scp", "o", "--ark", "in/a.wav"] + K, "archive in/a.wav is the same file as the input wave", "in/a.wav"),
+                (["wav.scp", "o", "--ark", "wav.scp"] + K, "archive wav.scp is the same file as the list", "wav.scp"),
+                (["wav.scp", "o", "--ark", "F", "--scp", "./F"] + K, "script ./F is the same file as the archive F", None),
+                (["wav.scp", "o", "--scp", "o/orvalix-batch.log"] + K, "log o/orvalix-batch.log is the same", None),
+                (["self.scp", "self", "-O"], "output self/k.txt is the same file as the input wave", "self/k.txt"),
+                (["in/a.wav", "o"], "in/a.wav is a wave file, not a list: INPUT is a folder or a text list", "in/a.wav"),
+                (["nul.scp", "o"], "nul.scp holds a NUL byte on line 2: INPUT is", None),
+                (["bom.scp", "o"], "bom.scp begins with a byte-order mark", None),
+                (["wav.scp", "afile"], "cannot write into afile: not a folder", "afile"),
+                (["wav.scp", "o", "--shard", "1/1000000000"], "1 <= K <= N <= 999999999", None),
+                (["wav.scp", "o", "--deltas", "1", "--delta-window", "0"], "--delta-window is 1..100", None)):
+            before = f.read(kept) if kept else None
+            r = batch_run(*argv)
+            checks.equal("refused %s: status, message, %s kept" % (argv, kept),
+                         (r.status, message in r.err, f.read(kept) if kept else None), (2, True, before))
 
         # Usage errors stop before any work.
         for bad in (["--shard", "4/3"], ["--format", "ark"], ["--deltas", "3"],

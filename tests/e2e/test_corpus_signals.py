@@ -54,9 +54,11 @@ with Folder() as f:
         proc.stdout.readline()  # "N files, ...": the jobs are about to start
         time.sleep(rng.uniform(0.05, 0.3))
         proc.send_signal(sig)
-        if sig == signal.SIGKILL:  # GNU parallel, told by the kernel, stops its jobs in 0.4 s;
+        if sig == signal.SIGKILL:  # GNU parallel, told by the kernel, stops its jobs;
             proc.wait()            # an orphan would still be running (and holding the pipes)
-            time.sleep(0.6)
+            gone_by = time.time() + 120  # 0.4 s on a quiet machine
+            while survivors(out_dir) and time.time() < gone_by:
+                time.sleep(0.1)
             checks.equal(name + ": no job left running", survivors(out_dir), [])
         code, summary = corpus_outcome(proc)[:2]
         made = outputs(out_dir)

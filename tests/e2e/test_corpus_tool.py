@@ -97,11 +97,13 @@ def main():
         checkout = os.path.join(f.path, "checkout/tools/orvalix-corpus")
         bare = {k: v for k, v in os.environ.items() if k != "ORVALIX"}
         env = dict(bare, ORVALIX=binary)
-        checks.equal("from a checkout: its build/orvalix; ORVALIX picks the binary; an empty folder",
-                     [corpus(*argv, env=env, script=script, bin=False)[:2] for argv, env, script in (
+        checks.equal("from a checkout: its build/orvalix; ORVALIX picks the binary; an empty folder; "
+                     "-- ends the options", [corpus(*argv, env=env, script=script, bin=False)[:2]
+                                             for argv, env, script in (
                          (["in", "o3", "-Q0"], bare, checkout), (["in", "out", "-Q0"], env, tool),
-                         (["empty", "o2"], env, tool))],
-                     [(0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0))])
+                         (["empty", "o2"], env, tool), (["-Q0", "--", "in", "o4"], env, tool))],
+                     [(0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (1, 0, 0)), (0, SUMMARY % (0, 0, 0)),
+                      (0, SUMMARY % (1, 0, 0))])
 
     with Folder() as f:
         expected = single_runs(dict({"r%d %s.wav" % (i, "x" * i): wave_bytes(range(i, 1600 + i))

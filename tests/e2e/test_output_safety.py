@@ -6,11 +6,13 @@ import errno
 import os
 import random
 import signal
+import stat
 import subprocess
 import tempfile
+import threading
 import time
 
-from e2e import NOBODY, Checks, Folder, Link, arguments, lay_out, run, sanitized, start, wave_bytes
+from e2e import DEVICE, FIFO, NOBODY, Checks, Folder, Link, arguments, lay_out, run, sanitized, start, wave_bytes
 
 NO_TMPFILE_C = rb"""#define _GNU_SOURCE
 #include <dlfcn.h>
@@ -29,6 +31,19 @@ WRAP(openat64, (int dir, const char* path, int flags, ...), (dir, path, flags, m
 WRAP(open, (const char* path, int flags, ...), (path, flags, mode))
 WRAP(open64, (const char* path, int flags, ...), (path, flags, mode))
 """
+
+
+def through_fifo(argv, folder, fifo):
+    """A run with a reader waiting on the FIFO named as output: its status, whether the FIFO
+    stays, and what the reader got."""
+    got = []
+    reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()), daemon=True)
+    reader.start()
+    r = run(argv[0], argv[1:], folder)
+    stays = stat.S_ISFIFO(os.lstat(fifo).st_mode)
+    if stays:
+        reader.join(60)  # the writer has closed its end: the reader has every byte
+    return r.status, stays, got[0] if got else None
 
 
 def writing(proc, folder):
@@ -63,6 +78,26 @@ with Folder() as f:
     run(binary, ["-Q0", "in", "new"], f.path)
     run(binary, ["-Q0", "long", "longnew"] + LONG[3:], f.path)
     new, long_new = f.read("new.txt"), f.read("longnew.txt")
+
+# A FIFO or device named as output, or at the end of its link, with -O: written into as a
+# stream, never replaced by a regular file (devices only as root, made here).
+with Folder() as f:
+    f.file("in.wav", short), f.file("in/a.wav", short)
+    for node in [FIFO] + [DEVICE] * (os.geteuid() == 0):
+        for tool, argv, output in (
+                ("orvalix", [binary, "-Q0", "-O", "in", "out"], "out.txt"),
+                ("orvalix through a link", [binary, "-Q0", "-O", "in", "l"], "node"),
+                ("orvalix-batch", [batch, "--no-progress", "-O", "in", "out"], "out/a.txt")):
+            lay_out(f, {output: node, "l.txt": Link("node")})
+            path = os.path.join(f.path, output)
+            if node is FIFO:
+                outcome = through_fifo(argv, f.path, path)
+            else:
+                outcome = (run(argv[0], argv[1:], f.path).status,
+                           stat.S_ISCHR(os.lstat(path).st_mode), new)
+            checks.equal("%s -O into a %s: written into, kept" % (tool, node), outcome, (0, True, new))
+            for name in (path, f.path + "/l.txt"):
+                os.unlink(name)
 
 for mode, preload, error in modes:
     os.environ.update(LD_PRELOAD=preload, NO_TMPFILE_ERRNO=str(error))  # for every run below

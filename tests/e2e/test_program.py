@@ -5,7 +5,7 @@ import resource
 import shutil
 import struct
 
-from e2e import (EXISTS, FIFO, FOLDER, USAGE, Checks, Link, Mode, Folder, Sparse, arguments,
+from e2e import (DEVICE, EXISTS, FIFO, FOLDER, USAGE, Checks, Link, Mode, Folder, Sparse, arguments,
                  check_case, chunk, nobody, riff, run, sanitized, wave_bytes)
 
 ROWS = [("V", "Remove DC-offset          = ", "NO"),
@@ -119,8 +119,17 @@ cases = [
      "ERROR: Cannot write output file missing/out.txt: No such file or directory\n", {}),
     ("a FIFO as output is an existing file", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "in", "p"], 0,
      None, EXISTS, {}),
-    ("-O replaces a FIFO", {"in.wav": wav, "p.txt": FIFO}, ["-Q0", "-O", "in", "p"], 0, None, "",
-     {"p.txt": ref}),
+    ("a device as output is an existing file", {"in.wav": wav, "d.txt": DEVICE}, ["-Q0", "in", "d"],
+     0, None, EXISTS, {}),
+]
+NOT_REPLACED = {"d.txt": lambda got: got is None}  # still no regular file
+cases += [  # -O writes into a device (here one that takes every byte), never replacing it
+    ("-O writes into a device", {"in.wav": wav, "d.txt": DEVICE}, ["-Q0", "-O", "in", "d"], 0, None, "",
+     NOT_REPLACED),
+    ("-O through a link to a device", {"in.wav": wav, "d.txt": DEVICE, "l.txt": Link("d.txt")},
+     ["-Q0", "-O", "in", "l"], 0, None, "", NOT_REPLACED),
+] * (os.geteuid() == 0)
+cases += [
     # Wave files people's tools write, and the ones the reader refuses.
     ("LIST before the data, a chunk after it", *on(wave_bytes(speech, extra_chunks_before=chunk(
         b"LIST", b"INFOx\0", 5), tail=chunk(b"id3 ", b"abcd"))), 0, ran, "", RAN),

@@ -22,6 +22,7 @@ def free_port():
 
 def start_slurm(folder):
     """The daemons as children in the foreground, and the environment that points Slurm at them."""
+    # The node by its name, the daemons at the loopback address: no name resolution needed.
     host = socket.gethostname().split(".")[0]
     for place in ("munge", "state", "spool"):
         os.makedirs(os.path.join(folder, place), mode=0o700)
@@ -32,21 +33,21 @@ def start_slurm(folder):
     os.chmod(key, 0o400)
     with open(conf, "w") as fh:
         fh.write("\n".join([  # no systemd, no cgroups; ports and files of its own beside other runs
-            "ClusterName=orvalixtest", "SlurmctldHost=" + host, "AuthInfo=socket=" + munge_socket,
+            "ClusterName=orvalixtest", "SlurmctldHost=%s(127.0.0.1)" % host, "AuthInfo=socket=" + munge_socket,
             "SlurmctldPort=%d" % free_port(), "SlurmdPort=%d" % free_port(),
             "StateSaveLocation=%s/state" % folder, "SlurmdSpoolDir=%s/spool" % folder,
             "SlurmctldPidFile=%s/slurmctld.pid" % folder, "SlurmdPidFile=%s/slurmd.pid" % folder,
             "ProctrackType=proctrack/linuxproc", "TaskPlugin=task/none", "ReturnToService=2",
-            "SlurmdParameters=config_overrides", "NodeName=%s CPUs=4 State=UNKNOWN" % host,
+            "SlurmdParameters=config_overrides", "NodeName=%s NodeAddr=127.0.0.1 CPUs=4 State=UNKNOWN" % host,
             "PartitionName=test Nodes=%s Default=YES MaxTime=INFINITE State=UP" % host, ""]))
     env = dict(os.environ, SLURM_CONF=conf)
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     munged_files = ["--%s-file=%s/munged.%s" % (n, folder, n) for n in ("log", "pid", "seed")]
     daemons = [subprocess.Popen([DAEMONS[0], "-F", "-f", "--key-file=" + key,
                                  "--socket=" + munge_socket] + munged_files, **quiet)]
-    for _ in range(100):
-        if not os.path.exists(munge_socket):
-            time.sleep(0.05)
+    ready_by = time.time() + 120
+    while not os.path.exists(munge_socket) and time.time() < ready_by:
+        time.sleep(0.05)
     daemons += [subprocess.Popen([DAEMONS[1], "-D", "-i", "-f", conf], **quiet),
                 subprocess.Popen([DAEMONS[2], "-D", "-f", conf, "-N", host], **quiet)]
     return daemons, env
@@ -70,9 +71,9 @@ with Folder() as f:
     local = run(batch, ["wav.scp", "local", "--format", "kaldi", "-C"], f.path)
     daemons, env = start_slurm(os.path.join(f.path, "slurm"))
     array = lambda *options: subprocess.run([*slurm, *options, "wav.scp", "array", "-C"],
-                                            cwd=f.path, env=env, capture_output=True, timeout=120)
+                                            cwd=f.path, env=env, capture_output=True, timeout=900)
     try:
-        up_by = time.time() + 15  # the node comes up
+        up_by = time.time() + 120  # the node comes up
         while time.time() < up_by and subprocess.run(["sinfo", "-h", "-o", "%t"], env=env,
                                                      capture_output=True).stdout != b"idle\n":
             time.sleep(0.1)

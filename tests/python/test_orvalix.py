@@ -4,15 +4,18 @@ import functools
 import json
 import os
 import re
+import stat
 import subprocess
 import sys
+import threading
+import warnings
 import wave
 
 import numpy
 import pytest
 from numpy import array_equal
 
-from orvalix import (AnalysisError, Settings, WaveError, cmvn, deltas, fbank, fbank_file, load_wave,
+from orvalix import (AnalysisError, Settings, SettingsWarning, WaveError, cmvn, deltas, fbank, fbank_file, load_wave,
                      mfcc, mfcc_file, mfcc_files, vad, write_text)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -113,7 +116,23 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     (lambda: mfcc(numpy.zeros(99), 999, shift_ms=1), AnalysisError, "ORVALIX_ANALYSIS_FAILED"),
     (lambda: load_wave("/nonexistent/x"), WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
     (lambda: mfcc_file(GOLDEN), WaveError, GOLDEN),
-    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError, "cannot write /no/x"),
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), FileNotFoundError,
+     "No such file or directory: '/no/x'"),
+    (lambda: mfcc_file(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
+    (lambda: load_wave(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
+    (lambda: fbank_file(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
+    (lambda: mfcc_files([SAMPLE, SAMPLE + "\0"]), ValueError, "embedded null byte"),
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/tmp/x.txt\0.npy"), ValueError,
+     "embedded null byte"),
+    (lambda: mfcc_files(SAMPLE), TypeError, "not one name"),
+    (lambda: mfcc(b"\0" * 99999, RATE), TypeError, "signal: expected an array of numbers, not bytes"),
+    (lambda: deltas(numpy.zeros((5, 2), "f4"), 2 ** 40), ValueError, "order=1099511627776 is out"),
+    (lambda: vad(numpy.zeros((5, 2), "f4"), frames_context=2 ** 70), ValueError, "frames_context="),
+    (lambda: mfcc_files([SAMPLE], threads=2 ** 40), ValueError, "threads=1099511627776 is out"),
+    (lambda: mfcc(SPEECH, RATE, scale=float("nan")), ValueError, "scale=nan: expected a finite"),
+    (lambda: fbank(SPEECH, RATE, scale=0), ValueError, "scale=0.0: expected a finite"),
+    (lambda: mfcc(SPEECH, 100, strict=True), ValueError, "mel filter 1 of 14 covers no bin"),
+    (lambda: mfcc_file(SAMPLE, window_ms=4, strict=True), ValueError, "at 16000 Hz"),
     (lambda: cmvn(numpy.zeros((5, 0), "f4")), ValueError, "expected 1 to 2147483647 columns"),
     (lambda: cmvn(numpy.zeros((5, 2), "f4"), "global"), ValueError, "expected one of utterance"),
     (lambda: deltas(numpy.zeros((5, 2), "f4"), 3), ValueError, "front-end setting is out of range"),
@@ -122,6 +141,38 @@ def test_options_and_keywords_mean_the_same(options, keywords):
 def test_errors_name_what_went_wrong(call, error, words):
     with pytest.raises(error, match=re.escape(words)):
         call()
+
+
+def test_settings_that_give_non_finite_rows_are_warned_about_once_per_rate():
+    with pytest.warns(SettingsWarning) as said:
+        rows = mfcc_files([SAMPLE, SAMPLE], window_ms=10, filters=80)[0]
+    assert len(said) == 1 and "-L10" in str(said[0].message) and "-N80" in str(said[0].message)
+    assert not numpy.isfinite(rows).all()  # the program's own rows, told but unchanged
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        mfcc(SPEECH, RATE, filters=40)
+
+
+def test_outputs_that_are_no_regular_file_are_written_into_and_kept(tmp_path):
+    fifo, rows = str(tmp_path / "fifo"), mfcc_file(SAMPLE)
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()), daemon=True)
+    reader.start()
+    write_text(rows, fifo)
+    reader.join(60)
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode) and got == [text_of(rows, tmp_path)]
+    if os.geteuid() == 0:  # a null device made here, never one of the system's
+        os.mknod(tmp_path / "null", stat.S_IFCHR | 0o666, os.makedev(1, 3))
+        write_text(rows, tmp_path / "null")
+        assert stat.S_ISCHR(os.lstat(tmp_path / "null").st_mode)
+
+
+def test_a_truncated_file_is_analysed_and_its_info_shows_the_cut(tmp_path):
+    cut = tmp_path / "cut.wav"
+    cut.write_bytes(open(SAMPLE, "rb").read()[:44 + 2 * 8000])
+    signal, info = load_wave(cut)
+    assert info.samples == len(signal) == 8000 and info.announced == len(SPEECH)
 
 
 def test_a_signal_shorter_than_a_window_gives_no_rows(tmp_path):

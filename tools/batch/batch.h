@@ -1,11 +1,12 @@
 #pragma once
 // orvalix-batch: many utterances in one process, on several threads, into the formats
-// speaker-identification toolkits read. Built on the public library face only.
+// speaker-identification toolkits read. Built on the public library face and its publisher.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "library/publish.h"
 #include "orvalix.h"
 
 enum class OutputFormat { Text, Kaldi, Htk, Npy };
@@ -40,6 +41,10 @@ struct UtteranceList {
 bool readFolderTree(const std::string& folder, UtteranceList* list, std::string* message);
 bool readScpList(const std::string& listName, const std::string& segmentsName, UtteranceList* list,
                  std::string* message);
+// The same from the files' text (segmentsText null: no segments file). A list that is a wave
+// file, or holds a NUL byte or a byte-order mark, is refused whole: no name is ever cut short.
+bool parseScpList(const std::string& listText, const std::string& listName, const std::string* segmentsText,
+                  const std::string& segmentsName, UtteranceList* list, std::string* message);
 
 // --- shards.cpp: the K-th of N near-equal contiguous parts of count items (K from 1).
 struct ShardRange {
@@ -96,9 +101,8 @@ uint16_t htkKind(const BatchSettings& settings);
 
 // --- output_file.cpp: a file that appears under its name only when complete.
 struct PendingFile {
-    int fd = -1;
     std::string finalName;
-    std::string temporaryName;  // empty when the file has no name yet (O_TMPFILE)
+    Publication publication = emptyPublication();
 };
 bool beginFile(const std::string& finalName, PendingFile* file, std::string* message);
 bool appendToFile(PendingFile* file, const char* bytes, size_t length, std::string* message);
@@ -109,6 +113,25 @@ bool writeWholeFile(const std::string& finalName, const std::string& bytes, bool
                     std::string* message);
 bool makeParentFolders(const std::string& fileName, std::string* message);
 std::string absolutePath(const std::string& name);
+
+// --- output_checks.cpp: refusals made before any analysis.
+struct NamedFile {
+    std::string role;  // what the file is to the run, for the message: "archive", "list", ...
+    std::string name;
+};
+// The first output that is the same file as an input or an earlier output (device and inode, or
+// the resolved name of a file yet to be made): a message naming both; "" when there is none.
+std::string findSharedFile(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs);
+// Makes the folder fileName goes into and checks that files can be made there.
+bool usableFolderFor(const std::string& fileName, std::string* message);
+
+// --- resume.cpp: the shard log's second line, "orvalix-batch: digest HEX", of the settings and
+// format and, for the Kaldi archives, the shard's keys in order with their sources.
+std::string digestLine(const UtteranceList& list, ShardRange range, const BatchSettings& settings);
+// The log begins with header and names no failure: the shard's archives are complete.
+bool finishedShard(const std::string& logName, const std::string& header);
+// The log's second line is digest: per-utterance files on disk were made with these settings.
+bool sameDigest(const std::string& logName, const std::string& digest);
 
 // --- progress.cpp: the terminal progress line and the closing summary.
 struct Tally {
@@ -134,5 +157,6 @@ struct BatchSettings {
     FrontEnd frontEnd;
     std::string vadArkName;  // with --vad-labels in the Kaldi format
     std::string vadScpName;
+    bool trustExisting = false;  // files on disk were written with these settings: skip them
 };
 Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings& settings);

@@ -229,14 +229,21 @@ void archiveReadyEntries(Run& run) {
     }
 }
 
+// An utterance's files, all of them the rerun asks for, are on disk.
+bool writtenBefore(const Run& run, const Utterance& utterance) {
+    struct stat existing;
+    return stat(outputNameOf(run, utterance).c_str(), &existing) == 0 &&
+           (!run.settings.frontEnd.vadLabels ||
+            stat((run.settings.outputFolder + "/" + utterance.outputStem + ".lab").c_str(), &existing) == 0);
+}
+
 void work(Run& run) {
     const bool perFile = run.settings.format != OutputFormat::Kaldi;
     for (size_t i; (i = run.next.fetch_add(1)) < run.outcomes.size();) {
         const Utterance& utterance = run.list.utterances[run.range.begin + i];
         Outcome outcome;
-        struct stat existing;
-        if (perFile && utterance.listError.empty() && !run.settings.overwrite &&
-            stat(outputNameOf(run, utterance).c_str(), &existing) == 0) {
+        if (perFile && utterance.listError.empty() && !run.settings.overwrite && run.settings.trustExisting &&
+            writtenBefore(run, utterance)) {
             outcome.state = State::Skipped;
             if (utterance.isSegment) releaseSharedUse(*run.shared[utterance.recording]);
         } else {
@@ -293,6 +300,7 @@ Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings&
     }
 
     const size_t count = run.outcomes.size();
+    if (!run.outputFailure.empty()) run.next = run.finished = count;  // nowhere to write: analyse nothing
     const auto started = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     const int threadCount = static_cast<int>(std::min<size_t>(static_cast<size_t>(settings.threads), std::max<size_t>(count, 1)));
@@ -329,7 +337,8 @@ Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings&
     tally.outputFailure = run.outputFailure;
     for (size_t i = 0; i < count; i++) {
         const Outcome& outcome = run.outcomes[i];
-        if (outcome.state == State::Done) tally.done++;
+        // An archive that could not be written holds nothing: its entries are not done.
+        if (outcome.state == State::Done && run.outputFailure.empty()) tally.done++;
         if (outcome.state == State::Skipped) tally.skipped++;
         if (outcome.state == State::Failed) tally.failures.emplace_back(list.utterances[range.begin + i].key, outcome.message);
     }

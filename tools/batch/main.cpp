@@ -81,12 +81,17 @@ bool parseCount(const std::string& text, int32_t* value) {
 }
 
 // The library's own ranges decide: its calls refuse out-of-range settings even with no rows.
-bool frontEndAccepted(const FrontEnd& front) {
+// Returns "" or what is wrong, naming the setting.
+std::string frontEndRefusal(const FrontEnd& front) {
     float none = 0;
     OrvalixFeatures empty = {0, 1, &none}, out;
-    if (front.deltaOrder > 0 && orvalixDeltas(&empty, front.deltaOrder, front.deltaWindow, &out) != 0) return false;
-    if (front.cmvn && orvalixCmvn(&empty, &front.cmvnSettings, &empty) != 0) return false;
-    return true;
+    if (front.deltaOrder > 0 && orvalixDeltas(&empty, front.deltaOrder, front.deltaWindow, &out) != 0)
+        return "--delta-window is 1..100 frames";
+    if (front.cmvn && orvalixCmvn(&empty, &front.cmvnSettings, &empty) != 0)
+        return front.cmvnSettings.window < 1 ? "--cmvn-window is at least 1 frame"
+                                             : "--cmvn-min-window is 1..--cmvn-window (" +
+                                                   std::to_string(front.cmvnSettings.window) + ") frames";
+    return "";
 }
 
 bool isFolder(const std::string& name) {
@@ -104,10 +109,36 @@ bool exists(const std::string& name) {
 bool finishedArchive(const BatchSettings& settings, const std::string& logName, const std::string& logHeader) {
     if (!exists(settings.arkName) || !exists(settings.scpName)) return false;
     if (settings.frontEnd.vadLabels && (!exists(settings.vadArkName) || !exists(settings.vadScpName))) return false;
-    std::ifstream log(logName);
-    std::stringstream text;
-    text << log.rdbuf();
-    return log && text.str() == logHeader;
+    return finishedShard(logName, logHeader);
+}
+
+// Every file the run may write, and every file it reads that is known before it starts.
+void namedFiles(const UtteranceList& list, ShardRange range, const BatchSettings& settings,
+                const std::string& logName, std::vector<NamedFile>* inputs, std::vector<NamedFile>* outputs) {
+    for (const Recording& recording : list.recordings)
+        if (!recording.isCommand) inputs->push_back({"input wave", recording.source});
+    if (settings.format == OutputFormat::Kaldi) {
+        outputs->push_back({"archive", settings.arkName});
+        outputs->push_back({"script", settings.scpName});
+        if (settings.frontEnd.vadLabels) {
+            outputs->push_back({"label archive", settings.vadArkName});
+            outputs->push_back({"label script", settings.vadScpName});
+        }
+    } else {
+        for (size_t i = range.begin; i < range.end; i++) {
+            const Utterance& utterance = list.utterances[i];
+            if (!utterance.listError.empty()) continue;
+            const std::string stem = settings.outputFolder + "/" + utterance.outputStem;
+            outputs->push_back({"output", stem + formatExtension(settings.format)});
+            if (settings.frontEnd.vadLabels) outputs->push_back({"label file", stem + ".lab"});
+        }
+    }
+    outputs->push_back({"log", logName});
+}
+
+int refuse(const std::string& message) {
+    fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+    return 2;
 }
 
 }  // namespace
@@ -138,7 +169,7 @@ int main(int argc, char** argv) {
         } else if (argument == "--shard") {
             int shard, count;
             if (!value(&shardText) || !parseShard(shardText, &shard, &count))
-                return failUsage("--shard is K/N with 1 <= K <= N");
+                return failUsage("--shard is K/N with 1 <= K <= N <= 999999999");
         } else if (argument == "--ark") {
             if (!value(&settings.arkName)) return failUsage("--ark needs a file");
         } else if (argument == "--scp") {
@@ -186,9 +217,8 @@ int main(int argc, char** argv) {
         }
     }
     if (positional.size() != 2) return failUsage("give an input (folder or list) and an output folder");
-    if (!frontEndAccepted(settings.frontEnd))
-        return failUsage("the front end refuses these settings: --delta-window 1..100, --cmvn-window at "
-                         "least 1, --cmvn-min-window 1..window (docs/frontend.md)");
+    const std::string frontEndFault = frontEndRefusal(settings.frontEnd);
+    if (!frontEndFault.empty()) return failUsage(frontEndFault);
     char refusal[256];
     if (orvalixParseOptions(static_cast<int>(analysisOptions.size()), analysisOptions.data(), &settings.analysis,
                             refusal, sizeof refusal) != 0) {
@@ -218,10 +248,19 @@ int main(int argc, char** argv) {
                      : readScpList(positional[0], segmentsName, &list, &message))) {
         return failUsage(message);
     }
-    if (!makeParentFolders(settings.outputFolder + "/.", &message)) return failUsage(message);
-
     const ShardRange range = shardRange(list.utterances.size(), shard, shardCount);
     const size_t count = range.end - range.begin;
+    std::vector<NamedFile> inputs = {{"list", positional[0]}}, outputs;
+    if (!segmentsName.empty()) inputs.push_back({"segments file", segmentsName});
+    namedFiles(list, range, settings, logName, &inputs, &outputs);
+    const std::string shared = findSharedFile(inputs, outputs);
+    if (!shared.empty()) return refuse(shared);
+    std::vector<std::string> folders = {logName};
+    if (settings.format == OutputFormat::Kaldi) folders.insert(folders.end(), {settings.arkName, settings.scpName});
+    if (settings.format == OutputFormat::Kaldi && settings.frontEnd.vadLabels)
+        folders.insert(folders.end(), {settings.vadArkName, settings.vadScpName});
+    for (const std::string& name : folders)
+        if (!usableFolderFor(name, &message)) return refuse(message);
     printf("%s: %zu utterances", PROGRAM, count);
     if (!shardText.empty()) printf(" (shard %d of %d, of %zu in all)", shard, shardCount, list.utterances.size());
     printf("\n");
@@ -230,21 +269,28 @@ int main(int argc, char** argv) {
     std::ostringstream header;
     header << PROGRAM << ": shard " << shard << " of " << shardCount << ", " << count << " utterances of "
            << list.utterances.size() << "\n";
-    const std::string logHeader = header.str();
+    const std::string digest = digestLine(list, range, settings);
+    const std::string logHeader = header.str() + digest;
+    bool logWritten = false;
+    if (settings.format != OutputFormat::Kaldi) {
+        // Files already on disk count only when this shard's log says they have these settings;
+        // the log is written first, so an interrupted run's files count on its rerun.
+        settings.trustExisting = sameDigest(logName, digest);
+        if (!writeWholeFile(logName, logHeader, true, &message)) return refuse(message);
+    }
     Tally tally;
     if (settings.format == OutputFormat::Kaldi && !settings.overwrite && finishedArchive(settings, logName, logHeader)) {
         tally.total = tally.skipped = count;
     } else {
         tally = runBatch(list, range, settings);
-        if (!writeWholeFile(logName, logHeader + failureLog(tally), true, &message)) {
-            tally.outputFailure += (tally.outputFailure.empty() ? "" : "; ") + message;
-        }
+        logWritten = writeWholeFile(logName, logHeader + failureLog(tally), true, &message);
+        if (!logWritten) tally.outputFailure += (tally.outputFailure.empty() ? "" : "; ") + message;
     }
 
     printf("%s: %zu done, %zu skipped (output exists), %zu failed\n", PROGRAM, tally.done, tally.skipped,
            tally.failures.size());
     fputs(failureLog(tally).c_str(), stdout);
     if (!tally.outputFailure.empty()) printf("%s: %s\n", PROGRAM, tally.outputFailure.c_str());
-    if (!tally.failures.empty()) printf("%s: failures listed in %s\n", PROGRAM, logName.c_str());
+    if (!tally.failures.empty() && logWritten) printf("%s: failures listed in %s\n", PROGRAM, logName.c_str());
     return tally.failures.empty() && tally.outputFailure.empty() ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 // `key command |` entries: the command's standard output, read whole into an in-memory file that
 // the library's own wave reader opens by name.
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,41 @@ std::string lastLine(int fd) {
     return newline == std::string::npos ? tail : tail.substr(newline + 1);
 }
 
+// The guard's process group, for its handler.
+void killOwnGroup(int) {
+    kill(0, SIGKILL);
+}
+
+// Runs in a child of the batch (only async-signal-safe calls: the batch has threads). The guard
+// leads a process group of its own, holding the shell and everything the shell starts; it takes
+// the whole group down when the batch dies, even of SIGKILL, and otherwise ends as the shell did.
+[[noreturn]] void guardCommand(pid_t batch, const char* const* argv, int output, int errors) {
+    setpgid(0, 0);
+    struct sigaction onDeath = {};
+    onDeath.sa_handler = killOwnGroup;
+    sigaction(SIGTERM, &onDeath, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != batch) _exit(127);  // the batch died before the signal was asked for
+    int input = open("/dev/null", O_RDONLY);
+    if (input < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(errors, 2) < 0) _exit(127);
+    pid_t shell = fork();
+    if (shell == 0) {
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        sigaction(SIGTERM, &standard, nullptr);
+        execve("/bin/sh", const_cast<char* const*>(argv), environ);
+        _exit(127);
+    }
+    int status = 0;
+    while (shell > 0 && waitpid(shell, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (shell < 0) _exit(127);
+    if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
+    signal(WTERMSIG(status), SIG_DFL);
+    kill(getpid(), WTERMSIG(status));
+    _exit(128 + WTERMSIG(status));
+}
+
 }  // namespace
 
 int runCommandToMemory(const std::string& command, std::string* name, std::string* message) {
@@ -39,15 +75,11 @@ int runCommandToMemory(const std::string& command, std::string* name, std::strin
         if (errors >= 0) close(errors);
         return -1;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, 1);
-    posix_spawn_file_actions_adddup2(&actions, errors, 2);
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-    pid_t child = -1;
-    int spawned = posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t batch = getpid();
+    pid_t child = fork();
+    if (child == 0) guardCommand(batch, argv, output, errors);
+    const int spawned = child < 0 ? errno : 0;
     int status = 0;
     if (spawned == 0) {
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

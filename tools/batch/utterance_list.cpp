@@ -16,6 +16,9 @@
 
 namespace {
 
+const char* const LIST_FORM = "INPUT is a folder or a text list of 'key path' or 'key command |' lines";
+const char* const SEGMENTS_FORM = "--segments names a text file of 'utterance recording start end' lines";
+
 bool hasWaveExtension(const std::string& name) {
     if (name.size() < 4) return false;
     std::string tail = name.substr(name.size() - 4);
@@ -23,13 +26,25 @@ bool hasWaveExtension(const std::string& name) {
     return tail == ".wav";
 }
 
+// A name found below the folder: a wave file, or something that cannot be read (a link that
+// leads nowhere or loops, an unreadable folder) and must fail rather than vanish from the run.
+struct FoundName {
+    std::string relative;
+    std::string fault;
+    bool operator<(const FoundName& other) const { return relative < other.relative; }
+};
+
 // Relative names of the *.wav files (any case) below folder, following links to files as
-// orvalix-corpus does.
-bool walkFolder(const std::string& root, const std::string& relative, std::vector<std::string>* found,
+// orvalix-corpus does. Only the top folder being unreadable stops the walk.
+bool walkFolder(const std::string& root, const std::string& relative, std::vector<FoundName>* found,
                 std::string* message) {
     const std::string path = relative.empty() ? root : root + "/" + relative;
     DIR* dir = opendir(path.c_str());
     if (!dir) {
+        if (!relative.empty()) {
+            found->push_back({relative + "/", std::string("cannot be read: ") + strerror(errno)});
+            return true;
+        }
         *message = "cannot read the folder " + path + ": " + strerror(errno);
         return false;
     }
@@ -38,21 +53,21 @@ bool walkFolder(const std::string& root, const std::string& relative, std::vecto
         if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
     }
     closedir(dir);
-    bool ok = true;
     for (const std::string& name : names) {
         const std::string child = relative.empty() ? name : relative + "/" + name;
         struct stat status;
-        if (stat((root + "/" + child).c_str(), &status) != 0) continue;
-        if (S_ISDIR(status.st_mode)) {
+        if (stat((root + "/" + child).c_str(), &status) != 0) {
+            if (hasWaveExtension(name)) found->push_back({child, std::string("cannot be read: ") + strerror(errno)});
+        } else if (S_ISDIR(status.st_mode)) {
             struct stat own;
             // Links to folders are not followed: they could loop.
             if (lstat((root + "/" + child).c_str(), &own) == 0 && S_ISDIR(own.st_mode))
-                ok = walkFolder(root, child, found, message) && ok;
+                walkFolder(root, child, found, message);
         } else if (S_ISREG(status.st_mode) && hasWaveExtension(name)) {
-            found->push_back(child);
+            found->push_back({child, ""});
         }
     }
-    return ok;
+    return true;
 }
 
 std::string trimmed(const std::string& text) {
@@ -85,25 +100,13 @@ bool parseSeconds(const std::string& text, double* value) {
     return errno == 0 && *end == '\0' && std::isfinite(*value);
 }
 
-// The lines of a file as (first word, rest of the line) pairs; blank lines are left out.
-bool readKeyedLines(const std::string& name, std::vector<std::pair<std::string, std::string>>* lines,
-                    std::string* message) {
-    std::ifstream in(name);
+bool readWholeFile(const std::string& name, std::string* text, std::string* message) {
+    std::ifstream in(name, std::ios::binary);
     if (!in) {
         *message = "cannot read " + name + ": " + strerror(errno);
         return false;
     }
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string text = trimmed(line);
-        if (text.empty()) continue;
-        size_t space = text.find_first_of(" \t");
-        if (space == std::string::npos) {
-            lines->emplace_back(text, "");
-        } else {
-            lines->emplace_back(text.substr(0, space), trimmed(text.substr(space)));
-        }
-    }
+    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) {
         *message = "cannot read " + name;
         return false;
@@ -111,32 +114,68 @@ bool readKeyedLines(const std::string& name, std::vector<std::pair<std::string, 
     return true;
 }
 
+// The lines of a file as (first word, rest of the line) pairs; blank lines are left out.
+bool readKeyedLines(const std::string& text, const std::string& name, const std::string& form,
+                    std::vector<std::pair<std::string, std::string>>* lines, std::string* message) {
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
+        *message = name + " begins with a byte-order mark: save it as plain UTF-8 without one";
+        return false;
+    }
+    if (text.rfind("RIFF", 0) == 0) {
+        *message = name + " is a wave file, not a list: " + form;
+        return false;
+    }
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        const long line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n');
+        *message = name + " holds a NUL byte on line " + std::to_string(line) + ": " + form;
+        return false;
+    }
+    for (size_t start = 0; start < text.size();) {
+        size_t newline = text.find('\n', start);
+        if (newline == std::string::npos) newline = text.size();
+        const std::string line = trimmed(text.substr(start, newline - start));
+        start = newline + 1;
+        if (line.empty()) continue;
+        size_t space = line.find_first_of(" \t");
+        if (space == std::string::npos) {
+            lines->emplace_back(line, "");
+        } else {
+            lines->emplace_back(line.substr(0, space), trimmed(line.substr(space)));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool readFolderTree(const std::string& folder, UtteranceList* list, std::string* message) {
-    std::vector<std::string> names;
+    std::vector<FoundName> names;
     if (!walkFolder(folder, "", &names, message)) return false;
     std::sort(names.begin(), names.end());  // byte order: the same list on every machine
     std::set<std::string> stems;
-    for (const std::string& name : names) {
+    for (const FoundName& name : names) {
         Utterance utterance;
-        utterance.outputStem = name.substr(0, name.size() - 4);
+        const bool wave = name.fault.empty();
+        utterance.outputStem = wave ? name.relative.substr(0, name.relative.size() - 4) : name.relative;
         utterance.key = utterance.outputStem;
-        if (!stems.insert(utterance.outputStem).second) {
-            utterance.listError = "same output as another input: " + name;
+        if (!wave) {
+            utterance.listError = name.fault;
+        } else if (!stems.insert(utterance.outputStem).second) {
+            utterance.listError = "same output as another input: " + name.relative;
         } else {
             utterance.recording = static_cast<int>(list->recordings.size());
-            list->recordings.push_back({utterance.key, folder + "/" + name, false});
+            list->recordings.push_back({utterance.key, folder + "/" + name.relative, false});
         }
         list->utterances.push_back(utterance);
     }
     return true;
 }
 
-bool readScpList(const std::string& listName, const std::string& segmentsName, UtteranceList* list,
-                 std::string* message) {
+bool parseScpList(const std::string& listText, const std::string& listName, const std::string* segmentsText,
+                  const std::string& segmentsName, UtteranceList* list, std::string* message) {
     std::vector<std::pair<std::string, std::string>> entries;
-    if (!readKeyedLines(listName, &entries, message)) return false;
+    if (!readKeyedLines(listText, listName, LIST_FORM, &entries, message)) return false;
     std::map<std::string, int> recordingIndex;
     std::vector<std::string> recordingFaults;
     for (const auto& [key, value] : entries) {
@@ -147,12 +186,17 @@ bool readScpList(const std::string& listName, const std::string& segmentsName, U
             recording.source = trimmed(value.substr(0, value.size() - 1));
         }
         if (recording.source.empty()) fault = "no file name or command after the key";
-        if (recordingIndex.count(key)) fault = "the key appears twice in " + listName;
+        auto first = recordingIndex.find(key);
+        if (first != recordingIndex.end()) {
+            fault = "the key appears twice in " + listName;
+            // Segments cannot tell which of the two recordings they mean: neither is used.
+            if (segmentsText) recordingFaults[first->second] = "recording " + key + " appears twice in " + listName;
+        }
         if (fault.empty()) recordingIndex[key] = static_cast<int>(list->recordings.size());
         list->recordings.push_back(recording);
         recordingFaults.push_back(fault);
     }
-    if (segmentsName.empty()) {
+    if (!segmentsText) {
         for (size_t i = 0; i < entries.size(); i++) {
             Utterance utterance;
             utterance.key = utterance.outputStem = entries[i].first;
@@ -163,7 +207,7 @@ bool readScpList(const std::string& listName, const std::string& segmentsName, U
         return true;
     }
     std::vector<std::pair<std::string, std::string>> segments;
-    if (!readKeyedLines(segmentsName, &segments, message)) return false;
+    if (!readKeyedLines(*segmentsText, segmentsName, SEGMENTS_FORM, &segments, message)) return false;
     std::set<std::string> keys;
     for (const auto& [key, rest] : segments) {
         Utterance utterance;
@@ -192,4 +236,13 @@ bool readScpList(const std::string& listName, const std::string& segmentsName, U
         list->utterances.push_back(utterance);
     }
     return true;
+}
+
+bool readScpList(const std::string& listName, const std::string& segmentsName, UtteranceList* list,
+                 std::string* message) {
+    std::string listText, segmentsText;
+    if (!readWholeFile(listName, &listText, message)) return false;
+    if (!segmentsName.empty() && !readWholeFile(segmentsName, &segmentsText, message)) return false;
+    return parseScpList(listText, listName, segmentsName.empty() ? nullptr : &segmentsText, segmentsName, list,
+                        message);
 }
