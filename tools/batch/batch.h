@@ -64,7 +64,9 @@ int runCommandToMemory(const std::string& command, std::string* name, std::strin
 struct Analysis {
     bool ok = false;
     std::string message;
-    OrvalixFeatures features = {0, 0, nullptr};
+    OrvalixFeatures features = {sizeof(OrvalixFeatures), 0, 0, 0, nullptr};
+    std::string warning;  // something to know about an utterance that was analysed all the same
+    int32_t sampleRate = 0;
 };
 
 // --- feature_formats.cpp: the bytes of one utterance's features in each format, every column of
@@ -85,15 +87,15 @@ struct FrontEnd {
     int32_t deltaOrder = 0;          // --deltas N: 0, 1 or 2
     int32_t deltaWindow = 2;         // --delta-window N
     bool cmvn = false;               // --cmvn utterance|sliding
-    OrvalixCmvnSettings cmvnSettings = orvalixDefaultCmvnSettings();
+    OrvalixCmvnSettings cmvnSettings = orvalix_default_cmvn_settings();
     bool vadLabels = false;          // --vad-labels: labels written beside the features
     bool voicedOnly = false;         // --voiced-only: only the voiced rows are written
 };
 struct BatchSettings;
-// Labels from the static rows' energy (c0, or the row sum of log filter energies) when wanted;
-// then the columns in the format's order (c0 dropped without -C, last in HTK with -C), deltas,
+// The library's front-end chain (orvalix_front_end): labels from the static rows' energy when
+// wanted, the columns in the format's order (c0 dropped without -C, last in HTK with -C), deltas,
 // CMVN and the voiced rows. The matrix then holds exactly the rows and columns to write.
-// Returns false with a message (a setting the library refuses, or no memory).
+// Returns false with the library's message (a setting it refuses, or no memory).
 bool finishFeatures(const BatchSettings& settings, OrvalixFeatures* features,
                     std::vector<uint8_t>* labels, std::string* message);
 // HTK's parameter kind of the rows finishFeatures leaves: MFCC or FBANK with _0, _D, _A, _Z.
@@ -139,6 +141,7 @@ struct Tally {
     size_t done = 0;
     size_t skipped = 0;
     std::vector<std::pair<std::string, std::string>> failures;  // key, message, in list order
+    std::vector<std::pair<std::string, std::string>> warnings;  // key, message: analysed all the same
     std::string outputFailure;  // the shard's archive or script could not be written
 };
 void showProgress(size_t finished, size_t total, double elapsedSeconds, bool final);
@@ -146,7 +149,7 @@ std::string failureLog(const Tally& tally);
 
 // --- batch_run.cpp: the analysis of a shard's utterances on threads, into the outputs.
 struct BatchSettings {
-    AnalysisSettings analysis;
+    OrvalixSettings analysis = orvalix_default_settings();
     OutputFormat format = OutputFormat::Text;
     std::string outputFolder;
     std::string arkName;

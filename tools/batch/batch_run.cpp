@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "tools/batch/batch.h"
@@ -22,7 +23,8 @@ enum class State { Pending, Done, Failed, Skipped };
 struct Outcome {
     State state = State::Pending;
     std::string message;
-    OrvalixFeatures features = {0, 0, nullptr};
+    OrvalixFeatures features = {sizeof(OrvalixFeatures), 0, 0, 0, nullptr};
+    std::string warning;
     std::vector<uint8_t> labels;  // voice activity per frame, with --vad-labels or --voiced-only
     std::string kaldiEntry;  // encoded by the analysing thread, written in list order
     std::string vadEntry;    // the same for the labels' archive
@@ -42,8 +44,7 @@ struct SharedRecording {
     std::mutex lock;
     bool loaded = false;
     int users = 0;
-    float* signal = nullptr;
-    SignalInfo info = {0, 0, 0, 0, 0};
+    OrvalixSignal signal{};
     std::string failure;
 };
 
@@ -67,32 +68,44 @@ struct Run {
     Archive feats;
     Archive vad;
     std::string outputFailure;
+    std::mutex ratesLock;
+    std::set<int32_t> ratesChecked;  // rates whose settings check has been made
 };
 
-std::string describeResult(int result, const Recording& recording) {
+std::string describeResult(const OrvalixError& error, const Recording& recording) {
     std::string from = recording.isCommand ? "the output of '" + recording.source + "'" : recording.source;
-    std::string text = from + ": " + orvalixResultName(result);
-    if (result == ORVALIX_ANALYSIS_FAILED) text += " (the settings cannot be applied to this signal)";
+    std::string text = from + ": " + orvalix_result_name(error.code);
+    if (error.code == ORVALIX_ANALYSIS_FAILED) text += " (the settings cannot be applied to this signal)";
     return text;
 }
 
 // Cepstral rows, or with --features fbank the log filter energies.
-int analyseSignal(const BatchSettings& batch, const float* signal, int32_t count, int32_t rate,
-                  AnalysisSettings* settings, OrvalixFeatures* features) {
-    return (batch.frontEnd.filterbank ? orvalixAnalyseFilterbank : orvalixAnalyse)(signal, count, rate, settings,
-                                                                                  features);
+int analyseSignal(const BatchSettings& batch, const float* signal, int64_t count, int32_t rate,
+                  OrvalixFeatures* features, OrvalixError* error) {
+    return (batch.frontEnd.filterbank ? orvalix_analyse_filterbank : orvalix_analyse)(
+        signal, count, rate, &batch.analysis, features, error);
+}
+
+// Cut short: the header announces more samples than the file holds. Analysed all the same, as
+// the program analyses it.
+std::string truncationOf(const OrvalixSignal& info) {
+    if (info.count >= info.announced) return "";
+    return "cut short: " + std::to_string(info.count) + " of the " + std::to_string(info.announced) +
+           " samples its header announces were read";
 }
 
 // A whole wave file: MFCC exactly as the program reads it (a chunk at a time), or the log filter
 // energies of the signal loaded as the program loads it.
-int analyseWholeFile(const BatchSettings& batch, const char* name, AnalysisSettings* settings,
-                     OrvalixFeatures* features) {
-    if (!batch.frontEnd.filterbank) return orvalixAnalyseFile(name, settings, features, nullptr);
-    float* signal = nullptr;
-    SignalInfo info = {0, 0, 0, 0, 0};
-    int result = orvalixLoadWave(name, &signal, &info);
-    if (result == 0) result = analyseSignal(batch, signal, info.samplesRead, info.sampleRate, settings, features);
-    free(signal);
+int analyseWholeFile(const BatchSettings& batch, const char* name, Analysis* analysis, OrvalixError* error) {
+    OrvalixSignal signal{};
+    int result = batch.frontEnd.filterbank
+                     ? orvalix_load_wave(name, &signal, error)
+                     : orvalix_analyse_file(name, &batch.analysis, &analysis->features, &signal, error);
+    if (result == 0 && batch.frontEnd.filterbank)
+        result = analyseSignal(batch, signal.samples, signal.count, signal.sampleRate, &analysis->features, error);
+    if (result == 0) analysis->warning = truncationOf(signal);
+    analysis->sampleRate = signal.sampleRate;
+    orvalix_release_signal(&signal);
     return result;
 }
 
@@ -106,19 +119,17 @@ bool loadShared(SharedRecording* shared, const Recording& recording) {
         fd = runCommandToMemory(recording.source, &name, &shared->failure);
         if (fd < 0) return false;
     }
-    int result = orvalixLoadWave(name.c_str(), &shared->signal, &shared->info);
+    OrvalixError error;
+    int result = orvalix_load_wave(name.c_str(), &shared->signal, &error);
     if (fd >= 0) close(fd);
-    if (result != 0) shared->failure = describeResult(result, recording);
+    if (result != 0) shared->failure = describeResult(error, recording);
     return result == 0;
 }
 
 // One segment fewer still needs the recording; the last one releases its samples.
 void releaseSharedUse(SharedRecording& shared) {
     std::lock_guard<std::mutex> hold(shared.lock);
-    if (--shared.users == 0) {
-        free(shared.signal);
-        shared.signal = nullptr;
-    }
+    if (--shared.users == 0) orvalix_release_signal(&shared.signal);
 }
 
 // The samples floor(start x rate) up to floor(end x rate) of the recording, analysed as a whole
@@ -134,21 +145,22 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
     }
     if (analysis.message.empty()) {
         // Bounds are compared as doubles first, so no far-off time reaches an integer.
-        const double rate = shared.info.sampleRate;
-        const double length = shared.info.samplesRead;
+        const double rate = shared.signal.sampleRate;
+        const double length = static_cast<double>(shared.signal.count);
         const double first = std::floor(utterance.startSeconds * rate);
         double last = utterance.endSeconds < 0 ? length : std::floor(utterance.endSeconds * rate);
         if (last > length && last - length <= 0.5 * rate) last = length;
         if (last > length || first > last) {
-            analysis.message = "the segment ends after its recording (" + std::to_string(shared.info.samplesRead) +
-                               " samples at " + std::to_string(shared.info.sampleRate) + " Hz)";
+            analysis.message = "the segment ends after its recording (" + std::to_string(shared.signal.count) +
+                               " samples at " + std::to_string(shared.signal.sampleRate) + " Hz)";
         } else {
-            AnalysisSettings settings = run.settings.analysis;
-            int result = analyseSignal(run.settings, shared.signal + static_cast<int32_t>(first),
-                                       static_cast<int32_t>(last - first), shared.info.sampleRate, &settings,
-                                       &analysis.features);
+            OrvalixError error;
+            int result = analyseSignal(run.settings, shared.signal.samples + static_cast<int64_t>(first),
+                                       static_cast<int64_t>(last - first), shared.signal.sampleRate,
+                                       &analysis.features, &error);
             analysis.ok = result == 0;
-            if (!analysis.ok) analysis.message = describeResult(result, recording);
+            analysis.sampleRate = shared.signal.sampleRate;
+            if (!analysis.ok) analysis.message = describeResult(error, recording);
         }
     }
     releaseSharedUse(shared);
@@ -156,10 +168,10 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
 }
 
 Analysis analyseUtterance(Run& run, const Utterance& utterance) {
-    if (!utterance.listError.empty()) return {false, utterance.listError, {0, 0, nullptr}};
+    if (!utterance.listError.empty()) return {false, utterance.listError, {}, {}};
     // A folder tree's names may hold blanks; a Kaldi script line cannot.
     if (run.settings.format == OutputFormat::Kaldi && utterance.key.find_first_of(" \t\n\r") != std::string::npos)
-        return {false, "a key with a blank cannot go into a Kaldi script", {0, 0, nullptr}};
+        return {false, "a key with a blank cannot go into a Kaldi script", {}, {}};
     if (utterance.isSegment) return analyseSegment(run, utterance);
     Analysis analysis;
     const Recording& recording = run.list.recordings[utterance.recording];
@@ -169,12 +181,11 @@ Analysis analyseUtterance(Run& run, const Utterance& utterance) {
         fd = runCommandToMemory(recording.source, &name, &analysis.message);
         if (fd < 0) return analysis;
     }
-    // Each utterance settles its own filter count: the automatic one depends on the rate.
-    AnalysisSettings settings = run.settings.analysis;
-    int result = analyseWholeFile(run.settings, name.c_str(), &settings, &analysis.features);
+    OrvalixError error;
+    int result = analyseWholeFile(run.settings, name.c_str(), &analysis, &error);
     if (fd >= 0) close(fd);
     analysis.ok = result == 0;
-    if (!analysis.ok) analysis.message = describeResult(result, recording);
+    if (!analysis.ok) analysis.message = describeResult(error, recording);
     return analysis;
 }
 
@@ -194,7 +205,7 @@ void writeUtteranceFile(Run& run, const Utterance& utterance, Outcome* outcome) 
         case OutputFormat::Npy: appendNpy(outcome->features, &bytes); break;
         case OutputFormat::Kaldi: break;
     }
-    orvalixReleaseFeatures(&outcome->features);
+    orvalix_release_features(&outcome->features);
     const std::string name = outputNameOf(run, utterance);
     std::string labelText;
     if (run.settings.frontEnd.vadLabels) appendLabelText(outcome->labels, &labelText);
@@ -237,6 +248,18 @@ bool writtenBefore(const Run& run, const Utterance& utterance) {
             stat((run.settings.outputFolder + "/" + utterance.outputStem + ".lab").c_str(), &existing) == 0);
 }
 
+// Settings within every range can still give rows of infinities or NaN at some rates: said once
+// per rate on standard error, the rows written as the program would write them.
+void warnAboutRate(Run& run, int32_t rate) {
+    {
+        std::lock_guard<std::mutex> hold(run.ratesLock);
+        if (rate <= 0 || !run.ratesChecked.insert(rate).second) return;
+    }
+    OrvalixError error;
+    if (orvalix_check_rows(&run.settings.analysis, rate, &error) == ORVALIX_NON_FINITE_ROWS)
+        fprintf(stderr, "orvalix-batch: warning: at %d Hz %s\n", rate, error.message);
+}
+
 void work(Run& run) {
     const bool perFile = run.settings.format != OutputFormat::Kaldi;
     for (size_t i; (i = run.next.fetch_add(1)) < run.outcomes.size();) {
@@ -248,7 +271,9 @@ void work(Run& run) {
             if (utterance.isSegment) releaseSharedUse(*run.shared[utterance.recording]);
         } else {
             Analysis analysis = analyseUtterance(run, utterance);
+            if (analysis.ok) warnAboutRate(run, analysis.sampleRate);
             outcome.message = analysis.message;
+            outcome.warning = analysis.warning;
             outcome.features = analysis.features;
             analysis.ok = analysis.ok && finishFeatures(run.settings, &outcome.features, &outcome.labels, &outcome.message);
             outcome.state = analysis.ok ? State::Done : State::Failed;
@@ -257,7 +282,7 @@ void work(Run& run) {
                 appendKaldiEntry(utterance.key, outcome.features, &outcome.kaldiEntry);
                 if (run.settings.frontEnd.vadLabels) appendKaldiVector(utterance.key, outcome.labels, &outcome.vadEntry);
             }
-            orvalixReleaseFeatures(&outcome.features);
+            orvalix_release_features(&outcome.features);
         }
         if (perFile) {
             run.outcomes[i] = std::move(outcome);
@@ -340,7 +365,9 @@ Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings&
         // An archive that could not be written holds nothing: its entries are not done.
         if (outcome.state == State::Done && run.outputFailure.empty()) tally.done++;
         if (outcome.state == State::Skipped) tally.skipped++;
-        if (outcome.state == State::Failed) tally.failures.emplace_back(list.utterances[range.begin + i].key, outcome.message);
+        const std::string& key = list.utterances[range.begin + i].key;
+        if (outcome.state == State::Failed) tally.failures.emplace_back(key, outcome.message);
+        if (outcome.state == State::Done && !outcome.warning.empty()) tally.warnings.emplace_back(key, outcome.warning);
     }
     return tally;
 }

@@ -47,7 +47,7 @@ void appendText(const OrvalixFeatures& features, std::string* out) {
     for (int32_t row = 0; row < features.frameCount; row++) {
         const float* values = rowOf(features, row);
         for (int32_t j = 0; j < features.columnCount; j++) {
-            out->append(number, orvalixFormatCoefficient(values[j], number));
+            out->append(number, orvalix_format_coefficient(values[j], number));
             out->push_back(' ');
         }
         out->push_back('\n');

@@ -80,18 +80,22 @@ bool parseCount(const std::string& text, int32_t* value) {
     return true;
 }
 
-// The library's own ranges decide: its calls refuse out-of-range settings even with no rows.
+// The library's own ranges decide: its chain refuses out-of-range settings even with no rows.
 // Returns "" or what is wrong, naming the setting.
 std::string frontEndRefusal(const FrontEnd& front) {
-    float none = 0;
-    OrvalixFeatures empty = {0, 1, &none}, out;
-    if (front.deltaOrder > 0 && orvalixDeltas(&empty, front.deltaOrder, front.deltaWindow, &out) != 0)
+    OrvalixFrontEnd chain = orvalix_default_front_end();
+    chain.includeC0 = 1;  // the empty matrix's one column stays
+    chain.deltaOrder = front.deltaOrder;
+    chain.deltaWindow = front.deltaWindow;
+    chain.cmvn = front.cmvn;
+    chain.cmvnSettings = front.cmvnSettings;
+    OrvalixFeatures empty = {sizeof empty, 0, 1, 0, nullptr};
+    if (orvalix_front_end(&empty, &chain, nullptr, nullptr) == ORVALIX_OK) return "";
+    if (front.deltaOrder > 0 && (front.deltaWindow < 1 || front.deltaWindow > 100))
         return "--delta-window is 1..100 frames";
-    if (front.cmvn && orvalixCmvn(&empty, &front.cmvnSettings, &empty) != 0)
-        return front.cmvnSettings.window < 1 ? "--cmvn-window is at least 1 frame"
-                                             : "--cmvn-min-window is 1..--cmvn-window (" +
-                                                   std::to_string(front.cmvnSettings.window) + ") frames";
-    return "";
+    return front.cmvnSettings.window < 1 ? "--cmvn-window is at least 1 frame"
+                                         : "--cmvn-min-window is 1..--cmvn-window (" +
+                                               std::to_string(front.cmvnSettings.window) + ") frames";
 }
 
 bool isFolder(const std::string& name) {
@@ -219,13 +223,15 @@ int main(int argc, char** argv) {
     if (positional.size() != 2) return failUsage("give an input (folder or list) and an output folder");
     const std::string frontEndFault = frontEndRefusal(settings.frontEnd);
     if (!frontEndFault.empty()) return failUsage(frontEndFault);
-    char refusal[256];
-    if (orvalixParseOptions(static_cast<int>(analysisOptions.size()), analysisOptions.data(), &settings.analysis,
-                            refusal, sizeof refusal) != 0) {
-        fprintf(stderr, "%s: orvalix refuses the options:\n%s\n", PROGRAM, refusal);
+    OrvalixError refusal;
+    if (orvalix_parse_options(static_cast<int>(analysisOptions.size()), analysisOptions.data(), &settings.analysis,
+                              &refusal) != ORVALIX_OK) {
+        fprintf(stderr, "%s: orvalix refuses the options:\n%s\n", PROGRAM, refusal.message);
         return 2;
     }
-    settings.overwrite = settings.analysis.overwrite != 0;
+    // -O, whatever follows its letter, sets the program's overwrite flag; the analysis has no use
+    // for it.
+    for (const char* option : analysisOptions) settings.overwrite = settings.overwrite || toupper(option[1]) == 'O';
     settings.outputFolder = positional[1];
     while (settings.outputFolder.size() > 1 && settings.outputFolder.back() == '/') settings.outputFolder.pop_back();
     settings.progress = progressWanted && isatty(STDERR_FILENO);

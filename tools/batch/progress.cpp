@@ -22,9 +22,11 @@ void showProgress(size_t finished, size_t total, double elapsedSeconds, bool fin
     fflush(stderr);
 }
 
-// One line per failed utterance, in list order: "failed: key: message".
+// One line per failed utterance, in list order: "failed: key: message"; then one per utterance
+// analysed with a warning: "warning: key: message".
 std::string failureLog(const Tally& tally) {
     std::string log;
     for (const auto& [key, message] : tally.failures) log += "failed: " + key + ": " + message + "\n";
+    for (const auto& [key, message] : tally.warnings) log += "warning: " + key + ": " + message + "\n";
     return log;
 }

@@ -20,13 +20,12 @@ std::string digestOf(const std::string& text) {
 
 // Every setting that changes a written byte, in a fixed order (-O changes none).
 std::string settingsText(const BatchSettings& settings) {
-    const AnalysisSettings& a = settings.analysis;
+    const OrvalixSettings& a = settings.analysis;
     const FrontEnd& f = settings.frontEnd;
     const OrvalixCmvnSettings& c = f.cmvnSettings;
     std::ostringstream text;
     text << "format " << formatExtension(settings.format) << "\nanalysis " << a.windowLengthMs << ' '
-         << a.windowShiftMs << ' ' << a.featureType << ' ' << a.melFilterCount << ' ' << a.dropDelta << ' '
-         << a.dropDeltaDelta << ' ' << a.includeC0 << ' ' << a.removeSilence << ' ' << a.removeDcOffset << ' '
+         << a.windowShiftMs << ' ' << a.melFilterCount << ' ' << a.includeC0 << ' ' << a.removeDcOffset << ' '
          << a.powerOfTwoBelow << ' ' << a.cepstralCount << ' ' << a.windowType << ' ' << a.lifterType << ' '
          << a.filterDomain << ' ' << std::hexfloat << a.preEmphasis << std::defaultfloat << "\nfront end "
          << f.filterbank << ' ' << f.deltaOrder << ' ' << f.deltaWindow << ' ' << f.cmvn << ' ' << c.mode << ' '
