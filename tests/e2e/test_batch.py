@@ -194,4 +194,14 @@ if __name__ == "__main__":
                          (r.status, os.path.exists(f.path + "/usage")), (2, False))
         checks.true("refused options: orvalix's message",
                     "L(1) = 0 is out of range [1,100]." in r.err)
+
+        # Analysed all the same, as the program does: a file cut short is a warning in the log;
+        # settings whose filters cover no bin at a rate are said once for that rate.
+        f.file("cut.scp", b"cut in/cut.wav\nshort in/short.wav\nagain in/short.wav\n")
+        f.file("in/cut.wav", f.read("in/a.wav")[:-4000])
+        r = batch_run("cut.scp", "warned", "-L10", "-N80")
+        checks.equal("a file cut short and empty filters: done, warned in the log and once on stderr",
+                     (r.status, f.read("warned/orvalix-batch.log").splitlines()[2:],
+                      r.err.count("warning: at 16000 Hz mel filter")),
+                     (0, [b"warning: cut: cut short: 38000 of the 40000 samples its header announces were read"], 1))
     checks.finish()
