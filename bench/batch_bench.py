@@ -60,7 +60,7 @@ def main():
     batch, orvalix = os.path.join(args.build, "orvalix-batch"), os.path.join(args.build, "orvalix")
     out = os.path.join(args.work, "out")
     commands = {
-        "orvalix-corpus -j 2 (text)": [os.path.join(args.source, "tools", "orvalix-corpus"), "-j", "2",
+        "orvalix-corpus -j 2 (text)": [os.path.join(args.source, "scripts", "orvalix-corpus"), "-j", "2",
                                        "--no-bar", "--bin", orvalix, files, out, "-Q0"],
     }
     for fmt in ("text", "kaldi"):

@@ -10,7 +10,7 @@ set_target_properties(orvalix_core PROPERTIES OUTPUT_NAME orvalix EXPORT_NAME or
 add_library(Orvalix::orvalix ALIAS orvalix_shared)
 
 install(TARGETS orvalix orvalix-batch orvalix-stream RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS tools/orvalix-corpus tools/orvalix-plot tools/orvalix-slurm
+install(PROGRAMS scripts/orvalix-corpus scripts/orvalix-plot scripts/orvalix-slurm
         DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/orvalix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

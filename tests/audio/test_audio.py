@@ -20,7 +20,7 @@ args = parser.parse_args()
 checks = Checks()
 for tool in ("sox", "flac", "lame", "opusenc"):
     if shutil.which(tool) is None:
-        checks.cannot_run(tool + " is not installed (tools/test-packages.txt)")
+        checks.cannot_run(tool + " is not installed (dev/test-packages.txt)")
 sample = os.path.join(os.path.abspath(args.source), "samples", "speech16k.wav")
 
 

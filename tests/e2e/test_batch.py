@@ -107,7 +107,7 @@ if __name__ == "__main__":
                       for k in ("a", "b", "c", "short")])
         for k in (1, 2, 3):
             batch_run("wav.scp", "shards", "--format", "kaldi", "--shard", "%d/3" % k, *OPTIONS)
-        r = run(os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"),
+        r = run(os.path.join(os.path.abspath(args.source), "scripts", "orvalix-corpus"),
                 ["--batch", batch, "--shards", "3", "--sshlogin", "2/%s node1" % fake_ssh(f.path),
                  "--format", "kaldi", "wav.scp", "viacorpus"] + OPTIONS, f.path)
         checks.equal("orvalix-corpus --shards 3: status (two failures), jobs through the login",

@@ -29,7 +29,7 @@ def outputs(folder):
 
 
 args = arguments()
-tool = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus"),
+tool = [os.path.join(os.path.abspath(args.source), "scripts", "orvalix-corpus"),
         "--bin", os.path.abspath(args.bin)]
 checks, rng = Checks(), random.Random(13)
 for sig in (signal.SIGINT, signal.SIGHUP):  # heard by the runs even under nohup or a script's &

@@ -31,7 +31,7 @@ def fake_ssh(folder):
 def main():
     args = arguments()
     binary, checks = os.path.abspath(args.bin), Checks()
-    tool = os.path.join(os.path.abspath(args.source), "tools", "orvalix-corpus")
+    tool = os.path.join(os.path.abspath(args.source), "scripts", "orvalix-corpus")
 
     def corpus(*argv, env=None, script=tool, bin=True):
         return corpus_outcome(start([script] + ["--bin", binary] * bin + list(argv), f.path, env))
@@ -93,8 +93,8 @@ def main():
             checks.equal("refused " + reason, (code, reason in err, f.names()), (2, True, before))
         # Run from a checkout without --bin or ORVALIX: the checkout's build/orvalix.
         lay_out(f, {"checkout/CMakeLists.txt": b"", "checkout/build/orvalix": Link(binary),
-                    "checkout/tools/orvalix-corpus": Link(tool), "empty": FOLDER})
-        checkout = os.path.join(f.path, "checkout/tools/orvalix-corpus")
+                    "checkout/scripts/orvalix-corpus": Link(tool), "empty": FOLDER})
+        checkout = os.path.join(f.path, "checkout/scripts/orvalix-corpus")
         bare = {k: v for k, v in os.environ.items() if k != "ORVALIX"}
         env = dict(bare, ORVALIX=binary)
         checks.equal("from a checkout: its build/orvalix; ORVALIX picks the binary; an empty folder; "

@@ -8,7 +8,7 @@ import sys
 from e2e import Checks, Folder, arguments, chunk, riff, run, wave_bytes
 
 args, checks = arguments(), Checks()
-tool = os.path.join(os.path.abspath(args.source), "tools", "orvalix-plot")
+tool = os.path.join(os.path.abspath(args.source), "scripts", "orvalix-plot")
 interpreter = open(tool).readline()[2:].split()[0]
 command = [tool] if os.access(interpreter, os.X_OK) else [sys.executable, tool]
 

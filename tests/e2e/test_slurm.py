@@ -59,7 +59,7 @@ if missing:
     print("SKIPPED: no Slurm here (Debian's slurm-wlm and munge): " + ", ".join(missing))
     sys.exit(77)
 batch = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "orvalix-batch")
-slurm = [os.path.join(os.path.abspath(args.source), "tools", "orvalix-slurm"), "--shards", "3",
+slurm = [os.path.join(os.path.abspath(args.source), "scripts", "orvalix-slurm"), "--shards", "3",
          "--batch", batch]
 with Folder() as f:
     rng, scp = random.Random(3), ""  # paths and commands, both absolute: the tasks run elsewhere

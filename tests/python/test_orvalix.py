@@ -197,7 +197,7 @@ def test_memory_does_not_grow_over_a_thousand_calls():
 
 
 def test_plot_tool_draws_a_wave_file_through_the_package(tmp_path):
-    tool, png = os.path.join(SOURCE, "tools", "orvalix-plot"), tmp_path / "plot.png"
+    tool, png = os.path.join(SOURCE, "scripts", "orvalix-plot"), tmp_path / "plot.png"
     refused = b"orvalix-plot: ERROR: Parameter M(1) = 30 is out of range [1,20].\n"
     for options, status, said in (("-C -M16", 0, b""), ("-M30", 1, refused)):
         run = subprocess.run([sys.executable, tool, SAMPLE, str(png), "--options=" + options],

@@ -2,7 +2,7 @@
 # The README's install line for the Python package, into a scratch folder instead of the system:
 # builds it with pip from this checkout (Debian's setuptools and pybind11, no package index) and
 # checks that the sample's features are the program's file byte for byte.
-#   tools/check_python_install.sh [build-dir with the orvalix program]
+#   dev/check_python_install.sh [build-dir with the orvalix program]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=$(realpath "${1:-build}/orvalix")

@@ -3,7 +3,7 @@
 # the literal pipeline and the shared reference runs under qemu-aarch64.
 # Needs the Debian packages g++-aarch64-linux-gnu, qemu-user and libgtest-dev (whose sources in
 # /usr/src/googletest are built here with the cross compiler).
-# Usage: tools/ci_aarch64.sh [build-dir [corpus-dir]]
+# Usage: dev/ci_aarch64.sh [build-dir [corpus-dir]]
 #   (defaults: build-aarch64 beside the sources, and the repository's copy of the reference runs;
 #   the shared corpus beside the checkout is run too when present)
 set -eu

@@ -12,7 +12,7 @@
 #include <map>
 #include <set>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

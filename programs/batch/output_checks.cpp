@@ -7,7 +7,7 @@
 #include <cstring>
 #include <map>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Manual check of the Debian package: builds it, installs it with dpkg (needs root; it changes
 # this machine's /usr), runs the installed program and its man page, then removes the package.
-#   tools/check_deb.sh [build-dir]
+#   dev/check_deb.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}

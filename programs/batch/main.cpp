@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

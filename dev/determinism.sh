@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the program four ways (g++ Debug, g++ Release, g++ with ASan+UBSan, clang++ Release) and
 # checks that all four write byte-identical features and console text for the bundled sample and
-# a few generated files under several option sets. Usage: tools/determinism.sh [work-dir]
+# a few generated files under several option sets. Usage: dev/determinism.sh [work-dir]
 # (default: build-determinism beside the sources). Only the orvalix target is built.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,7 +29,7 @@ build clang-release clang++ -DCMAKE_BUILD_TYPE=Release && builds="$builds clang-
 
 inputs="$work/inputs"
 rm -rf "$inputs"
-option_sets=$(python3 "$source_dir/tools/determinism_inputs.py" "$inputs")
+option_sets=$(python3 "$source_dir/dev/determinism_inputs.py" "$inputs")
 cp "$source_dir/samples/speech16k.wav" "$inputs/"
 
 failed=0

@@ -8,7 +8,7 @@ the same product code gives the same mutants whatever the tests are. Mutants tha
 skipped and the next site is drawn. The mutated file is always restored, also on Ctrl-C.
 
     ./quickstart test      # a Release build in build/ with every test switched on
-    python3 tools/mutate.py --build build --count 40 --seed 13 --report mutants.txt
+    python3 dev/mutate.py --build build --count 40 --seed 13 --report mutants.txt
 
 Slow (one rebuild and one suite run per mutant): not part of the default test run.
 """
@@ -25,7 +25,7 @@ import time
 # The program's folders, the front end, the audio decoding and resampling, and the C++ of the batch
 # tool and the Python module.
 PRODUCT_FOLDERS = ("main", "options", "wave", "dsp", "mfcc", "modules", "include", "frontend",
-                   "audio", "tools/batch", "python/src")
+                   "audio", "programs/batch", "programs/stream", "library", "python/src")
 C_SOURCE = re.compile(r"\.(cpp|h)$")
 
 # Operator swaps, written with the spaces the code base puts around binary operators.
@@ -46,7 +46,7 @@ def product_files(root):
                             check=True).stdout.split()
     return sorted(f for f in listed
                   if (os.path.dirname(f).startswith(PRODUCT_FOLDERS) and C_SOURCE.search(f))
-                  or (f.startswith("tools/orvalix-")))
+                  or (f.startswith("scripts/orvalix-")))
 
 
 def is_code(line, script):

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The man page as plain text, for readers without man (docs/orvalix.1.txt).
-#   tools/render_man.sh          rewrites docs/orvalix.1.txt from docs/orvalix.1
-#   tools/render_man.sh --check  fails when docs/orvalix.1.txt is not what the page renders to
+#   dev/render_man.sh          rewrites docs/orvalix.1.txt from docs/orvalix.1
+#   dev/render_man.sh --check  fails when docs/orvalix.1.txt is not what the page renders to
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v groff >/dev/null 2>&1 || { echo "render_man: groff is missing (apt-get install groff-base)" >&2; exit 1; }
@@ -13,7 +13,7 @@ if [ "${1:-}" = --check ]; then
   if render | diff -u docs/orvalix.1.txt -; then
     echo "docs/orvalix.1.txt matches docs/orvalix.1"
   else
-    echo "docs/orvalix.1.txt is out of date: run tools/render_man.sh"
+    echo "docs/orvalix.1.txt is out of date: run dev/render_man.sh"
     exit 1
   fi
 else

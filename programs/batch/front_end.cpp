@@ -1,5 +1,5 @@
 // What orvalix-batch does to an utterance's rows between the analysis and the output file.
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 # each one for the given seconds on a copy of its committed seed corpus (new inputs go to a
 # working corpus in the build folder; the committed seeds stay untouched). Prints one summary
 # line per target ("fuzz_<target>: <executions> executions, <status>") and fails on a finding.
-# Usage: tools/fuzz_run.sh <seconds-per-target> <build-dir> [extra libFuzzer flags...]
+# Usage: dev/fuzz_run.sh <seconds-per-target> <build-dir> [extra libFuzzer flags...]
 set -eu
 seconds=$1
 build_dir=$2

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

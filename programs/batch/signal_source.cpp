@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 extern char** environ;
 

@@ -1,7 +1,7 @@
 // Deterministic near-equal shards: the same list and shard count give the same parts anywhere.
 #include <cstdlib>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 // Contiguous ranges, as Kaldi's split scripts make, so the shards' scripts concatenated in order
 // list the utterances in the list's order; sizes differ by at most one.

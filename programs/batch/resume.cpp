@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the whole tree with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test
-# under them. Usage: tools/ci_sanitize.sh [build-dir]   (default: build-asan beside the sources)
+# under them. Usage: dev/ci_sanitize.sh [build-dir]   (default: build-asan beside the sources)
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$source_dir/build-asan}

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 // One line rewritten in place on standard error: utterances done, left, and time left at the
 // pace so far. The final call clears it.

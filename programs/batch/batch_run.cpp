@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

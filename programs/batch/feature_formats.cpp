@@ -2,7 +2,7 @@
 // analysis (or the front end after it) computed, stored as it is.
 #include <cstring>
 
-#include "tools/batch/batch.h"
+#include "programs/batch/batch.h"
 
 namespace {
 

@@ -4,7 +4,7 @@ The expected files come from the literal reference implementation (tests/referen
 straight from the algorithm text, never from the program itself; the script then checks that the
 program agrees. Run after building (make build):
 
-    python3 tools/make_golden.py --literal build/tests/orvalix_literal_mfcc --bin build/orvalix
+    python3 dev/make_golden.py --literal build/tests/orvalix_literal_mfcc --bin build/orvalix
 """
 
 import argparse
