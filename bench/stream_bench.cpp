@@ -1,13 +1,13 @@
-// The stream against the whole-signal analysis on an hour of speech (the bundled sample repeated)
-// at the default settings: pushes of 160 samples (10 ms at 16 kHz) with the rows taken after each,
+// The stream of the C interface against the whole-signal analysis on an hour of speech (the
+// bundled sample repeated) at the default settings: pushes of 160 samples (10 ms at 16 kHz), the
+// rows taken after each,
 // each row at once or in batches of the lane width, and pushes of 1600 samples;
-// runs alternating with orvalixAnalyse so both meet the same state of a shared machine; prints the
+// runs alternating with orvalix_analyse so both meet the same state of a shared machine; prints the
 // medians and their ratio. `stream_bench memory HOURS` instead streams HOURS of speech in pushes of
 // 160 samples, generated as it goes and its rows dropped, and prints the peak resident set.
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "dsp/processor.h"
-#include "library/stream.h"
 #include "orvalix.h"
 
 static double cpuSeconds() {
@@ -36,41 +34,51 @@ static long peakKilobytes() {
     return usage.ru_maxrss;
 }
 
-// Every sample pushed `piece` at a time, every row taken into rows (sized for all of them).
-static int64_t streamAll(AnalysisStream* s, const float* signal, int64_t count, int64_t piece,
+// Every ready row taken into rows + *taken rows (sized for all of them).
+static void takeAll(OrvalixStream* s, float* rows, int64_t* taken) {
+    const int32_t width = orvalix_stream_row_width(s);
+    int32_t n = 0;
+    while (orvalix_stream_rows(s, rows + *taken * width, 1 << 30, &n, nullptr, nullptr) == 0 && n > 0)
+        *taken += n;
+}
+
+// Every sample pushed `piece` at a time, every row taken into rows; returns the row count.
+static int64_t streamAll(OrvalixStream* s, const float* signal, int64_t count, int64_t piece,
                          float* rows) {
-    int64_t taken = 0, first = 0;
+    int64_t taken = 0;
     for (int64_t at = 0; at < count; at += piece) {
-        pushSamples(s, signal + at, std::min(piece, count - at));
-        taken += takeRows(s, rows + taken * s->analyser.rowWidth, INT64_MAX, &first);
+        orvalix_stream_push_float(s, signal + at, std::min(piece, count - at), 1, nullptr);
+        takeAll(s, rows, &taken);
     }
-    finishStream(s);
-    return taken + takeRows(s, rows + taken * s->analyser.rowWidth, INT64_MAX, &first);
+    orvalix_stream_finish(s, nullptr);
+    takeAll(s, rows, &taken);
+    return taken;
 }
 
 int main(int argc, char** argv) {
     const std::string sample = std::string(ORVALIX_SOURCE_DIR) + "/samples/speech16k.wav";
-    float* piece = nullptr;
-    SignalInfo info;
-    if (orvalixLoadWave(sample.c_str(), &piece, &info) != 0) return 1;
-    const StreamSettings settings{orvalixDefaultSettings(), info.sampleRate, STREAM_EXACT,
-                                  ROWS_CEPSTRA, 0, 1};
-    AnalysisStream stream;
-    if (openStream(settings, &stream, nullptr, 0) != STREAM_OK) return 1;
+    OrvalixSignal piece;
+    if (orvalix_load_wave(sample.c_str(), &piece, nullptr) != ORVALIX_OK) return 1;
+    const OrvalixSettings settings = orvalix_default_settings();
+    OrvalixStreamOptions options = orvalix_default_stream_options();
+    OrvalixStream* stream = nullptr;
+    if (orvalix_stream_open(&settings, piece.sampleRate, &options, &stream, nullptr) != ORVALIX_OK)
+        return 1;
 
     if (argc > 2 && !strcmp(argv[1], "memory")) {
-        const int64_t total = static_cast<int64_t>(atof(argv[2]) * 3600 * info.sampleRate);
+        const int64_t total = static_cast<int64_t>(atof(argv[2]) * 3600 * piece.sampleRate);
         const long before = peakKilobytes();
         float block[160], rows[64 * 13];
-        int64_t frames = 0, first = 0;
+        int64_t frames = 0;
+        int32_t n = 0;
         const double start = cpuSeconds();
         for (int64_t at = 0; at < total; at += 160) {
-            for (int i = 0; i < 160; i++) block[i] = piece[(at + i) % info.samplesRead];
-            pushSamples(&stream, block, 160);
-            frames += takeRows(&stream, rows, 64, &first);
+            for (int i = 0; i < 160; i++) block[i] = piece.samples[(at + i) % piece.count];
+            orvalix_stream_push_float(stream, block, 160, 1, nullptr);
+            while (orvalix_stream_rows(stream, rows, 64, &n, nullptr, nullptr) == 0 && n > 0) frames += n;
         }
-        finishStream(&stream);
-        frames += takeRows(&stream, rows, 64, &first);
+        orvalix_stream_finish(stream, nullptr);
+        while (orvalix_stream_rows(stream, rows, 64, &n, nullptr, nullptr) == 0 && n > 0) frames += n;
         printf("| %s h streamed in pushes of 160 samples | %lld frames | %.0f s processor time | "
                "peak resident set %.1f MB (%.1f MB before the stream's first push) |\n",
                argv[2], static_cast<long long>(frames), cpuSeconds() - start,
@@ -79,29 +87,28 @@ int main(int argc, char** argv) {
     }
 
     const int runs = argc > 1 ? atoi(argv[1]) : 5;
-    const int64_t hour = 3600LL * info.sampleRate;
+    const int64_t hour = 3600LL * piece.sampleRate;
     std::vector<float> signal(hour);
-    for (int64_t i = 0; i < hour; i++) signal[i] = piece[i % info.samplesRead];
+    for (int64_t i = 0; i < hour; i++) signal[i] = piece.samples[i % piece.count];
     std::vector<float> rows((hour / 160 + 1) * 13);
     std::vector<double> whole, streamed160, batched160, streamed1600;
     for (int run = 0; run < runs; run++) {
-        AnalysisSettings analysis = orvalixDefaultSettings();
         OrvalixFeatures features;
         double start = cpuSeconds();
-        orvalixAnalyse(signal.data(), static_cast<int32_t>(hour), info.sampleRate, &analysis,
-                       &features);
+        orvalix_analyse(signal.data(), hour, piece.sampleRate, &settings, &features, nullptr);
         whole.push_back(cpuSeconds() - start);
         const struct {
             int64_t piece;
             int32_t batch;
             std::vector<double>* times;
-        } variants[] = {{160, 1, &streamed160}, {160, processorLanes(), &batched160},
+        } variants[] = {{160, 1, &streamed160}, {160, orvalix_lane_width(), &batched160},
                         {1600, 1, &streamed1600}};
         for (auto [pieceSize, batch, times] : variants) {
-            resetStream(&stream);
-            stream.batchFrames = batch;
+            orvalix_stream_release(stream);
+            options.batchFrames = batch;
+            orvalix_stream_open(&settings, piece.sampleRate, &options, &stream, nullptr);
             start = cpuSeconds();
-            const int64_t frames = streamAll(&stream, signal.data(), hour, pieceSize, rows.data());
+            const int64_t frames = streamAll(stream, signal.data(), hour, pieceSize, rows.data());
             times->push_back(cpuSeconds() - start);
             if (frames != features.frameCount ||
                 // Frames 1.. as they came, then row 0 at the finish.
@@ -111,16 +118,16 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
-        orvalixReleaseFeatures(&features);
+        orvalix_release_features(&features);
     }
-    printf("| orvalixAnalyse, 1 h | %.2f s |\n", median(whole));
+    printf("| orvalix_analyse, 1 h | %.2f s |\n", median(whole));
     printf("| stream, pushes of 160 samples | %.2f s | %.3fx |\n", median(streamed160),
            median(streamed160) / median(whole));
     printf("| stream, pushes of 160 samples, batches of %d frames | %.2f s | %.3fx |\n",
-           processorLanes(), median(batched160), median(batched160) / median(whole));
+           orvalix_lane_width(), median(batched160), median(batched160) / median(whole));
     printf("| stream, pushes of 1600 samples | %.2f s | %.3fx |\n", median(streamed1600),
            median(streamed1600) / median(whole));
-    releaseStream(&stream);
-    free(piece);
+    orvalix_stream_release(stream);
+    orvalix_release_signal(&piece);
     return 0;
 }

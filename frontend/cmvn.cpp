@@ -7,6 +7,7 @@
 
 #include "frontend/feature_block.h"
 #include "frontend/front_end.h"
+#include "frontend/front_end_steps.h"
 
 // Below this the variance counts as this, as in Kaldi, so a constant column stays finite.
 static const double varianceFloor = 1.0e-10;
@@ -22,14 +23,8 @@ OrvalixCmvnSettings defaultCmvnSettings() {
     return settings;
 }
 
-struct FrameWindow {
-    int32_t start;  // first frame
-    int32_t end;    // one past the last frame
-};
-
-// The frames that normalise frame t of frames (docs/frontend.md shows them frame by frame).
 // In 64 bits, so a window of up to 2^31 - 1 frames cannot overflow.
-static FrameWindow cmvnWindow(const OrvalixCmvnSettings& s, int32_t t, int32_t frames) {
+FrameWindow cmvnWindow(const OrvalixCmvnSettings& s, int32_t t, int32_t frames) {
     if (s.mode == ORVALIX_CMVN_UTTERANCE) return {0, frames};
     int64_t start, end;
     if (s.centred) {
@@ -52,22 +47,40 @@ static FrameWindow cmvnWindow(const OrvalixCmvnSettings& s, int32_t t, int32_t f
     return {static_cast<int32_t>(start), static_cast<int32_t>(end)};
 }
 
+void normaliseRow(const float* x, int32_t columns, const double* sum, const double* sumOfSquares,
+                  int32_t frames, float* out) {
+    // As Kaldi: x + (-1/n) sum, and the variance sumsq (1/n) + (-1/n^2) sum^2.
+    const double n = frames;
+    const double minusInverse = -1.0 / n;
+    const double inverse = 1.0 / n;
+    const double minusInverseSquare = -1.0 / (n * n);
+    if (!sumOfSquares) {
+        for (int32_t c = 0; c < columns; c++)
+            out[c] = static_cast<float>(static_cast<double>(x[c]) + minusInverse * sum[c]);
+        return;
+    }
+    for (int32_t c = 0; c < columns; c++) {
+        double variance = sumOfSquares[c] * inverse + minusInverseSquare * (sum[c] * sum[c]);
+        if (variance < varianceFloor) variance = varianceFloor;
+        const double value = static_cast<double>(x[c]) + minusInverse * sum[c];
+        out[c] = static_cast<float>(value * (1.0 / std::sqrt(variance)));
+    }
+}
+
 static bool validCmvnSettings(const OrvalixCmvnSettings& s) {
     if (s.mode == ORVALIX_CMVN_UTTERANCE) return true;
     if (s.mode != ORVALIX_CMVN_SLIDING || s.window < 1) return false;
     return s.centred || (s.minWindow >= 1 && s.minWindow <= s.window);
 }
 
-// Adds a row's values (and their squares, when sumOfSquares is given) to the running sums.
-static void addFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
+void addFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
     for (int32_t c = 0; c < columns; c++) sum[c] += static_cast<double>(row[c]);
     if (sumOfSquares)
         for (int32_t c = 0; c < columns; c++)
             sumOfSquares[c] += static_cast<double>(row[c]) * static_cast<double>(row[c]);
 }
 
-// Takes a row's values (and squares) away from the running sums again.
-static void removeFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
+void removeFrame(const float* row, int32_t columns, double* sum, double* sumOfSquares) {
     for (int32_t c = 0; c < columns; c++) sum[c] -= static_cast<double>(row[c]);
     if (sumOfSquares)
         for (int32_t c = 0; c < columns; c++)
@@ -122,23 +135,8 @@ static int normalise(const OrvalixFeatures* input, const OrvalixCmvnSettings* se
             memcpy(kept, x, sizeof(float) * columns);
             x = kept;
         }
-        float* out = output->values + static_cast<int64_t>(t) * columns;
-        // As Kaldi: x + (-1/n) sum, and the variance sumsq (1/n) + (-1/n^2) sum^2.
-        const double n = w.end - w.start;
-        const double minusInverse = -1.0 / n;
-        const double inverse = 1.0 / n;
-        const double minusInverseSquare = -1.0 / (n * n);
-        if (!sumOfSquares) {
-            for (int32_t c = 0; c < columns; c++)
-                out[c] = static_cast<float>(static_cast<double>(x[c]) + minusInverse * sum[c]);
-            continue;
-        }
-        for (int32_t c = 0; c < columns; c++) {
-            double variance = sumOfSquares[c] * inverse + minusInverseSquare * (sum[c] * sum[c]);
-            if (variance < varianceFloor) variance = varianceFloor;
-            const double value = static_cast<double>(x[c]) + minusInverse * sum[c];
-            out[c] = static_cast<float>(value * (1.0 / std::sqrt(variance)));
-        }
+        normaliseRow(x, columns, sum.data(), sumOfSquares, w.end - w.start,
+                     output->values + static_cast<int64_t>(t) * columns);
     }
     return 0;
 }

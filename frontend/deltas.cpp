@@ -5,14 +5,14 @@
 
 #include "frontend/feature_block.h"
 #include "frontend/front_end.h"
+#include "frontend/front_end_steps.h"
 
 static const int32_t maximumDeltaOrder = 2;
 static const int32_t maximumDeltaWindow = 100;
 
-// weights[k][offset + k * window]: the weights of order k for offsets -k*window..k*window.
 // Order 1 is n / (2 * sum of k^2); each higher order convolves the one below with order 1,
 // summing over the lower order's offsets in ascending order.
-static std::vector<std::vector<double>> deltaWeights(int32_t order, int32_t window) {
+std::vector<std::vector<double>> deltaWeights(int32_t order, int32_t window) {
     std::vector<std::vector<double>> weights(order + 1);
     weights[0] = {1.0};
     int64_t sumOfSquares = 0;

@@ -7,6 +7,7 @@
 
 #include "frontend/feature_block.h"
 #include "frontend/front_end.h"
+#include "frontend/front_end_steps.h"
 
 // Calibrated on espeak-ng speech with 0.2-2 s silences, clean and in white noise down to 5 dB
 // SNR, with the default analysis (30 filters, c0 in column 0): docs/frontend.md.
@@ -28,29 +29,18 @@ static bool validVadSettings(const OrvalixVadSettings& s, int32_t columns) {
            s.energyColumn >= ORVALIX_VAD_ROW_SUM && s.energyColumn < columns;
 }
 
-// The energy of frame t: its energy column, or the sum of its row in ascending column order.
-static double frameEnergy(const OrvalixFeatures& features, int32_t column, int32_t t) {
-    const float* row = featureRow(features, t);
+double frameEnergy(const float* row, int32_t columns, int32_t column) {
     if (column != ORVALIX_VAD_ROW_SUM) return row[column];
     double sum = 0.0;
-    for (int32_t c = 0; c < features.columnCount; c++) sum += static_cast<double>(row[c]);
+    for (int32_t c = 0; c < columns; c++) sum += static_cast<double>(row[c]);
     return sum;
 }
 
-static int labelFrames(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+int labelsFromEnergies(const double* energy, int32_t frames, const OrvalixVadSettings* settings,
                        uint8_t* labels) {
-    if (!readableFeatures(features) || !settings ||
-        !validVadSettings(*settings, features->columnCount) || (features->frameCount > 0 && !labels))
-        return ORVALIX_ANALYSIS_FAILED;
-    const int32_t frames = features->frameCount;
     if (frames == 0) return 0;
-
-    std::vector<double> energy(frames);
     double total = 0.0;
-    for (int32_t t = 0; t < frames; t++) {
-        energy[t] = frameEnergy(*features, settings->energyColumn, t);
-        total += energy[t];
-    }
+    for (int32_t t = 0; t < frames; t++) total += energy[t];
     const double threshold = settings->energyThreshold + settings->energyMeanScale * (total / frames);
 
     // above[t]: frames 0..t-1 above the threshold, so any run of frames is counted in one step.
@@ -64,6 +54,20 @@ static int labelFrames(const OrvalixFeatures* features, const OrvalixVadSettings
         labels[t] = voted >= (end - first) * settings->proportionThreshold ? 1 : 0;
     }
     return 0;
+}
+
+static int labelFrames(const OrvalixFeatures* features, const OrvalixVadSettings* settings,
+                       uint8_t* labels) {
+    if (!readableFeatures(features) || !settings ||
+        !validVadSettings(*settings, features->columnCount) || (features->frameCount > 0 && !labels))
+        return ORVALIX_ANALYSIS_FAILED;
+    const int32_t frames = features->frameCount;
+    if (frames == 0) return 0;
+
+    std::vector<double> energy(frames);
+    for (int32_t t = 0; t < frames; t++)
+        energy[t] = frameEnergy(featureRow(*features, t), features->columnCount, settings->energyColumn);
+    return labelsFromEnergies(energy.data(), frames, settings, labels);
 }
 
 int labelVoicedFrames(const OrvalixFeatures* features, const OrvalixVadSettings* settings,

@@ -13,7 +13,8 @@
  * - Every call returns ORVALIX_OK (0) or a result code, and fills the caller's OrvalixError (may
  *   be null) with that code and a message.
  * - What the library hands out is released with the one release call of its kind:
- *   orvalix_release_features, orvalix_release_signal, orvalix_release_labels. */
+ *   orvalix_release_features, orvalix_release_signal, orvalix_release_labels,
+ *   orvalix_stream_release. */
 #ifndef ORVALIX_H
 #define ORVALIX_H
 
@@ -233,6 +234,87 @@ ORVALIX_API OrvalixFrontEnd orvalix_default_front_end(void);
  * frame, before any row is dropped. */
 ORVALIX_API int orvalix_front_end(OrvalixFeatures* features, const OrvalixFrontEnd* frontEnd,
                                   OrvalixLabels* labels, OrvalixError* error);
+
+/* ----------------------------------------------------------------------------------------------
+ * Streams: a signal pushed in pieces as it arrives, each frame's row handed out, with its frame
+ * index, as soon as the sample after the frame's last sample has been pushed. For any split of
+ * the pushes the rows equal orvalix_analyse's on the whole signal, bit for bit, the frame rule
+ * included (a frame is analysed while at least one sample follows it, so the frame that ends
+ * with the last sample has no row). Memory: the tables, about a frame and 64k samples, and the
+ * rows not yet taken, however long the stream; a push allocates nothing once the queue has
+ * grown to the rows a push completes.
+ *
+ * Row 0: pre-emphasis filters the first sample against the signal's LAST one, so with
+ * preEmphasis > 0 row 0 depends on the end of the signal.
+ * - ORVALIX_STREAM_EXACT (default): row 0 is handed out at orvalix_stream_finish. If no row was
+ *   taken before, it comes first and the finished stream's rows are in frame order; else it is a
+ *   run of its own (firstFrame 0) after the rows already handed out.
+ * - ORVALIX_STREAM_LIVE: row 0 comes at once, its first sample filtered against 0; it is the
+ *   only row that may differ from the whole signal's.
+ * With preEmphasis 0 row 0 is exact at once in both modes.
+ *
+ * The front end (useFrontEnd) takes the rows in frame order and hands out what orvalix_front_end
+ * gives for the same rows (in the live mode: with the live row 0, so the rows whose deltas or
+ * normalisation reach row 0 follow it). A row waits for the rows it depends on: order * window
+ * frames for the deltas; for the sliding normalisation (up to each frame, not centred) row t
+ * waits for row minWindow - 1. In the exact mode with preEmphasis > 0 every front-end row comes
+ * at the finish (all depend on row 0). Labels (wantLabels) come at the finish: the threshold
+ * follows the mean energy of every frame; one double per frame is kept until then. voicedOnly,
+ * centred and per-utterance normalisation need the whole signal and are refused. */
+
+typedef struct OrvalixStream OrvalixStream;
+
+enum OrvalixStreamResult {
+    ORVALIX_STREAM_FINISHED = 103,   /* a push or finish after orvalix_stream_finish (reset first) */
+    ORVALIX_NEEDS_WHOLE_SIGNAL = 104 /* removeDcOffset, voicedOnly, centred or per-utterance CMVN */
+};
+
+enum OrvalixStreamMode { ORVALIX_STREAM_EXACT = 0, ORVALIX_STREAM_LIVE = 1 };
+enum OrvalixStreamRowKind { ORVALIX_ROWS_CEPSTRA = 0, ORVALIX_ROWS_FILTERBANK = 1 };
+
+typedef struct OrvalixStreamOptions {
+    uint32_t size;
+    int32_t mode;         /* an OrvalixStreamMode (ORVALIX_STREAM_EXACT) */
+    int32_t rowKind;      /* c0..cM, or the log filter energies of orvalix_analyse_filterbank */
+    int32_t batchFrames;  /* 0 or 1: each row at once; n > 1: ready frames wait until n of them
+                             are analysed together (faster; a row up to n - 1 shifts late) */
+    int32_t lanes;        /* frames side by side: 0 the processor's widest, or 1, 2, 4, 8 */
+    int32_t useFrontEnd;  /* hand out the rows through frontEnd (0) */
+    OrvalixFrontEnd frontEnd;  /* filterbankRows follows rowKind */
+    int32_t wantLabels;   /* with useFrontEnd: voice-activity labels, at the finish (0) */
+} OrvalixStreamOptions;
+
+ORVALIX_API OrvalixStreamOptions orvalix_default_stream_options(void);
+/* Builds every table once. *stream is null on failure: ORVALIX_INVALID_ARGUMENT (a null or
+ * out-of-range setting), ORVALIX_NEEDS_WHOLE_SIGNAL, ORVALIX_ANALYSIS_FAILED (a rate at which
+ * the shift is below one sample or the window below two, or no memory). */
+ORVALIX_API int orvalix_stream_open(const OrvalixSettings* settings, int32_t sampleRate,
+                                    const OrvalixStreamOptions* options, OrvalixStream** stream,
+                                    OrvalixError* error);
+/* frameCount frames of `channels` (1 or 2) interleaved samples on the program's scale
+ * (16 bit: -32768..32767); two channels are pushed as the program's mono mix. Rows the samples
+ * complete are ready when the call returns. A refused push changes nothing. */
+ORVALIX_API int orvalix_stream_push_float(OrvalixStream* stream, const float* samples,
+                                          int64_t frameCount, int32_t channels, OrvalixError* error);
+ORVALIX_API int orvalix_stream_push_int16(OrvalixStream* stream, const int16_t* samples,
+                                          int64_t frameCount, int32_t channels, OrvalixError* error);
+/* Floats in each row handed out (0 for a null stream). */
+ORVALIX_API int32_t orvalix_stream_row_width(const OrvalixStream* stream);
+/* Copies up to maxRows ready rows of consecutive frames into out (maxRows * row width floats)
+ * and removes them: *rowCount of them (0: none ready), the first of frame *firstFrame. Call
+ * again until *rowCount is 0 to take every ready run. */
+ORVALIX_API int orvalix_stream_rows(OrvalixStream* stream, float* out, int32_t maxRows,
+                                    int32_t* rowCount, int64_t* firstFrame, OrvalixError* error);
+/* After the finish, with wantLabels: up to maxLabels labels (1 voiced) of frames from
+ * *firstFrame on, in frame order, as orvalix_front_end labels the analysed rows. */
+ORVALIX_API int orvalix_stream_labels(OrvalixStream* stream, uint8_t* out, int32_t maxLabels,
+                                      int32_t* labelCount, int64_t* firstFrame, OrvalixError* error);
+/* Ends the signal: the rows still waiting (row 0 of the exact mode, the front end's last rows)
+ * become ready. A second call gives ORVALIX_STREAM_FINISHED. */
+ORVALIX_API int orvalix_stream_finish(OrvalixStream* stream, OrvalixError* error);
+/* Starts a new signal with the same tables; rows and labels not taken are dropped. */
+ORVALIX_API int orvalix_stream_reset(OrvalixStream* stream, OrvalixError* error);
+ORVALIX_API void orvalix_stream_release(OrvalixStream* stream);
 
 #ifdef __cplusplus
 }

@@ -153,9 +153,9 @@ int openStream(const StreamSettings& settings, AnalysisStream* s, char* error, s
         return refuse(STREAM_BAD_RATE, error, size,
                       "ERROR: Window shift of %d ms is below one sample at %d Hz.",
                       analysis.windowShiftMs, rate);
-    if (geometry.frameLength < 2)  // the transform needs two points
+    if (geometry.fftLength < 2)  // the transform needs two points
         return refuse(STREAM_BAD_RATE, error, size,
-                      "ERROR: Window of %d ms is below two samples at %d Hz.",
+                      "ERROR: Window of %d ms is too short for a transform at %d Hz.",
                       analysis.windowLengthMs, rate);
     if (analysis.melFilterCount == 0) analysis.melFilterCount = automaticFilterCount(rate);
 

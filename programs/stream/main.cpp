@@ -8,11 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "library/stream.h"
-#include "main/analysis_settings.h"
-#include "library/float_format.h"
-#include "options/command_line.h"
-#include "options/option_table.h"
+#include "orvalix.h"
 #include "programs/stream/sample_input.h"
 
 namespace {
@@ -33,7 +29,7 @@ struct Arguments {
     bool exact = false;
     int32_t rawRate = 0;  // 0: a wave stream
     int32_t channels = 1;
-    int32_t values[OPTION_ROW_COUNT];
+    OrvalixSettings settings;
 };
 
 int usageError(const char* line) {
@@ -52,7 +48,7 @@ int32_t numberIn(const char* text, int32_t low, int32_t high) {
 
 // Returns -1 when the arguments are good, else the exit status (usage text printed).
 int parseArguments(int argc, char** argv, Arguments* a) {
-    for (int row = 0; row < OPTION_ROW_COUNT; ++row) a->values[row] = optionDefault(row);
+    a->settings = orvalix_default_settings();
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         char line[160] = "";
@@ -71,11 +67,9 @@ int parseArguments(int argc, char** argv, Arguments* a) {
             snprintf(line, sizeof line, "ERROR: Unknown option %.100s.", arg);
             return usageError(line);
         } else if (arg[0] == '-' && arg[1] != '\0') {
-            const int length = applyOptionTo(arg, a->values, line, sizeof line);
-            if (length > 0) {
-                line[length - 1] = '\0';  // without its line end
-                return usageError(line);
-            }
+            OrvalixError error;
+            if (orvalix_parse_options(1, &arg, &a->settings, &error) != ORVALIX_OK)
+                return usageError(error.message);
         } else if (a->input) {
             return usageError("ERROR: Too many parameters");
         } else {
@@ -88,13 +82,13 @@ int parseArguments(int argc, char** argv, Arguments* a) {
 }
 
 // The program's line of each row: "%f " per coefficient from c0 or c1 to cM, then "\n".
-bool writeRows(const RowRun& run, int32_t first, int32_t last) {
+bool writeRows(const float* rows, int32_t count, int32_t width, int32_t first) {
     char line[64 * 21 + 2];
-    for (int64_t r = 0; r < run.count; ++r) {
-        const float* row = run.values + r * run.width;
+    for (int32_t r = 0; r < count; ++r) {
+        const float* row = rows + static_cast<int64_t>(r) * width;
         size_t used = 0;
-        for (int32_t j = first; j <= last; ++j) {
-            used += formatFixedSix(row[j], line + used);
+        for (int32_t j = first; j < width; ++j) {
+            used += orvalix_format_coefficient(row[j], line + used);
             line[used++] = ' ';
         }
         line[used++] = '\n';
@@ -103,12 +97,15 @@ bool writeRows(const RowRun& run, int32_t first, int32_t last) {
     return true;
 }
 
-// Writes and drops the ready rows (all runs), flushed; false when standard output fails.
-bool writeReady(AnalysisStream* stream, int32_t first) {
+// Writes the ready rows, flushed; false when standard output fails.
+bool writeReady(OrvalixStream* stream, int32_t first, std::vector<float>* rows) {
+    const int32_t width = orvalix_stream_row_width(stream);
+    const int32_t most = static_cast<int32_t>(rows->size() / width);
     bool wrote = false;
-    for (RowRun run = peekRows(stream); run.count > 0; run = peekRows(stream)) {
-        if (!writeRows(run, first, stream->settings.cepstralCount)) return false;
-        dropRows(stream, run.count);
+    int32_t count = 0;
+    while (orvalix_stream_rows(stream, rows->data(), most, &count, nullptr, nullptr) == ORVALIX_OK &&
+           count > 0) {
+        if (!writeRows(rows->data(), count, width, first)) return false;
         wrote = true;
     }
     return !wrote || fflush(stdout) == 0;
@@ -125,24 +122,24 @@ int run(const Arguments& a) {
         fprintf(stderr, "ERROR: Cannot read %s: %s\n", a.input, strerror(errno));
         return 1;
     }
-    char error[200] = "";
+    char reason[200] = "";
     SampleInput input;
     if (a.rawRate) openRawInput(&input, fd, a.rawRate, a.channels);
-    else if (openWaveInput(&input, fd, error, sizeof error)) return failWith(error);
+    else if (openWaveInput(&input, fd, reason, sizeof reason)) return failWith(reason);
 
-    StreamSettings settings{};
-    settingsFromOptionValues(a.values, &settings.analysis);
-    settings.sampleRate = input.sampleRate;
-    settings.mode = a.exact ? STREAM_EXACT : STREAM_LIVE;
-    settings.rows = ROWS_CEPSTRA;
-    AnalysisStream stream;
-    if (openStream(settings, &stream, error, sizeof error) != STREAM_OK) return failWith(error);
-    const int32_t first = settings.analysis.includeC0 ? 0 : 1;
+    OrvalixStreamOptions options = orvalix_default_stream_options();
+    options.mode = a.exact ? ORVALIX_STREAM_EXACT : ORVALIX_STREAM_LIVE;
+    OrvalixStream* stream = nullptr;
+    OrvalixError error;
+    if (orvalix_stream_open(&a.settings, input.sampleRate, &options, &stream, &error) != ORVALIX_OK)
+        return failWith(error.message);
+    const int32_t first = a.settings.includeC0 ? 0 : 1;
     // Exact with pre-emphasis: row 0 comes at the end, so every row waits to keep frame order.
-    const bool holdRows = stream.holdsRowZero;
+    const bool holdRows = a.exact && a.settings.preEmphasis > 0;
 
     constexpr int64_t BLOCK_FRAMES = 16384;
     std::vector<int16_t> slots(BLOCK_FRAMES * 2);
+    std::vector<float> rows(static_cast<size_t>(orvalix_stream_row_width(stream)) * 1024);
     int status = 0;
     for (;;) {
         const int64_t frames = readFrames(&input, slots.data(), BLOCK_FRAMES);
@@ -152,23 +149,21 @@ int run(const Arguments& a) {
             break;
         }
         if (frames == 0) break;
-        const int pushed = pushInt16(&stream, slots.data(), frames, input.channels);
-        if (pushed != STREAM_OK) {
-            status = failWith(streamResultText(pushed));
+        if (orvalix_stream_push_int16(stream, slots.data(), frames, input.channels, &error) != ORVALIX_OK) {
+            status = failWith(error.message);
             break;
         }
-        if (!holdRows && !writeReady(&stream, first)) {
+        if (!holdRows && !writeReady(stream, first, &rows)) {
             status = failWith("ERROR: Cannot write the rows to standard output.");
             break;
         }
     }
     if (status == 0) {
-        const int finished = finishStream(&stream);
-        if (finished != STREAM_OK) status = failWith(streamResultText(finished));
-        else if (!writeReady(&stream, first) || fflush(stdout) != 0)
+        if (orvalix_stream_finish(stream, &error) != ORVALIX_OK) status = failWith(error.message);
+        else if (!writeReady(stream, first, &rows) || fflush(stdout) != 0)
             status = failWith("ERROR: Cannot write the rows to standard output.");
     }
-    releaseStream(&stream);
+    orvalix_stream_release(stream);
     return status;
 }
 
