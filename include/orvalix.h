@@ -41,7 +41,9 @@ enum OrvalixResult {
     ORVALIX_ANALYSIS_FAILED = 100, /* these settings cannot be applied to this signal, or no memory */
     ORVALIX_INVALID_ARGUMENT = 101,/* a null pointer, a setting out of range, a wrong record size */
     ORVALIX_OUTPUT_FAILED = 102,   /* an output file cannot be written */
-    ORVALIX_NON_FINITE_ROWS = 103  /* orvalix_check_rows: these settings give rows of infinities or NaN */
+    ORVALIX_NON_FINITE_ROWS = 103, /* orvalix_check_rows: these settings give rows of infinities or NaN */
+    ORVALIX_STREAM_FINISHED = 104, /* a push or finish after orvalix_stream_finish (reset first) */
+    ORVALIX_NEEDS_WHOLE_SIGNAL = 105 /* a stream: removeDcOffset, voicedOnly, centred or per-utterance CMVN */
 };
 
 typedef struct OrvalixError {
@@ -263,11 +265,6 @@ ORVALIX_API int orvalix_front_end(OrvalixFeatures* features, const OrvalixFrontE
  * centred and per-utterance normalisation need the whole signal and are refused. */
 
 typedef struct OrvalixStream OrvalixStream;
-
-enum OrvalixStreamResult {
-    ORVALIX_STREAM_FINISHED = 103,   /* a push or finish after orvalix_stream_finish (reset first) */
-    ORVALIX_NEEDS_WHOLE_SIGNAL = 104 /* removeDcOffset, voicedOnly, centred or per-utterance CMVN */
-};
 
 enum OrvalixStreamMode { ORVALIX_STREAM_EXACT = 0, ORVALIX_STREAM_LIVE = 1 };
 enum OrvalixStreamRowKind { ORVALIX_ROWS_CEPSTRA = 0, ORVALIX_ROWS_FILTERBANK = 1 };

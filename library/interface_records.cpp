@@ -89,6 +89,9 @@ const char* orvalix_result_name(int32_t result) {
     case ORVALIX_ANALYSIS_FAILED: return "ORVALIX_ANALYSIS_FAILED";
     case ORVALIX_INVALID_ARGUMENT: return "ORVALIX_INVALID_ARGUMENT";
     case ORVALIX_OUTPUT_FAILED: return "ORVALIX_OUTPUT_FAILED";
+    case ORVALIX_NON_FINITE_ROWS: return "ORVALIX_NON_FINITE_ROWS";
+    case ORVALIX_STREAM_FINISHED: return "ORVALIX_STREAM_FINISHED";
+    case ORVALIX_NEEDS_WHOLE_SIGNAL: return "ORVALIX_NEEDS_WHOLE_SIGNAL";
     default: break;
     }
     if (result > RFX_SUCCESS && result <= RFX_INVALID_FILE) return resultCodeName(result);
