@@ -104,10 +104,12 @@ def test_options_and_keywords_mean_the_same(options, keywords):
 
 
 @pytest.mark.parametrize("call,error,words", [
-    (lambda: Settings(window_ms=0), ValueError, "window_ms=0 is out of range [1,100] (option -L)"),
-    (lambda: Settings(window="hann"), ValueError, "expected one of hamming"),
+    (lambda: Settings(window_ms=0), ValueError,
+     "window_ms=0 (option -L): windowLengthMs = 0 is out of range [1,100]"),
+    (lambda: Settings(window="kaiser"), ValueError, "expected one of hamming, triangular, hann"),
     (lambda: Settings(pre_emphasis=0.975), ValueError, "whole hundredths"),
-    (lambda: Settings(pre_emphasis=1.5), ValueError, "pre_emphasis=1.5 is out of range [0,1]"),
+    (lambda: Settings(pre_emphasis=1.5), ValueError, "preEmphasis = 1.5 is out of range [0,1]"),
+    (lambda: Settings(filters=-1), ValueError, "filters=-1 (option -N): melFilterCount = -1 is"),
     (lambda: Settings(windowms=3), TypeError, "unknown setting 'windowms'"),
     (lambda: Settings.from_options("-M21"), ValueError, "M(1) = 21 is out of range [1,20]."),
     (lambda: Settings.from_options("-L25 in.wav"), ValueError, "Not an option: in.wav"),
@@ -116,8 +118,8 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     (lambda: mfcc(numpy.zeros(99), 999, shift_ms=1), AnalysisError, "ORVALIX_ANALYSIS_FAILED"),
     (lambda: load_wave("/nonexistent/x"), WaveError, "RFX_FILE_ERROR: /nonexistent/x"),
     (lambda: mfcc_file(GOLDEN), WaveError, GOLDEN),
-    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), FileNotFoundError,
-     "No such file or directory: '/no/x'"),
+    (lambda: write_text(numpy.zeros((1, 2), "f4"), "/no/x"), OSError,
+     "cannot write /no/x: No such file or directory"),
     (lambda: mfcc_file(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
     (lambda: load_wave(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
     (lambda: fbank_file(SAMPLE + "\0junk"), ValueError, "embedded null byte"),
@@ -135,8 +137,8 @@ def test_options_and_keywords_mean_the_same(options, keywords):
     (lambda: mfcc_file(SAMPLE, window_ms=4, strict=True), ValueError, "at 16000 Hz"),
     (lambda: cmvn(numpy.zeros((5, 0), "f4")), ValueError, "expected 1 to 2147483647 columns"),
     (lambda: cmvn(numpy.zeros((5, 2), "f4"), "global"), ValueError, "expected one of utterance"),
-    (lambda: deltas(numpy.zeros((5, 2), "f4"), 3), ValueError, "front-end setting is out of range"),
-    (lambda: vad(numpy.zeros((5, 2), "f4"), energy_column=2), ValueError, "out of range"),
+    (lambda: deltas(numpy.zeros((5, 2), "f4"), 3), ValueError, "delta order = 3 is out of range"),
+    (lambda: vad(numpy.zeros((5, 2), "f4"), energy_column=2), ValueError, "energyColumn = 2 is not"),
     (lambda: mfcc_file(SAMPLE, deltas=3), ValueError, "out of range")])
 def test_errors_name_what_went_wrong(call, error, words):
     with pytest.raises(error, match=re.escape(words)):
