@@ -1,23 +1,13 @@
 """Orvalix in Python: exact MFCC features as NumPy arrays, the very floats the orvalix program
-writes (``write_text`` gives its output file byte for byte). See docs/python.md.
+writes (``write_text`` gives its output file byte for byte). docs/python.md has the keywords.
 
     >>> import orvalix
-    >>> features = orvalix.mfcc_file("samples/speech16k.wav")      # (frames, 12) float32
-    >>> signal, info = orvalix.load_wave("samples/speech16k.wav")
-    >>> orvalix.mfcc(signal, info.rate, window_ms=25, include_c0=True).shape[1]
-    13
+    >>> orvalix.mfcc_file("samples/speech16k.wav").shape           # float32 c1..c12
+    (653, 12)
 
-Settings are keywords, each a field of the library's settings record with the program's default
-and range (the option in brackets): window_ms (-L, 30), shift_ms (-S, 10), window (-W: 'hamming',
-'triangular', 'hann', 'blackman'), pre_emphasis (-H, 0.97 in whole hundredths), remove_dc (-V),
-fft_below (-U), filters (-N, 0 automatic), coefficients (-M, 12), lifter (-I: 'none',
-'raised_sine', 'half_raised_sine'), domain (-A: 'magnitude', 'power'), include_c0 (-C: columns
-c0..cM instead of c1..cM). ``fbank`` and ``fbank_file`` give the log filter energies instead.
-
-The front end after the analysis (docs/frontend.md) is one library call, reached by the keywords
-deltas (order, 0 none), delta_window (2), cmvn ('sliding' or 'utterance'), cmvn_variance and
-voiced_only: the VAD reads c0 of the static rows, deltas come before CMVN, voiced rows are chosen
-last. ``deltas``, ``cmvn`` and ``vad`` are the same steps over any feature array.
+Keywords are fields of the library's settings record, with the program's defaults and ranges;
+the front-end keywords (deltas, delta_window, cmvn, cmvn_variance, voiced_only) fill the record of
+its one front-end call (VAD on the static rows, deltas, CMVN, voiced rows last).
 """
 
 import math
@@ -89,14 +79,11 @@ def _integer(name, value, low=-_LARGEST - 1, high=_LARGEST):
     return number
 
 
-def _number(name, value, check=math.isfinite, wanted="a number"):
+def _number(name, value):
     try:
-        number = float(value)
+        return float(value)
     except (TypeError, ValueError):
         raise TypeError("%s: expected a number, not %s" % (name, type(value).__name__)) from None
-    if not check(number):
-        raise ValueError("%s=%r: expected %s" % (name, number, wanted))
-    return number
 
 
 def _choice(name, value, names):
@@ -135,10 +122,8 @@ def _field_value(keyword, value):
 
 
 class Settings:
-    """Analysis settings: the program's defaults, changed by keywords or by its options.
-
-    ``Settings(coefficients=13, include_c0=True) == Settings.from_options("-M13 -C")``.
-    """
+    """Analysis settings, the program's defaults changed by keywords or by its options:
+    ``Settings(coefficients=13, include_c0=True) == Settings.from_options("-M13 -C")``."""
 
     __slots__ = ("_record",)
 
@@ -148,8 +133,7 @@ class Settings:
 
     @classmethod
     def from_options(cls, options):
-        """Settings from the program's option syntax ("-L25 -M13 -C", or a list of options),
-        read by the program's own parser; a refused option raises ValueError with its message."""
+        """Settings from the program's options ("-L25 -M13 -C" or a list), read by its parser."""
         settings = cls()
         settings._record = _orvalix.parse_options(
             settings._record, options.split() if isinstance(options, str) else list(options))
@@ -208,16 +192,10 @@ class Settings:
         return "Settings(%s)" % ", ".join("%s=%r" % (k, getattr(self, k)) for k in _KEYWORDS)
 
 
-def _settings(settings, keywords):
-    if settings is None:
-        return Settings(**keywords)
-    if not isinstance(settings, Settings):
+def _chosen(settings, keywords):
+    """The analysis settings and the library's front-end record the keywords ask for."""
+    if settings is not None and not isinstance(settings, Settings):
         raise TypeError("settings must be an orvalix.Settings")
-    return settings.replace(**keywords)
-
-
-def _front_end(keywords):
-    """The front-end keywords, taken out of the analysis keywords, as the library's record."""
     front = _orvalix.FrontEnd()
     front.deltaOrder = _integer("deltas", keywords.pop("deltas", front.deltaOrder))
     front.deltaWindow = _integer("delta_window", keywords.pop("delta_window", front.deltaWindow))
@@ -227,12 +205,11 @@ def _front_end(keywords):
         front.cmvnSettings.mode = _choice("cmvn", mode, _CMVN_MODES)
     front.cmvnSettings.normaliseVariance = int(bool(keywords.pop("cmvn_variance", False)))
     front.voicedOnly = int(bool(keywords.pop("voiced_only", False)))
-    return front
+    return (settings or Settings()).replace(**keywords), front
 
 
 def _check(settings, rate, strict):
-    """None, or what is wrong with rows of these settings at rate: warned about, or with strict
-    returned as the ValueError (raised by the caller)."""
+    """Warns when these settings give non-finite rows at rate; with strict, the ValueError."""
     said = _orvalix.check_rows(settings._record, rate)
     if said is None:
         return None
@@ -244,24 +221,22 @@ def _check(settings, rate, strict):
 
 
 WaveInfo = namedtuple("WaveInfo", "rate channels bits samples announced")
-WaveInfo.__doc__ = """What a wave file holds: rate in Hz, channels, bits per sample, samples read
-(the signal's length: frames for a mixed two-channel file) and samples its header announces
-(more than those read when the file was cut short; those present for a streamed file)."""
+WaveInfo.__doc__ = """A wave file's rate, channels, bits, samples read and samples its header
+announces (more than those read when the file was cut short)."""
 
 
 def load_wave(path):
-    """Loads a wave file as the program does: (signal, WaveInfo). The signal is float32 on the
-    program's scale: 16-bit samples as -32768..32767, 8-bit as 0..255, two channels as their mono
-    mix. Raises WaveError for a file the program refuses."""
+    """(signal, WaveInfo) of a wave file, loaded as the program does: float32 on its scale
+    (16-bit as -32768..32767, 8-bit as 0..255, stereo as the mono mix), or WaveError."""
     signal, info = _orvalix.load_wave(_name(path), os.fspath(path))
     return signal, WaveInfo(*info)
 
 
 def _analyse(signal, rate, settings, scale, strict, keywords, filterbank):
-    front = _front_end(keywords)
-    chosen = _settings(settings, keywords)
-    rate = _integer("rate", rate, 1)
-    scale = _number("scale", scale, lambda s: math.isfinite(s) and s != 0, "a finite number other than 0")
+    chosen, front = _chosen(settings, keywords)
+    rate, scale = _integer("rate", rate, 1), _number("scale", scale)
+    if not math.isfinite(scale) or scale == 0:
+        raise ValueError("scale=%r: expected a finite number other than 0" % scale)
     signal = _array("signal", signal, 1)
     refused = _check(chosen, rate, strict)
     if refused:
@@ -270,30 +245,26 @@ def _analyse(signal, rate, settings, scale, strict, keywords, filterbank):
 
 
 def mfcc(signal, rate, settings=None, scale=1.0, strict=False, **keywords):
-    """MFCCs of a one-dimensional signal: a float32 C-contiguous array (frames, columns) that owns
-    the library's buffer. The signal is on the program's scale (int16 as it is, 8-bit as 0..255);
-    one in [-1, 1] takes scale=32768. A signal shorter than one window gives (0, columns).
-    Settings that give rows of infinities or NaN at this rate raise a SettingsWarning, or
-    ValueError with strict=True."""
+    """MFCCs of a signal on the program's scale (one in [-1, 1] takes scale=32768): float32
+    (frames, columns) in the library's own buffer. Settings that give rows of infinities or NaN
+    at this rate raise a SettingsWarning, or ValueError with strict=True."""
     return _analyse(signal, rate, settings, scale, strict, keywords, False)
 
 
 def fbank(signal, rate, settings=None, scale=1.0, strict=False, **keywords):
-    """Log-mel filterbank features, float32 (frames, filters): the base-10 log filter energies the
-    analysis hands its cosine transform. Takes mfcc's settings and front-end keywords; the VAD
-    then takes each row's sum, which is c0 of the same frame."""
+    """Log-mel filterbank features, float32 (frames, filters): the base-10 log filter energies
+    the analysis hands its cosine transform; the VAD takes each row's sum (c0 of the frame)."""
     return _analyse(signal, rate, settings, scale, strict, keywords, True)
 
 
 def fbank_file(path, settings=None, strict=False, **keywords):
-    """fbank of a wave file, loaded as the program loads it (WaveError for a file it refuses)."""
+    """fbank of a wave file, loaded as load_wave does."""
     signal, info = load_wave(path)
     return fbank(signal, info.rate, settings, strict=strict, **keywords)
 
 
 def mfcc_file(path, settings=None, strict=False, **keywords):
-    """MFCCs of a wave file, exactly as the program analyses it (long files a chunk at a time, in
-    bounded memory). Raises WaveError for a file the program refuses."""
+    """MFCCs of a wave file, analysed exactly as the program does (in bounded memory)."""
     result = mfcc_files([path], 1, settings, strict, **keywords)[0]
     if isinstance(result, Exception):
         raise result
@@ -301,17 +272,15 @@ def mfcc_file(path, settings=None, strict=False, **keywords):
 
 
 def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
-    """MFCCs of many wave files on `threads` threads (default: one per processor), without the
-    interpreter's lock: a list in the order of `paths` of arrays, or the WaveError (AnalysisError)
-    of a refused file. Settings that give non-finite rows at a file's rate are warned about once
-    per rate (with strict=True, those files get a ValueError in the list)."""
+    """MFCCs of many wave files on `threads` threads (default: one per processor): a list in the
+    order of `paths` of arrays, or each refused file's exception. Non-finite rows are warned
+    about once per rate (with strict=True, those files get a ValueError in the list)."""
     if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__"):
         raise TypeError("paths: expected a list of file names, not one name (use mfcc_file)")
     paths = [os.fspath(path) for path in paths]
     names = [_name(path) for path in paths]
     threads = _integer("threads", (os.cpu_count() or 1) if threads is None else threads, 1)
-    front = _front_end(keywords)
-    chosen = _settings(settings, keywords)
+    chosen, front = _chosen(settings, keywords)
     results = _orvalix.analyse_files(names, paths, chosen._record, front, threads)
     said = {}
     for rate in sorted({rate for result, rate in results if not isinstance(result, Exception)}):
@@ -322,9 +291,8 @@ def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
 
 
 def write_text(features, path):
-    """Writes features as the program's output file: every column "%f " (the program's exact
-    formatter), one line per frame. The file is replaced whole or not at all; a FIFO or device
-    is written into, never replaced. OSError with the system's reason when it cannot be."""
+    """Writes features as the program's output file ("%f " per column, a line per frame): whole
+    or not at all; a FIFO or device is written into, never replaced; else OSError."""
     _orvalix.write_text(_array("features", features, 2), _name(path))
 
 
@@ -334,13 +302,12 @@ def format_coefficient(value):
 
 
 def deltas(features, order=2, window=2):
-    """The rows followed by their deltas, as Kaldi's add-deltas: order 1 or 2 over `window`
-    (1..100) frames on each side. float32, columns x (order + 1) columns."""
+    """The rows followed by their deltas of order 1 (and 2) over `window` frames, as Kaldi's."""
     return _orvalix.deltas(_array("features", features, 2), _integer("order", order),
                            _integer("window", window))
 
 
-def _fill(record, given):
+def _fill(record, given):  # (field, keyword, value or None for the default, conversion)
     for field, name, value, kind in given:
         if value is not None:
             setattr(record, field, kind(name, value))
@@ -348,9 +315,7 @@ def _fill(record, given):
 
 
 def cmvn(features, mode=None, variance=None, window=None, min_window=None, centred=None):
-    """Mean (with variance=True also variance) normalisation of every column: mode 'sliding'
-    (default) is Kaldi's apply-cmvn-sliding (window 600 frames, min_window 100, centred False),
-    'utterance' uses every frame. A new array."""
+    """Mean (and variance) normalisation: 'sliding' as Kaldi's apply-cmvn-sliding, or 'utterance'."""
     mode = None if mode is None else _choice("mode", mode, _CMVN_MODES)
     record = _fill(_orvalix.CmvnSettings(), (
         ("mode", "mode", mode, _integer), ("normaliseVariance", "variance", variance, _integer),
@@ -361,10 +326,8 @@ def cmvn(features, mode=None, variance=None, window=None, min_window=None, centr
 
 def vad(features, energy_threshold=None, energy_mean_scale=None, frames_context=None,
         proportion_threshold=None, energy_column=None):
-    """Energy voice-activity labels, one bool per row, as Kaldi's compute-vad. A frame's energy is
-    column energy_column (0: c0 of rows from include_c0=True; -1: the sum of its row); it is above
-    when over energy_threshold (-2.5) + energy_mean_scale (1) x the mean energy, and voiced when
-    at least proportion_threshold (0.4) of the frames within frames_context (15) on each side are."""
+    """One bool per row, voiced or not, as Kaldi's compute-vad, on column energy_column (0: c0;
+    -1: the row's sum). None takes the library's default."""
     record = _fill(_orvalix.VadSettings(), (
         ("energyThreshold", "energy_threshold", energy_threshold, _number),
         ("energyMeanScale", "energy_mean_scale", energy_mean_scale, _number),

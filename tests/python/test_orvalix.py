@@ -3,6 +3,7 @@ calls and as keywords (the library's numbers are held against NumPy in tests/fro
 import functools
 import json
 import os
+import platform
 import re
 import stat
 import subprocess
@@ -15,6 +16,7 @@ import numpy
 import pytest
 from numpy import array_equal
 
+import orvalix
 from orvalix import (AnalysisError, Settings, SettingsWarning, WaveError, cmvn, deltas, fbank, fbank_file, load_wave,
                      mfcc, mfcc_file, mfcc_files, vad, write_text)
 
@@ -89,10 +91,12 @@ def test_threads_give_the_one_thread_results_and_errors_stay_per_file(tmp_path):
     ("-W4 -I3 -A2 -H0", dict(window="blackman", lifter="half_raised_sine", domain="power",
                              pre_emphasis=0)),
     ("-U -V -N24 -W2 -I2 -H50", dict(fft_below=True, remove_dc=True, filters=24, pre_emphasis=0.5,
-                                     window="rectangular", lifter="raised_sine"))])
+                                     window="triangular", lifter="raised_sine"))])
 def test_options_and_keywords_mean_the_same(options, keywords):
     parsed = Settings.from_options(options)
     assert parsed == Settings(**keywords) == Settings.from_options(parsed.options())
+    assert (Settings(window="rectangular"), Settings(window="bartlett").window) == (  # old names
+        Settings.from_options("-W2"), "hann")
     new = dict(include_c0=False, coefficients=4)  # replace() overrides what the options gave
     assert Settings.from_options(options + " -C -M3").replace(**new) == Settings(**keywords | new)
     rows = mfcc(SPEECH, RATE, parsed)
@@ -239,3 +243,14 @@ def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
     assert fbank(SPEECH, RATE, filters=40, domain="power").shape == (len(c0), 40)
     assert array_equal(fbank_file(SAMPLE, deltas=1, cmvn="utterance", voiced_only=True),
                        cmvn(deltas(rows, 1), "utterance")[vad(rows, energy_column=-1)])
+
+
+def test_the_package_runs_the_widest_lanes_this_processor_has():
+    # Run on the pip-installed package too (tools/check_python_install.sh): a build that
+    # compiled a vector width without its flags would run narrower lanes or fault.
+    lines = [line.split(":", 1)[1].split() for line in open("/proc/cpuinfo")
+             if line.startswith(("flags", "Features"))]
+    flags = set(lines[0]) if lines else set()
+    expected = {"x86_64": 8 if "avx512f" in flags else 4 if "avx2" in flags else 2,
+                "aarch64": 2}.get(platform.machine(), 1)
+    assert orvalix.lane_width() == expected
