@@ -108,7 +108,7 @@ py::tuple loadWave(const std::string& name, const py::object& path) {
 
 // The signal on the program's scale; a scale other than 1 multiplies each sample in double and
 // stores the product as a float (exact for powers of two such as 32768).
-py::array analyse(FloatArray signal, int32_t rate, const OrvalixSettings& settings, double scale,
+py::array analyse(FloatArray signal, int32_t rate, OrvalixSettings settings, double scale,
                   bool filterbank, const OrvalixFrontEnd& front) {
     if (signal.ndim() != 1) throw py::value_error("signal: expected a one-dimensional array");
     const OrvalixFrontEnd chain = fitted(front, settings, filterbank);
@@ -137,7 +137,7 @@ py::array analyse(FloatArray signal, int32_t rate, const OrvalixSettings& settin
 // Files shared out to `threads` workers, each taking the next file in turn, all without the
 // interpreter's lock. One (array or exception, sample rate) pair per file, in the order given.
 py::list analyseFiles(const std::vector<std::string>& names, const py::list& paths,
-                      const OrvalixSettings& settings, const OrvalixFrontEnd& front, int threads) {
+                      OrvalixSettings settings, const OrvalixFrontEnd& front, int threads) {
     for (const auto& name : names) wholeName(name);
     const OrvalixFrontEnd chain = fitted(front, settings, false);
     std::vector<OrvalixSignal> infos(names.size(), OrvalixSignal{});
@@ -182,7 +182,8 @@ void writeText(FloatArray features, const std::string& name) {
     if (result != ORVALIX_OK) raise(error);
 }
 
-// A front-end call from one matrix to a new one, run without the interpreter's lock.
+// A front-end call from one matrix to a new one, run without the interpreter's lock. Records
+// are taken by value throughout: no Python thread can change them while the library reads them.
 template <typename Call>
 py::array newMatrix(Call call) {
     OrvalixFeatures output{};
@@ -196,7 +197,7 @@ py::array newMatrix(Call call) {
     return arrayOf(output);
 }
 
-py::array labelsOf(FloatArray features, const OrvalixVadSettings& settings) {
+py::array labelsOf(FloatArray features, OrvalixVadSettings settings) {
     const OrvalixFeatures input = viewOf(features);
     OrvalixLabels labels{};
     OrvalixError error{};
@@ -291,7 +292,7 @@ PYBIND11_MODULE(_orvalix, m) {
             return orvalix_deltas(&input, order, window, output, error);
         });
     });
-    m.def("cmvn", [](FloatArray features, const OrvalixCmvnSettings& settings) {
+    m.def("cmvn", [](FloatArray features, OrvalixCmvnSettings settings) {
         const OrvalixFeatures input = viewOf(features);
         return newMatrix([&](OrvalixFeatures* output, OrvalixError* error) {
             return orvalix_cmvn(&input, &settings, output, error);
