@@ -2,35 +2,41 @@
 
     /usr/bin/python3 -m pip install --no-build-isolation --break-system-packages ./python
 
-(pybind11-dev, python3-pybind11, python3-dev, python3-setuptools, python3-pip, python3-numpy).
-The extension compiles the library's sources itself, with the flags that keep every number
-exact: no fused multiply-add, no fast-math.
+(cmake, g++, pybind11-dev, python3-pybind11, python3-dev, python3-setuptools, python3-pip,
+python3-numpy). The extension is the one the project's CMake build makes: this script configures
+the repository with -DORVALIX_PYTHON=ON and builds that target, so every source (each vector
+width among them) gets its flags from the one place that sets them.
 """
 import glob
 import os
+import shutil
+import subprocess
+import sys
 
-from pybind11.setup_helpers import ParallelCompile, Pybind11Extension
-from setuptools import setup
+import pybind11
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-LIBRARY_FOLDERS = ["main", "options", "wave", "dsp", "mfcc", "modules", "frontend"]
-
-
-def relative(path):
-    return os.path.relpath(path, HERE)
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-sources = [relative(os.path.join(HERE, "src", "orvalix_module.cpp"))]
-for folder in LIBRARY_FOLDERS:
-    sources += sorted(relative(p) for p in glob.glob(os.path.join(ROOT, folder, "*.cpp"))
-                      if not p.endswith(os.path.join("main", "main.cpp")))
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        if not os.path.exists(os.path.join(ROOT, "CMakeLists.txt")):
+            raise RuntimeError("build from a checkout: %s holds no CMakeLists.txt" % ROOT)
+        folder = os.path.abspath(os.path.join(self.build_temp, "cmake"))
+        jobs = os.environ.get("ORVALIX_BUILD_JOBS", "2")
+        subprocess.run(["cmake", "-S", ROOT, "-B", folder, "-DCMAKE_BUILD_TYPE=Release",
+                        "-DORVALIX_PYTHON=ON", "-DORVALIX_PYTHON_EXECUTABLE=" + sys.executable,
+                        "-Dpybind11_DIR=" + pybind11.get_cmake_dir()], check=True)
+        subprocess.run(["cmake", "--build", folder, "--target", "orvalix_python",
+                        "--parallel", jobs], check=True)
+        built = glob.glob(os.path.join(folder, "python", "orvalix", "_orvalix*.so"))
+        if len(built) != 1:
+            raise RuntimeError("the CMake build made no single _orvalix module: %s" % built)
+        target = self.get_ext_fullpath(ext.name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(built[0], target)
 
-ParallelCompile("ORVALIX_BUILD_JOBS", default=2).install()
 
-setup(
-    ext_modules=[Pybind11Extension(
-        "orvalix._orvalix", sources, cxx_std=20,
-        include_dirs=[relative(ROOT), relative(os.path.join(ROOT, "include"))],
-        extra_compile_args=["-O3", "-ffp-contract=off", "-fno-fast-math"])],
-)
+setup(ext_modules=[Extension("orvalix._orvalix", sources=[])], cmdclass={"build_ext": CMakeBuild})

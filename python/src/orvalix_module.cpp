@@ -1,16 +1,13 @@
-// The compiled half of the orvalix Python package: a thin layer over the public header. Results
-// come back as result codes; the Python half (orvalix/__init__.py) turns them into exceptions and
-// the readable keywords into the program's options.
+// The compiled half of the orvalix package, over the C interface alone: its records as classes
+// with their fields, its calls with the interpreter's lock released while they work, and its
+// result codes turned into the package's exceptions. orvalix/__init__.py maps keywords to fields.
 #include <orvalix.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <thread>
@@ -22,273 +19,284 @@ namespace {
 
 using FloatArray = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-// The settings cross the language border as a tuple in the order of the record's fields.
-py::tuple settingsToTuple(const AnalysisSettings& s) {
-    return py::make_tuple(s.windowLengthMs, s.windowShiftMs, s.featureType, s.melFilterCount,
-                          s.dropDelta, s.dropDeltaDelta, s.includeC0, s.removeSilence,
-                          s.removeDcOffset, s.powerOfTwoBelow, s.cepstralCount, s.windowType,
-                          s.lifterType, s.filterDomain, s.overwrite, s.preEmphasis);
+// The exception for a failed call: WaveError for the wave-file codes, AnalysisError, OSError for
+// an output, ValueError for anything refused as an argument.
+py::object exceptionFor(const OrvalixError& error, const py::object& path) {
+    const py::module_ package = py::module_::import("orvalix");
+    if (error.code >= ORVALIX_FILE_ERROR && error.code <= ORVALIX_NOT_A_WAVE_FILE)
+        return package.attr("WaveError")(error.code, path);
+    if (error.code == ORVALIX_ANALYSIS_FAILED)
+        return package.attr("AnalysisError")(error.code, error.message, path);
+    const char* kind = error.code == ORVALIX_OUTPUT_FAILED ? "OSError" : "ValueError";
+    return py::module_::import("builtins").attr(kind)(error.message);
 }
 
-AnalysisSettings settingsFromTuple(const py::tuple& t) {
-    if (t.size() != 16) throw py::value_error("settings: expected 16 fields");
-    AnalysisSettings s;
-    int32_t* integers[] = {&s.windowLengthMs, &s.windowShiftMs,  &s.featureType,
-                           &s.melFilterCount, &s.dropDelta,      &s.dropDeltaDelta,
-                           &s.includeC0,      &s.removeSilence,  &s.removeDcOffset,
-                           &s.powerOfTwoBelow, &s.cepstralCount, &s.windowType,
-                           &s.lifterType,     &s.filterDomain,   &s.overwrite};
-    for (size_t i = 0; i < 15; i++) *integers[i] = t[i].cast<int32_t>();
-    s.preEmphasis = t[15].cast<float>();
-    return s;
+[[noreturn]] void raise(const OrvalixError& error, const py::object& path = py::none()) {
+    const py::object exception = exceptionFor(error, path);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+    throw py::error_already_set();
 }
 
-// Drops column 0 (c0) in place when the program would not write it, so the rows stay one
-// contiguous block in the library's own buffer: the array hands it over without a copy.
-void keepWrittenColumns(OrvalixFeatures* features, int includeC0) {
-    if (includeC0) return;
-    const size_t kept = static_cast<size_t>(features->columnCount) - 1;
-    for (size_t row = 0; row < static_cast<size_t>(features->frameCount); row++) {
-        memmove(features->values + row * kept, features->values + row * (kept + 1) + 1,
-                kept * sizeof(float));
-    }
-    features->columnCount = static_cast<int32_t>(kept);
+// A name goes to the library whole or not at all: a NUL byte would end it early.
+const char* wholeName(const std::string& name) {
+    if (name.find('\0') != std::string::npos)
+        throw py::value_error("embedded null byte in file name");
+    return name.c_str();
 }
 
 // A (frames, columns) float32 array that owns the library's buffer and releases it with the
-// library's own call when the last view of it goes.
-py::array featuresToArray(OrvalixFeatures features, int includeC0) {
-    keepWrittenColumns(&features, includeC0);
+// library's own call when the last view of it goes: no copy.
+py::array arrayOf(const OrvalixFeatures& features) {
     const auto shape = std::vector<py::ssize_t>{features.frameCount, features.columnCount};
     if (features.values == nullptr) return py::array_t<float>(shape);
     py::capsule owner(features.values, [](void* values) {
-        OrvalixFeatures owned = {0, 0, static_cast<float*>(values)};
-        orvalixReleaseFeatures(&owned);
+        OrvalixFeatures owned{};
+        owned.size = sizeof owned;
+        owned.values = static_cast<float*>(values);
+        orvalix_release_features(&owned);
     });
     return py::array_t<float>(shape, features.values, owner);
 }
 
-// A name goes to the C library whole or not at all: a NUL byte would end it early.
-const char* wholeName(const std::string& path) {
-    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
-    return path.c_str();
+// The library's read-only view of an array: no copy.
+OrvalixFeatures viewOf(const FloatArray& features) {
+    if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
+    if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
+        features.shape(1) > std::numeric_limits<int32_t>::max() || features.shape(1) < 1) {
+        throw py::value_error("features: expected 1 to 2147483647 columns and rows");
+    }
+    return {sizeof(OrvalixFeatures), static_cast<int32_t>(features.shape(0)),
+            static_cast<int32_t>(features.shape(1)), 0, const_cast<float*>(features.data())};
 }
 
-py::tuple loadWave(const std::string& path) {
-    const char* name = wholeName(path);
-    float* signal = nullptr;
-    SignalInfo info = {0, 0, 0, 0, 0};
+// The front end fitted to the rows it finishes: c0 kept as the settings say, every column of
+// log filter energies kept.
+OrvalixFrontEnd fitted(OrvalixFrontEnd front, const OrvalixSettings& settings, bool filterbank) {
+    front.includeC0 = settings.includeC0;
+    front.filterbankRows = filterbank;
+    return front;
+}
+
+// Analysed rows through the front end; on failure nothing is left to release.
+int finish(OrvalixFeatures* features, const OrvalixFrontEnd& front, OrvalixError* error) {
+    const int result = orvalix_front_end(features, &front, nullptr, error);
+    if (result != ORVALIX_OK) orvalix_release_features(features);
+    return result;
+}
+
+py::tuple loadWave(const std::string& name, const py::object& path) {
+    OrvalixSignal signal{};
+    OrvalixError error{};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = orvalixLoadWave(name, &signal, &info);
+        result = orvalix_load_wave(wholeName(name), &signal, &error);
     }
-    int64_t announced = info.totalSamples;
-    if (result == 0) result = orvalixAnnouncedSamples(name, &announced);
-    if (result != 0) {
-        free(signal);
-        return py::make_tuple(result, py::none(), py::none());
-    }
-    py::capsule owner(signal, [](void* values) { free(values); });
-    py::array_t<float> samples({static_cast<py::ssize_t>(info.samplesRead)}, {sizeof(float)},
-                               signal, owner);
-    return py::make_tuple(0, samples,
-                          py::make_tuple(info.sampleRate, info.channels, info.bitsPerSample,
-                                         info.samplesRead, announced));
+    if (result != ORVALIX_OK) raise(error, path);
+    py::capsule owner(signal.samples, [](void* samples) {
+        OrvalixSignal owned{};
+        owned.size = sizeof owned;
+        owned.samples = static_cast<float*>(samples);
+        orvalix_release_signal(&owned);
+    });
+    py::array_t<float> samples({static_cast<py::ssize_t>(signal.count)}, {sizeof(float)},
+                               signal.samples, owner);
+    return py::make_tuple(samples, py::make_tuple(signal.sampleRate, signal.channels,
+                                                  signal.bitsPerSample, signal.count,
+                                                  signal.announced));
 }
 
 // The signal on the program's scale; a scale other than 1 multiplies each sample in double and
-// stores the product as a float (exact for powers of two such as 32768). With filterbank set, the
-// rows are the log filter energies (every column) instead of the coefficients.
-py::tuple analyse(FloatArray signal, int32_t rate, const py::tuple& settingsTuple, double scale,
-                  bool filterbank) {
+// stores the product as a float (exact for powers of two such as 32768).
+py::array analyse(FloatArray signal, int32_t rate, OrvalixSettings settings, double scale,
+                  bool filterbank, const OrvalixFrontEnd& front) {
     if (signal.ndim() != 1) throw py::value_error("signal: expected a one-dimensional array");
-    if (signal.size() > std::numeric_limits<int32_t>::max()) {
-        throw py::value_error("signal: more than 2147483647 samples");
-    }
-    AnalysisSettings settings = settingsFromTuple(settingsTuple);
-    const auto count = static_cast<int32_t>(signal.size());
-    OrvalixFeatures features = {0, 0, nullptr};
+    const OrvalixFrontEnd chain = fitted(front, settings, filterbank);
+    OrvalixFeatures features{};
+    OrvalixError error{};
     int result;
     {
         py::gil_scoped_release unlocked;
+        const auto count = static_cast<size_t>(signal.size());
         std::vector<float> scaled;
         const float* samples = signal.data();
         if (scale != 1.0) {
-            scaled.resize(static_cast<size_t>(count));
-            for (int32_t i = 0; i < count; i++) {
+            scaled.resize(count);
+            for (size_t i = 0; i < count; i++)
                 scaled[i] = static_cast<float>(static_cast<double>(samples[i]) * scale);
-            }
             samples = scaled.data();
         }
-        result = (filterbank ? orvalixAnalyseFilterbank : orvalixAnalyse)(samples, count, rate,
-                                                                          &settings, &features);
+        result = (filterbank ? orvalix_analyse_filterbank : orvalix_analyse)(
+            samples, static_cast<int64_t>(count), rate, &settings, &features, &error);
+        if (result == ORVALIX_OK) result = finish(&features, chain, &error);
     }
-    if (result != 0) return py::make_tuple(result, py::none());
-    return py::make_tuple(0, featuresToArray(features, filterbank || settings.includeC0));
+    if (result != ORVALIX_OK) raise(error);
+    return arrayOf(features);
 }
 
 // Files shared out to `threads` workers, each taking the next file in turn, all without the
-// interpreter's lock. Returns one (code, array or None, rate) triple per file, in the order given.
-py::list analyseFiles(const std::vector<std::string>& paths, const py::tuple& settingsTuple,
-                      int threads) {
-    for (const auto& path : paths) wholeName(path);
-    const AnalysisSettings settings = settingsFromTuple(settingsTuple);
-    std::vector<SignalInfo> infos(paths.size(), SignalInfo{0, 0, 0, 0, 0});
-    std::vector<OrvalixFeatures> features(paths.size(), OrvalixFeatures{0, 0, nullptr});
-    std::vector<int> results(paths.size(), 0);
+// interpreter's lock. One (array or exception, sample rate) pair per file, in the order given.
+py::list analyseFiles(const std::vector<std::string>& names, const py::list& paths,
+                      OrvalixSettings settings, const OrvalixFrontEnd& front, int threads) {
+    for (const auto& name : names) wholeName(name);
+    const OrvalixFrontEnd chain = fitted(front, settings, false);
+    std::vector<OrvalixSignal> infos(names.size(), OrvalixSignal{});
+    std::vector<OrvalixFeatures> features(names.size(), OrvalixFeatures{});
+    std::vector<OrvalixError> errors(names.size(), OrvalixError{});
     {
         py::gil_scoped_release unlocked;
         std::atomic<size_t> next{0};
         auto work = [&] {
-            for (size_t i = next++; i < paths.size(); i = next++) {
-                AnalysisSettings own = settings;
-                results[i] = orvalixAnalyseFile(paths[i].c_str(), &own, &features[i], &infos[i]);
+            for (size_t i = next++; i < names.size(); i = next++) {
+                if (orvalix_analyse_file(names[i].c_str(), &settings, &features[i], &infos[i],
+                                         &errors[i]) == ORVALIX_OK)
+                    finish(&features[i], chain, &errors[i]);
             }
         };
         const size_t workers = std::min(static_cast<size_t>(std::max(threads, 1)),
-                                        std::max<size_t>(paths.size(), 1));
+                                        std::max<size_t>(names.size(), 1));
         std::vector<std::thread> pool;
         for (size_t t = 1; t < workers; t++) pool.emplace_back(work);
         work();
         for (auto& thread : pool) thread.join();
     }
     py::list out;
-    for (size_t i = 0; i < paths.size(); i++) {
-        if (results[i] != 0) {
-            out.append(py::make_tuple(results[i], py::none(), 0));
-        } else {
-            out.append(py::make_tuple(0, featuresToArray(features[i], settings.includeC0),
-                                      infos[i].sampleRate));
-        }
+    for (size_t i = 0; i < names.size(); i++) {
+        const bool failed = errors[i].code != ORVALIX_OK;
+        out.append(py::make_tuple(failed ? exceptionFor(errors[i], paths[i]) : arrayOf(features[i]),
+                                  infos[i].sampleRate));
     }
     return out;
 }
 
-// Every column of the array, "%f " each, one line per row: the program's output file, written
-// without the interpreter's lock. Returns 0 or the errno of the failure.
-int writeText(FloatArray features, const std::string& path) {
-    const char* name = wholeName(path);
-    if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
-    if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
-        features.shape(1) > std::numeric_limits<int32_t>::max()) {
-        throw py::value_error("features: too large");
+// Every column of the array, "%f " each, one line per row: the program's output file, replacing
+// a regular file whole or writing into a stream, without the interpreter's lock.
+void writeText(FloatArray features, const std::string& name) {
+    const OrvalixFeatures view = viewOf(features);
+    OrvalixError error{};
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = orvalix_write_text(&view, 1, wholeName(name), ORVALIX_WRITE_REPLACE, &error);
     }
-    OrvalixFeatures view = {static_cast<int32_t>(features.shape(0)),
-                            static_cast<int32_t>(features.shape(1)),
-                            const_cast<float*>(features.data())};
-    py::gil_scoped_release unlocked;
-    return orvalixWriteFeatures(&view, 1, name) == 0 ? 0 : errno;
+    if (result != ORVALIX_OK) raise(error);
 }
 
-// ---- The front end over (frames, columns) float32 arrays; each returns (code, result or None).
-
-// The library's view of an array: no copy, read only.
-OrvalixFeatures matrixView(const FloatArray& features) {
-    if (features.ndim() != 2) throw py::value_error("features: expected a (frames, columns) array");
-    if (features.shape(0) > std::numeric_limits<int32_t>::max() ||
-        features.shape(1) > std::numeric_limits<int32_t>::max() || features.shape(1) < 1) {
-        throw py::value_error("features: expected 1 to 2147483647 columns and rows");
-    }
-    return {static_cast<int32_t>(features.shape(0)), static_cast<int32_t>(features.shape(1)),
-            const_cast<float*>(features.data())};
-}
-
-// A front-end call from one matrix to a new one, run without the interpreter's lock:
-// (0, the new matrix) or (the call's result, None).
+// A front-end call from one matrix to a new one, run without the interpreter's lock. Records
+// are taken by value throughout: no Python thread can change them while the library reads them.
 template <typename Call>
-py::tuple newMatrixFrom(Call call) {
-    OrvalixFeatures output = {0, 0, nullptr};
+py::array newMatrix(Call call) {
+    OrvalixFeatures output{};
+    OrvalixError error{};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = call(&output);
+        result = call(&output, &error);
     }
-    if (result != 0) return py::make_tuple(result, py::none());
-    return py::make_tuple(0, featuresToArray(output, 1));
+    if (result != ORVALIX_OK) raise(error);
+    return arrayOf(output);
 }
 
-py::tuple deltas(FloatArray features, int32_t order, int32_t window) {
-    const OrvalixFeatures input = matrixView(features);
-    return newMatrixFrom(
-        [&](OrvalixFeatures* output) { return orvalixDeltas(&input, order, window, output); });
-}
-
-OrvalixCmvnSettings cmvnFromTuple(const py::tuple& t) {
-    if (t.size() != 5) throw py::value_error("cmvn settings: expected 5 fields");
-    return {t[0].cast<int32_t>(), t[1].cast<int32_t>(), t[2].cast<int32_t>(), t[3].cast<int32_t>(),
-            t[4].cast<int32_t>()};
-}
-
-py::tuple cmvn(FloatArray features, const py::tuple& settingsTuple) {
-    const OrvalixFeatures input = matrixView(features);
-    const OrvalixCmvnSettings settings = cmvnFromTuple(settingsTuple);
-    return newMatrixFrom(
-        [&](OrvalixFeatures* output) { return orvalixCmvn(&input, &settings, output); });
-}
-
-OrvalixVadSettings vadFromTuple(const py::tuple& t) {
-    if (t.size() != 5) throw py::value_error("vad settings: expected 5 fields");
-    return {t[0].cast<double>(), t[1].cast<double>(), t[2].cast<int32_t>(), t[3].cast<double>(),
-            t[4].cast<int32_t>()};
-}
-
-// One label per frame as a bool array.
-py::tuple vad(FloatArray features, const py::tuple& settingsTuple) {
-    const OrvalixFeatures input = matrixView(features);
-    const OrvalixVadSettings settings = vadFromTuple(settingsTuple);
-    py::array_t<bool> labels(input.frameCount);
+py::array labelsOf(FloatArray features, OrvalixVadSettings settings) {
+    const OrvalixFeatures input = viewOf(features);
+    OrvalixLabels labels{};
+    OrvalixError error{};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = orvalixVad(&input, &settings, reinterpret_cast<uint8_t*>(labels.mutable_data()));
+        result = orvalix_vad(&input, &settings, &labels, &error);
     }
-    if (result != 0) return py::make_tuple(result, py::none());
-    return py::make_tuple(0, labels);
+    if (result != ORVALIX_OK) raise(error);
+    py::array_t<bool> voiced(labels.count);
+    std::copy(labels.values, labels.values + labels.count, voiced.mutable_data());
+    orvalix_release_labels(&labels);
+    return voiced;
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_orvalix, m) {
     m.doc() = "The compiled core of the orvalix package; use the orvalix module instead.";
-    m.attr("version") = ORVALIX_VERSION_TEXT;
-    m.def("default_settings", [] { return settingsToTuple(orvalixDefaultSettings()); });
-    m.def("parse_options", [](const std::vector<std::string>& options) {
+    m.attr("version") = orvalix_version();
+
+    py::class_<OrvalixSettings>(m, "Settings")
+        .def(py::init(&orvalix_default_settings))
+        .def("copy", [](const OrvalixSettings& s) { return s; })
+        .def_readwrite("windowLengthMs", &OrvalixSettings::windowLengthMs)
+        .def_readwrite("windowShiftMs", &OrvalixSettings::windowShiftMs)
+        .def_readwrite("melFilterCount", &OrvalixSettings::melFilterCount)
+        .def_readwrite("cepstralCount", &OrvalixSettings::cepstralCount)
+        .def_readwrite("includeC0", &OrvalixSettings::includeC0)
+        .def_readwrite("removeDcOffset", &OrvalixSettings::removeDcOffset)
+        .def_readwrite("powerOfTwoBelow", &OrvalixSettings::powerOfTwoBelow)
+        .def_readwrite("windowType", &OrvalixSettings::windowType)
+        .def_readwrite("lifterType", &OrvalixSettings::lifterType)
+        .def_readwrite("filterDomain", &OrvalixSettings::filterDomain)
+        .def_readwrite("preEmphasis", &OrvalixSettings::preEmphasis);
+    py::class_<OrvalixCmvnSettings>(m, "CmvnSettings")
+        .def(py::init(&orvalix_default_cmvn_settings))
+        .def_readwrite("mode", &OrvalixCmvnSettings::mode)
+        .def_readwrite("normaliseVariance", &OrvalixCmvnSettings::normaliseVariance)
+        .def_readwrite("window", &OrvalixCmvnSettings::window)
+        .def_readwrite("minWindow", &OrvalixCmvnSettings::minWindow)
+        .def_readwrite("centred", &OrvalixCmvnSettings::centred);
+    py::class_<OrvalixVadSettings>(m, "VadSettings")
+        .def(py::init(&orvalix_default_vad_settings))
+        .def_readwrite("energyThreshold", &OrvalixVadSettings::energyThreshold)
+        .def_readwrite("energyMeanScale", &OrvalixVadSettings::energyMeanScale)
+        .def_readwrite("framesContext", &OrvalixVadSettings::framesContext)
+        .def_readwrite("proportionThreshold", &OrvalixVadSettings::proportionThreshold)
+        .def_readwrite("energyColumn", &OrvalixVadSettings::energyColumn);
+    py::class_<OrvalixFrontEnd>(m, "FrontEnd")
+        .def(py::init(&orvalix_default_front_end))
+        .def_readwrite("deltaOrder", &OrvalixFrontEnd::deltaOrder)
+        .def_readwrite("deltaWindow", &OrvalixFrontEnd::deltaWindow)
+        .def_readwrite("cmvn", &OrvalixFrontEnd::cmvn)
+        .def_readwrite("cmvnSettings", &OrvalixFrontEnd::cmvnSettings)
+        .def_readwrite("voicedOnly", &OrvalixFrontEnd::voicedOnly);
+
+    m.def("parse_options", [](OrvalixSettings settings, const std::vector<std::string>& options) {
         std::vector<const char*> pointers;
         for (const auto& option : options) pointers.push_back(option.c_str());
-        AnalysisSettings settings = orvalixDefaultSettings();
-        char message[256] = "";
-        const int failed = orvalixParseOptions(static_cast<int>(pointers.size()), pointers.data(),
-                                               &settings, message, sizeof message);
-        return py::make_tuple(failed ? py::object(py::str(message)) : py::object(py::none()),
-                              settingsToTuple(settings));
+        OrvalixError error{};
+        if (orvalix_parse_options(static_cast<int>(pointers.size()), pointers.data(), &settings,
+                                  &error) != ORVALIX_OK)
+            raise(error);
+        return settings;
     });
-    m.def("check_settings", [](const py::tuple& settingsTuple, int32_t rate) {
-        const AnalysisSettings settings = settingsFromTuple(settingsTuple);
-        char message[256] = "";
-        return orvalixCheckSettings(&settings, rate, message, sizeof message)
-                   ? py::object(py::str(message))
-                   : py::object(py::none());
+    m.def("check_settings", [](const OrvalixSettings& settings) {
+        OrvalixError error{};
+        const bool usable = orvalix_check_settings(&settings, &error) == ORVALIX_OK;
+        return usable ? py::object(py::none()) : py::object(py::str(error.message));
     });
-    m.def("result_name", [](int32_t code) { return std::string(orvalixResultName(code)); });
+    m.def("check_rows", [](const OrvalixSettings& settings, int32_t rate) {
+        OrvalixError error{};
+        const int result = orvalix_check_rows(&settings, rate, &error);
+        if (result == ORVALIX_OK) return py::object(py::none());
+        if (result != ORVALIX_NON_FINITE_ROWS) raise(error);
+        return py::object(py::str(error.message));
+    });
+    m.def("result_name", [](int32_t code) { return std::string(orvalix_result_name(code)); });
+    m.def("lane_width", &orvalix_lane_width);
     m.def("format_coefficient", [](float value) {
         char text[64];
-        return std::string(text, orvalixFormatCoefficient(value, text));
+        return std::string(text, orvalix_format_coefficient(value, text));
     });
     m.def("load_wave", &loadWave);
     m.def("analyse", &analyse);
     m.def("analyse_files", &analyseFiles);
     m.def("write_text", &writeText);
-    m.def("deltas", &deltas);
-    m.def("cmvn", &cmvn);
-    m.def("vad", &vad);
-    m.def("cmvn_defaults", [] {
-        const OrvalixCmvnSettings s = orvalixDefaultCmvnSettings();
-        return py::make_tuple(s.mode, s.normaliseVariance, s.window, s.minWindow, s.centred);
+    m.def("deltas", [](FloatArray features, int32_t order, int32_t window) {
+        const OrvalixFeatures input = viewOf(features);
+        return newMatrix([&](OrvalixFeatures* output, OrvalixError* error) {
+            return orvalix_deltas(&input, order, window, output, error);
+        });
     });
-    m.def("vad_defaults", [] {
-        const OrvalixVadSettings s = orvalixDefaultVadSettings();
-        return py::make_tuple(s.energyThreshold, s.energyMeanScale, s.framesContext,
-                              s.proportionThreshold, s.energyColumn);
+    m.def("cmvn", [](FloatArray features, OrvalixCmvnSettings settings) {
+        const OrvalixFeatures input = viewOf(features);
+        return newMatrix([&](OrvalixFeatures* output, OrvalixError* error) {
+            return orvalix_cmvn(&input, &settings, output, error);
+        });
     });
+    m.def("vad", &labelsOf);
 }
