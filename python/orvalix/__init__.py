@@ -23,7 +23,7 @@ from . import _orvalix
 __version__ = _orvalix.version
 __all__ = ["Settings", "WaveInfo", "WaveError", "AnalysisError", "SettingsWarning", "load_wave",
            "mfcc", "mfcc_file", "mfcc_files", "write_text", "format_coefficient", "fbank",
-           "fbank_file", "deltas", "cmvn", "vad", "lane_width"]
+           "fbank_file", "deltas", "cmvn", "vad", "lane_width", "Stream"]
 
 # keyword: (field of the settings record, the program's option letter)
 _KEYWORDS = {
@@ -288,6 +288,53 @@ def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
     return [result if isinstance(result, Exception) or not said[rate]
             else ValueError("%s: %s" % (said[rate], path))
             for path, (result, rate) in zip(paths, results)]
+
+
+class Stream:
+    """Rows while the signal comes in, each the row mfcc (or fbank) gives for the same samples and
+    keywords: push samples (float32 on the program's scale or int16; (n,) or (n, 2) stereo, as
+    the program mixes it) and get the rows they complete, float32 (rows, columns), possibly none;
+    ``frames`` holds the frame index of each row last handed out. finish() ends the signal and
+    hands out the rest; reset() starts a new one with the same tables. With pre-emphasis on, row
+    0 depends on the signal's last sample: it comes at finish(), unless live=True computes it at
+    once with the first sample filtered against 0 (then the only row that may differ from the
+    file's). keep=True keeps every row handed out for rows(). The analysis runs without the
+    interpreter's lock, so asyncio code can push through a thread (asyncio.to_thread)."""
+
+    def __init__(self, rate, settings=None, live=False, keep=False, filterbank=False, **keywords):
+        chosen, front = _chosen(settings, keywords)
+        rate = _integer("rate", rate, 1)
+        self._stream = _orvalix.Stream(chosen._record, rate, bool(live), bool(filterbank), front)
+        self.frames, self._kept = numpy.zeros(0, dtype=numpy.int64), [] if keep else None
+
+    def _hand_out(self, rows_and_frames):
+        rows, self.frames = rows_and_frames
+        if self._kept is not None and len(rows):
+            self._kept.append((self.frames, rows))
+        return rows
+
+    def push(self, samples):
+        if not isinstance(samples, numpy.ndarray) or samples.dtype != numpy.int16:
+            samples = _array("samples", samples, numpy.ndim(samples) if numpy.ndim(samples) in (1, 2) else 1)
+        return self._hand_out(self._stream.push(samples))
+
+    def finish(self):
+        return self._hand_out(self._stream.finish())
+
+    def reset(self):
+        self._stream.reset()
+        self.frames = numpy.zeros(0, dtype=numpy.int64)
+        if self._kept is not None:
+            self._kept = []
+
+    def rows(self):
+        """Every row handed out since the start (keep=True), in frame order."""
+        if self._kept is None:
+            raise ValueError("rows() needs a Stream made with keep=True")
+        if not self._kept:
+            return numpy.zeros((0, 0), dtype=numpy.float32)
+        frames = numpy.concatenate([f for f, _ in self._kept])
+        return numpy.concatenate([r for _, r in self._kept])[numpy.argsort(frames, kind="stable")]
 
 
 def write_text(features, path):

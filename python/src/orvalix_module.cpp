@@ -213,6 +213,87 @@ py::array labelsOf(FloatArray features, OrvalixVadSettings settings) {
     return voiced;
 }
 
+// A live analysis: the library's stream, its rows handed out as arrays as they become ready.
+// The rows are those of analyse() on the same samples and keywords (front end included).
+class Stream {
+public:
+    Stream(OrvalixSettings settings, int32_t rate, bool live, bool filterbank,
+           const OrvalixFrontEnd& front) {
+        OrvalixStreamOptions options = orvalix_default_stream_options();
+        options.mode = live ? ORVALIX_STREAM_LIVE : ORVALIX_STREAM_EXACT;
+        options.rowKind = filterbank ? ORVALIX_ROWS_FILTERBANK : ORVALIX_ROWS_CEPSTRA;
+        options.useFrontEnd = 1;
+        options.frontEnd = fitted(front, settings, filterbank);
+        OrvalixError error{};
+        if (orvalix_stream_open(&settings, rate, &options, &stream_, &error) != ORVALIX_OK) raise(error);
+        width_ = orvalix_stream_row_width(stream_);
+    }
+    ~Stream() { orvalix_stream_release(stream_); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Samples as floats on the program's scale, or 16-bit integers; (n,) or (n, 2) for stereo.
+    py::tuple push(const py::array& samples) {
+        if (samples.ndim() != 1 && !(samples.ndim() == 2 && samples.shape(1) == 2))
+            throw py::value_error("samples: expected a (n,) or (n, 2) array");
+        const int32_t channels = samples.ndim() == 2 ? 2 : 1;
+        const auto frames = static_cast<int64_t>(samples.shape(0));
+        OrvalixError error{};
+        int result;
+        if (py::isinstance<py::array_t<int16_t>>(samples) && samples.dtype().is(py::dtype::of<int16_t>())) {
+            const auto ints = py::array_t<int16_t, py::array::c_style | py::array::forcecast>::ensure(samples);
+            py::gil_scoped_release unlocked;
+            result = orvalix_stream_push_int16(stream_, ints.data(), frames, channels, &error);
+        } else {
+            const auto floats = FloatArray::ensure(samples);
+            if (!floats) throw py::type_error("samples: expected an array of numbers");
+            py::gil_scoped_release unlocked;
+            result = orvalix_stream_push_float(stream_, floats.data(), frames, channels, &error);
+        }
+        if (result != ORVALIX_OK) raise(error);
+        return takeRows();
+    }
+
+    py::tuple finish() {
+        OrvalixError error{};
+        if (orvalix_stream_finish(stream_, &error) != ORVALIX_OK) raise(error);
+        return takeRows();
+    }
+
+    void reset() {
+        OrvalixError error{};
+        if (orvalix_stream_reset(stream_, &error) != ORVALIX_OK) raise(error);
+    }
+
+private:
+    // Every ready row: (rows, frame index of each row).
+    py::tuple takeRows() {
+        std::vector<float> rows;
+        std::vector<int64_t> frames;
+        constexpr int32_t BLOCK = 256;
+        for (;;) {
+            const size_t used = rows.size();
+            rows.resize(used + static_cast<size_t>(BLOCK) * width_);
+            int32_t count = 0;
+            int64_t first = 0;
+            OrvalixError error{};
+            if (orvalix_stream_rows(stream_, rows.data() + used, BLOCK, &count, &first, &error) != ORVALIX_OK)
+                raise(error);
+            rows.resize(used + static_cast<size_t>(count) * width_);
+            for (int32_t i = 0; i < count; i++) frames.push_back(first + i);
+            if (count == 0) break;
+        }
+        py::array_t<float> out({static_cast<py::ssize_t>(frames.size()), static_cast<py::ssize_t>(width_)});
+        std::copy(rows.begin(), rows.end(), out.mutable_data());
+        py::array_t<int64_t> indices(static_cast<py::ssize_t>(frames.size()));
+        std::copy(frames.begin(), frames.end(), indices.mutable_data());
+        return py::make_tuple(out, indices);
+    }
+
+    OrvalixStream* stream_ = nullptr;
+    int32_t width_ = 0;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_orvalix, m) {
@@ -299,4 +380,9 @@ PYBIND11_MODULE(_orvalix, m) {
         });
     });
     m.def("vad", &labelsOf);
+    py::class_<Stream>(m, "Stream")
+        .def(py::init<OrvalixSettings, int32_t, bool, bool, const OrvalixFrontEnd&>())
+        .def("push", &Stream::push)
+        .def("finish", &Stream::finish)
+        .def("reset", &Stream::reset);
 }

@@ -254,3 +254,18 @@ def test_the_package_runs_the_widest_lanes_this_processor_has():
     expected = {"x86_64": 8 if "avx512f" in flags else 4 if "avx2" in flags else 2,
                 "aarch64": 2}.get(platform.machine(), 1)
     assert orvalix.lane_width() == expected
+
+
+@pytest.mark.parametrize("live, keywords", [(False, {}), (False, {"include_c0": True, "deltas": 2, "cmvn": "sliding"}),
+                                            (True, {"pre_emphasis": 0}), (True, {"include_c0": True})])
+def test_a_stream_in_random_pieces_gives_the_whole_signals_rows(live, keywords):
+    stream, whole = orvalix.Stream(RATE, live=live, keep=True, **keywords), mfcc(SPEECH, RATE, **keywords)
+    pieces = numpy.split(SPEECH, numpy.cumsum(numpy.random.default_rng(7).integers(1, 2000, 400)))
+    handed = [(stream.push(p if i % 2 else p.astype(numpy.int16)), stream.frames) for i, p in enumerate(pieces)]
+    handed.append((stream.finish(), stream.frames))
+    assert all(len(rows) == len(frames) for rows, frames in handed)
+    assert stream.rows().shape == whole.shape
+    assert array_equal(stream.rows()[1:], whole[1:]) and (live or array_equal(stream.rows()[0], whole[0]))
+    stream.reset()  # the same tables, a new signal
+    stream.push(SPEECH[:RATE]), stream.finish()
+    assert array_equal(stream.rows()[1:], mfcc(SPEECH[:RATE], RATE, **keywords)[1:])
