@@ -1,5 +1,6 @@
 #!/bin/sh
-# Cross-builds for aarch64 (NEON lanes) and runs the unit tests, the differential test against
+# Cross-builds for aarch64 (NEON lanes) and runs the unit tests (the stream's exactness table among
+# them), the differential test against
 # the literal pipeline and the shared reference runs under qemu-aarch64.
 # Needs the Debian packages g++-aarch64-linux-gnu, qemu-user and libgtest-dev (whose sources in
 # /usr/src/googletest are built here with the cross compiler).
@@ -22,7 +23,7 @@ cmake --build "$build_dir/googletest" -j "$jobs" --target install > /dev/null
 cmake -S "$source_dir" -B "$build_dir/orvalix" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DORVALIX_TESTS=ON -DCMAKE_FIND_ROOT_PATH="$build_dir/googletest-arm"
 targets="orvalix orvalix_reference_tests"
-for folder in main wave dsp modules; do
+for folder in main wave dsp modules library; do
   [ -d "$source_dir/tests/$folder" ] && targets="$targets orvalix_${folder}_tests"
 done
 cmake --build "$build_dir/orvalix" -j "$jobs" --target $targets
