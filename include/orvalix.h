@@ -81,6 +81,11 @@ typedef struct OrvalixSignal {
     int32_t sampleRate;
     int32_t channels;      /* two channels are read as their mono mix */
     int32_t bitsPerSample;
+    /* Filled by orvalix_load_audio (and, for wave files, by the calls above): */
+    int32_t sourceRate;    /* the file's rate; sampleRate differs when it was resampled */
+    int32_t decoder;       /* an OrvalixDecoder: who read the samples */
+    char format[96];       /* the container and encoding, e.g. "FLAC (Free Lossless Audio Codec),
+                              Signed 24 bit PCM" */
 } OrvalixSignal;
 
 /* Rows of floats, row after row: c0, c1..cM (columnCount = cepstralCount + 1), log filter
@@ -233,6 +238,31 @@ ORVALIX_API OrvalixFrontEnd orvalix_default_front_end(void);
  * frame, before any row is dropped. */
 ORVALIX_API int orvalix_front_end(OrvalixFeatures* features, const OrvalixFrontEnd* frontEnd,
                                   OrvalixLabels* labels, OrvalixError* error);
+
+/* ----------------------------------------------------------------------------------------------
+ * Audio files of every common format (docs/audio.md): FLAC, Ogg Vorbis and Opus, MP3, AIFF, CAF,
+ * W64 and wave files of any encoding, on the 16-bit scale, optionally resampled. */
+
+enum OrvalixDecoder {
+    ORVALIX_DECODER_WAVE_READER = 1, /* the program's own wave reader: its samples to the bit */
+    ORVALIX_DECODER_LIBSNDFILE = 2   /* everything the program's reader refuses */
+};
+
+/* orvalix_load_audio: the file cannot be opened, is no audio, or its decoder failed. */
+#define ORVALIX_AUDIO_UNREADABLE 110
+#define ORVALIX_MIX_CHANNELS (-1)
+#define ORVALIX_KEEP_RATE 0
+
+/* Loads any audio file as one channel of floats on the program's 16-bit scale: a 16-bit value v
+ * stays v, 24-bit v / 256, float x becomes x * 32768. What the program's wave reader reads (8- or
+ * 16-bit PCM wave, one or two channels) goes through that reader; the rest through libsndfile.
+ * channel: 0-based, or ORVALIX_MIX_CHANNELS for the mix of all (two as the program mixes them).
+ * rate: ORVALIX_KEEP_RATE, or the rate to resample to (windowed sinc, the same floats on every
+ * machine). Fails with ORVALIX_AUDIO_UNREADABLE (the message names the file, its format when
+ * known and the decoder's reason) or ORVALIX_INVALID_ARGUMENT. Release with
+ * orvalix_release_signal. */
+ORVALIX_API int orvalix_load_audio(const char* name, int32_t channel, int32_t rate,
+                                   OrvalixSignal* signal, OrvalixError* error);
 
 #ifdef __cplusplus
 }

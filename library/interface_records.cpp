@@ -89,6 +89,8 @@ const char* orvalix_result_name(int32_t result) {
     case ORVALIX_ANALYSIS_FAILED: return "ORVALIX_ANALYSIS_FAILED";
     case ORVALIX_INVALID_ARGUMENT: return "ORVALIX_INVALID_ARGUMENT";
     case ORVALIX_OUTPUT_FAILED: return "ORVALIX_OUTPUT_FAILED";
+    case ORVALIX_NON_FINITE_ROWS: return "ORVALIX_NON_FINITE_ROWS";
+    case ORVALIX_AUDIO_UNREADABLE: return "ORVALIX_AUDIO_UNREADABLE";
     default: break;
     }
     if (result > RFX_SUCCESS && result <= RFX_INVALID_FILE) return resultCodeName(result);
