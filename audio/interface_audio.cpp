@@ -6,8 +6,8 @@
 #include "library/interface_records.h"
 
 static_assert(ORVALIX_MIX_CHANNELS == AUDIO_MIX_CHANNELS && ORVALIX_KEEP_RATE == AUDIO_KEEP_RATE);
-static_assert(ORVALIX_DECODER_WAVE_READER == AUDIO_DECODER_WAVE_READER &&
-              ORVALIX_DECODER_LIBSNDFILE == AUDIO_DECODER_LIBSNDFILE);
+static_assert(int{ORVALIX_DECODER_WAVE_READER} == int{AUDIO_DECODER_WAVE_READER} &&
+              int{ORVALIX_DECODER_LIBSNDFILE} == int{AUDIO_DECODER_LIBSNDFILE});
 static_assert(sizeof(OrvalixSignal::format) == sizeof(AudioSignal::format));
 
 extern "C" int orvalix_load_audio(const char* name, int32_t channel, int32_t rate,

@@ -3,7 +3,7 @@
 
 #include "audio/audio_signal.h"
 
-int readWithSndfile(const char* path, int32_t, AudioSignal*, char* error, size_t errorSize)
+int readWithSndfile(const char* path, int32_t, int32_t, AudioSignal*, char* error, size_t errorSize)
 {
     snprintf(error, errorSize,
              "%s: cannot decode: not a wave file the program reads, and this build of Orvalix "
