@@ -220,7 +220,7 @@ if __name__ == "__main__":
         for bad in (["--shard", "4/3"], ["--format", "ark"], ["--deltas", "3"],
                     ["--deltas", "1", "--delta-window", "0"], ["--cmvn", "global"],
                     ["--cmvn", "sliding", "--cmvn-min-window", "601"], ["--cmvn-window", "x"],
-                    ["--features", "plp"], ["-L0"]):
+                    ["--features", "plp"], ["--rate", "0"], ["--channel", "-1"], ["-L0"]):
             r = batch_run("wav.scp", "usage", *bad)
             checks.equal("usage %s: status 2, nothing written" % bad,
                          (r.status, os.path.exists(f.path + "/usage")), (2, False))
