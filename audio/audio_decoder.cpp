@@ -27,8 +27,13 @@ int decodeAudioFile(const char* path, int32_t channel, int32_t rate, AudioSignal
         return 1;
     }
     int result = readWithWaveReader(path, channel, signal, error, errorSize);
-    if (result == AUDIO_REFUSED_BY_WAVE_READER)
-        result = readWithSndfile(path, channel, signal, error, errorSize);
+    if (result == AUDIO_REFUSED_BY_WAVE_READER) {
+        // libsndfile's reads resample as they decode.
+        result = readWithSndfile(path, channel, rate, signal, error, errorSize);
+        if (result != 0)
+            releaseAudioSignal(signal);
+        return result;
+    }
     if (result != 0) {
         releaseAudioSignal(signal);
         return 1;

@@ -44,13 +44,15 @@ int decodeAudioFile(const char* path, int32_t channel, int32_t rate, AudioSignal
                     char* error, size_t errorSize);
 void releaseAudioSignal(AudioSignal* signal);
 
-// The two decoders, each filling every field but sampleRate. The reader's returns
+// The two decoders. The reader's fills every field but sampleRate, and returns
 // AUDIO_REFUSED_BY_WAVE_READER (nothing read, no error) for files the program would refuse.
+// libsndfile's resamples on the way to rate (AUDIO_KEEP_RATE: none), block by block as it
+// decodes, and sets sampleRate.
 constexpr int AUDIO_REFUSED_BY_WAVE_READER = 2;
 int readWithWaveReader(const char* path, int32_t channel, AudioSignal* signal, char* error,
                        size_t errorSize);
-int readWithSndfile(const char* path, int32_t channel, AudioSignal* signal, char* error,
-                    size_t errorSize);
+int readWithSndfile(const char* path, int32_t channel, int32_t rate, AudioSignal* signal,
+                    char* error, size_t errorSize);
 // 0 when channel is AUDIO_MIX_CHANNELS or one of the file's; else 1 with the reason in error.
 int checkChannel(const char* path, int32_t channel, int32_t channels, char* error,
                  size_t errorSize);

@@ -46,11 +46,6 @@ int32_t phaseSupport(int32_t phase, int32_t inputStep, int32_t outputStep, doubl
     return static_cast<int32_t>(d - *first);
 }
 
-int64_t blocksWithPhase(int64_t outCount, int32_t phase, int32_t outputStep)
-{
-    return outCount > phase ? (outCount - phase + outputStep - 1) / outputStep : 0;
-}
-
 }  // namespace
 
 int makeResampleKernel(int32_t fromRate, int32_t toRate, ResampleKernel* kernel)
@@ -78,13 +73,17 @@ int makeResampleKernel(int32_t fromRate, int32_t toRate, ResampleKernel* kernel)
         return 1;
     }
     int64_t total = 0;
+    int64_t rowEnd = 0;
     for (int32_t i = 0; i < outputStep; ++i) {
         kernel->tapCount[i] = phaseSupport(i, inputStep, outputStep, cutoff, &kernel->firstTap[i]);
         kernel->tapStart[i] = total;
         total += kernel->tapCount[i];
-        if (kernel->tapCount[i] > kernel->maxTaps)
-            kernel->maxTaps = kernel->tapCount[i];
+        if (i == 0 || kernel->firstTap[i] < kernel->rowFirst)
+            kernel->rowFirst = kernel->firstTap[i];
+        if (i == 0 || kernel->firstTap[i] + kernel->tapCount[i] > rowEnd)
+            rowEnd = kernel->firstTap[i] + kernel->tapCount[i];
     }
+    kernel->rowCount = rowEnd - kernel->rowFirst;
     kernel->coefficients = static_cast<double*>(malloc(sizeof(double) * (total > 0 ? total : 1)));
     if (!kernel->coefficients) {
         releaseResampleKernel(kernel);
@@ -114,39 +113,142 @@ int64_t resampledLength(const ResampleKernel& kernel, int64_t count)
     return whole * kernel.outputStep + (rest * kernel.outputStep + kernel.inputStep - 1) / kernel.inputStep;
 }
 
-// Tiles of blocks about 64k input samples long, so that each phase's pass over a tile finds its
-// samples in the cache the previous phase left them in.
-constexpr int64_t TILE_INPUT_SAMPLES = 65536;
+namespace {
+
+int32_t supportedLanes(int32_t lanes)
+{
+    return lanes == 8 || lanes == 4 || lanes == 2 ? lanes : 1;
+}
+
+// Blocks jBegin .. jEnd - 1 from the samples src[0 ..] (input sample srcFirst on; the signal
+// ends at signalEnd) at a lane width. rows: rowsFor(lanes, kernel) doubles.
+void computeBlocks(const ResampleKernel& kernel, int32_t lanes, const float* src, int64_t srcFirst,
+                   int64_t signalEnd, int64_t jBegin, int64_t jEnd, double* rows, float* out,
+                   int64_t outCount)
+{
+    switch (lanes) {
+    case 8: resampleBlocksOf8(kernel, src, srcFirst, signalEnd, jBegin, jEnd, rows, out, outCount); break;
+    case 4: resampleBlocksOf4(kernel, src, srcFirst, signalEnd, jBegin, jEnd, rows, out, outCount); break;
+    case 2: resampleBlocksOf2(kernel, src, srcFirst, signalEnd, jBegin, jEnd, rows, out, outCount); break;
+    default: resampleBlocksOf1(kernel, src, srcFirst, signalEnd, jBegin, jEnd, rows, out, outCount); break;
+    }
+}
+
+size_t rowsFor(int32_t lanes, const ResampleKernel& kernel)
+{
+    return sizeof(double) * RESAMPLE_ROW_VECTORS * lanes * (kernel.rowCount + 1);
+}
+
+int64_t blocksFor(const ResampleKernel& kernel, int64_t outputs)
+{
+    return (outputs + kernel.outputStep - 1) / kernel.outputStep;
+}
+
+// Makes room for the outputs of the blocks below jEnd.
+int reserveOutputs(ResampleStream* stream, int64_t jEnd)
+{
+    const int64_t needed = jEnd * stream->kernel.outputStep;
+    if (needed <= stream->outCapacity)
+        return 0;
+    const int64_t grown = needed > 2 * stream->outCapacity ? needed : 2 * stream->outCapacity;
+    float* larger = static_cast<float*>(realloc(stream->out, sizeof(float) * grown));
+    if (!larger)
+        return 1;
+    stream->out = larger;
+    stream->outCapacity = grown;
+    return 0;
+}
+
+}  // namespace
 
 int resampleWithLanes(const ResampleKernel& kernel, const float* in, int64_t count, float* out,
                       int32_t lanes)
 {
+    lanes = supportedLanes(lanes);
     const int64_t outCount = resampledLength(kernel, count);
-    const int64_t blocks = (outCount + kernel.outputStep - 1) / kernel.outputStep;
-    float* scratch = static_cast<float*>(malloc(sizeof(float) * RESAMPLE_CHAINS * MAX_LANES * (kernel.maxTaps + 1)));
-    if (!scratch)
+    double* rows = static_cast<double*>(malloc(rowsFor(lanes, kernel)));
+    if (!rows)
         return 1;
-    const int64_t group = RESAMPLE_CHAINS * MAX_LANES;
-    int64_t tile = TILE_INPUT_SAMPLES / kernel.inputStep / group * group;
-    if (tile < group)
-        tile = group;
-    for (int64_t tileBegin = 0; tileBegin < blocks; tileBegin += tile) {
-        for (int32_t phase = 0; phase < kernel.outputStep; ++phase) {
-            int64_t end = blocksWithPhase(outCount, phase, kernel.outputStep);
-            if (end > tileBegin + tile)
-                end = tileBegin + tile;
-            int64_t j = tileBegin;
-            switch (lanes) {
-            case 8: j = resamplePhaseOf8(kernel, in, count, out, phase, j, end, scratch); break;
-            case 4: j = resamplePhaseOf4(kernel, in, count, out, phase, j, end, scratch); break;
-            case 2: j = resamplePhaseOf2(kernel, in, count, out, phase, j, end, scratch); break;
-            default: break;
-            }
-            resamplePhaseOf1(kernel, in, count, out, phase, j, end, scratch);
-        }
-    }
-    free(scratch);
+    computeBlocks(kernel, lanes, in, 0, count, 0, blocksFor(kernel, outCount), rows, out, outCount);
+    free(rows);
     return 0;
+}
+
+int beginResampleStream(ResampleStream* stream, int32_t fromRate, int32_t toRate,
+                        int64_t expectedInputs)
+{
+    memset(stream, 0, sizeof *stream);
+    if (makeResampleKernel(fromRate, toRate, &stream->kernel))
+        return 1;
+    stream->lanes = supportedLanes(processorLanes());
+    stream->rows = static_cast<double*>(malloc(rowsFor(stream->lanes, stream->kernel)));
+    const int64_t expected = expectedInputs > 0 ? resampledLength(stream->kernel, expectedInputs) : 0;
+    if (!stream->rows || reserveOutputs(stream, blocksFor(stream->kernel, expected) + 1)) {
+        releaseResampleStream(stream);
+        return 1;
+    }
+    return 0;
+}
+
+int feedResampleStream(ResampleStream* stream, const float* in, int64_t count)
+{
+    const ResampleKernel& kernel = stream->kernel;
+    if (stream->pendingCount + count > stream->pendingCapacity) {
+        const int64_t grown = 2 * (stream->pendingCount + count);
+        float* larger = static_cast<float*>(realloc(stream->pending, sizeof(float) * grown));
+        if (!larger)
+            return 1;
+        stream->pending = larger;
+        stream->pendingCapacity = grown;
+    }
+    memcpy(stream->pending + stream->pendingCount, in, sizeof(float) * count);
+    stream->pendingCount += count;
+    stream->received += count;
+    // The blocks whose inputs have all arrived, in whole units of the inner loop.
+    const int64_t lastEnd = kernel.rowFirst + kernel.rowCount;
+    const int64_t ready = stream->received >= lastEnd ? (stream->received - lastEnd) / kernel.inputStep + 1 : 0;
+    const int64_t unit = RESAMPLE_ROW_VECTORS * stream->lanes;
+    const int64_t jEnd = ready > stream->nextBlock ? stream->nextBlock + (ready - stream->nextBlock) / unit * unit : 0;
+    if (jEnd <= stream->nextBlock)
+        return 0;
+    if (reserveOutputs(stream, jEnd))
+        return 1;
+    computeBlocks(kernel, stream->lanes, stream->pending, stream->pendingFirst, INT64_MAX,
+                  stream->nextBlock, jEnd, stream->rows, stream->out, jEnd * kernel.outputStep);
+    stream->nextBlock = jEnd;
+    // Inputs before the next block's first are no longer needed.
+    const int64_t keep = jEnd * kernel.inputStep + kernel.rowFirst;
+    const int64_t drop = keep - stream->pendingFirst;
+    if (drop > 0) {
+        memmove(stream->pending, stream->pending + drop, sizeof(float) * (stream->pendingCount - drop));
+        stream->pendingCount -= drop;
+        stream->pendingFirst = keep;
+    }
+    return 0;
+}
+
+int finishResampleStream(ResampleStream* stream, float** out, int64_t* outCount)
+{
+    const int64_t total = resampledLength(stream->kernel, stream->received);
+    const int64_t jEnd = blocksFor(stream->kernel, total);
+    if (reserveOutputs(stream, jEnd + 1))
+        return 1;
+    if (jEnd > stream->nextBlock)
+        computeBlocks(stream->kernel, stream->lanes, stream->pending, stream->pendingFirst,
+                      stream->received, stream->nextBlock, jEnd, stream->rows, stream->out, total);
+    *out = stream->out;
+    *outCount = total;
+    stream->out = nullptr;
+    return 0;
+}
+
+void releaseResampleStream(ResampleStream* stream)
+{
+    releaseResampleKernel(&stream->kernel);
+    free(stream->pending);
+    free(stream->rows);
+    free(stream->out);
+    memset(stream, 0, sizeof *stream);
 }
 
 int resampleSignal(const float* in, int64_t count, int32_t fromRate, int32_t toRate, float** out,

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "audio/audio_signal.h"
+#include "audio/resampler.h"
 
 namespace {
 
@@ -94,32 +95,49 @@ void convertFrames(const T* in, int64_t frames, int32_t channels, int32_t channe
 // Values per read: 256 KiB of staging for the widest kind.
 constexpr int64_t STAGING_VALUES = 32768;
 
-// Reads every frame into signal->samples, growing it when the file holds more than announced.
-// Returns 0, or 1 with *failure naming what ran out.
+// Where the decoded samples go: into signal->samples (grown when the file holds more than it
+// announced), or block by block through a resampler, so that the file's own rate is never held
+// whole.
+struct Destination {
+    AudioSignal* signal;
+    ResampleStream* stream;  // null: no resampling
+    float* block;            // with a stream: the converted samples of one read
+    int64_t capacity;
+    int64_t decoded;         // frames decoded
+};
+
+// Room for chunk more samples; null when memory ran out.
+float* roomFor(Destination* to, int64_t chunk)
+{
+    if (to->stream)
+        return to->block;
+    AudioSignal* signal = to->signal;
+    if (signal->count + chunk > to->capacity) {
+        const int64_t grown = to->capacity + (to->capacity > chunk ? to->capacity : chunk);
+        float* larger = static_cast<float*>(realloc(signal->samples, sizeof(float) * grown));
+        if (!larger)
+            return nullptr;
+        signal->samples = larger;
+        to->capacity = grown;
+    }
+    return signal->samples + signal->count;
+}
+
+// Reads every frame into the destination. Returns 0, or 1 with *failure naming what ran out.
 int readAllFrames(SNDFILE* file, const SF_INFO& info, SampleKind kind, int32_t channel,
-                  AudioSignal* signal, const char** failure)
+                  Destination* to, const char** failure)
 {
     const int64_t chunk = STAGING_VALUES / info.channels > 0 ? STAGING_VALUES / info.channels : 1;
     void* staging = malloc(static_cast<size_t>(chunk) * info.channels * sizeof(double));
-    int64_t capacity = info.frames > 0 && info.frames < (int64_t(1) << 40) ? info.frames : chunk;
-    signal->samples = static_cast<float*>(malloc(sizeof(float) * capacity));
     *failure = "not enough memory";
-    if (!staging || !signal->samples) {
-        free(staging);
+    if (!staging)
         return 1;
-    }
     for (;;) {
-        if (signal->count + chunk > capacity) {
-            const int64_t grown = capacity + (capacity > chunk ? capacity : chunk);
-            float* larger = static_cast<float*>(realloc(signal->samples, sizeof(float) * grown));
-            if (!larger) {
-                free(staging);
-                return 1;
-            }
-            signal->samples = larger;
-            capacity = grown;
+        float* out = roomFor(to, chunk);
+        if (!out) {
+            free(staging);
+            return 1;
         }
-        float* out = signal->samples + signal->count;
         sf_count_t got = 0;
         if (kind == INTEGER_SAMPLES) {
             got = sf_readf_int(file, static_cast<int*>(staging), chunk);
@@ -131,9 +149,15 @@ int readAllFrames(SNDFILE* file, const SF_INFO& info, SampleKind kind, int32_t c
             got = sf_readf_double(file, static_cast<double*>(staging), chunk);
             convertFrames(static_cast<double*>(staging), got, info.channels, channel, out);
         }
-        signal->count += got;
         if (got <= 0)
             break;
+        to->decoded += got;
+        if (!to->stream) {
+            to->signal->count += got;
+        } else if (feedResampleStream(to->stream, out, got)) {
+            free(staging);
+            return 1;
+        }
     }
     free(staging);
     *failure = nullptr;
@@ -145,8 +169,39 @@ int readAllFrames(SNDFILE* file, const SF_INFO& info, SampleKind kind, int32_t c
                             (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_I &&
                             (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_II &&
                             (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_MPEG_LAYER_III;
-    if (countExact && signal->count < info.frames) {
+    if (countExact && to->decoded < info.frames) {
         *failure = "the file ends before the samples it announces";
+        return 1;
+    }
+    if (to->stream && finishResampleStream(to->stream, &to->signal->samples, &to->signal->count)) {
+        *failure = "not enough memory";
+        return 1;
+    }
+    return 0;
+}
+
+// Sets up the destination: resampling when rate is neither AUDIO_KEEP_RATE nor the file's.
+// Returns 0, or 1 with the reason in error.
+int prepareDestination(const char* path, const SF_INFO& info, int32_t rate, Destination* to,
+                       ResampleStream* stream, char* error, size_t errorSize)
+{
+    const int64_t chunk = STAGING_VALUES / info.channels > 0 ? STAGING_VALUES / info.channels : 1;
+    const int64_t announced = info.frames > 0 && info.frames < (int64_t(1) << 40) ? info.frames : 0;
+    if (rate == AUDIO_KEEP_RATE || rate == info.samplerate) {
+        to->capacity = announced > 0 ? announced : chunk;
+        to->signal->samples = static_cast<float*>(malloc(sizeof(float) * to->capacity));
+    } else {
+        if (beginResampleStream(stream, info.samplerate, rate, announced)) {
+            snprintf(error, errorSize, "%s: cannot resample from %d Hz to %d Hz: the ratio of the rates "
+                     "needs too large a filter, or memory ran out", path, info.samplerate, rate);
+            return 1;
+        }
+        to->stream = stream;
+        to->capacity = chunk;
+        to->block = static_cast<float*>(malloc(sizeof(float) * chunk));
+    }
+    if (to->stream ? to->block == nullptr : to->signal->samples == nullptr) {
+        snprintf(error, errorSize, "%s: not enough memory", path);
         return 1;
     }
     return 0;
@@ -176,8 +231,8 @@ int openRegularInput(const char* path, char* reason, size_t size)
 
 }  // namespace
 
-int readWithSndfile(const char* path, int32_t channel, AudioSignal* signal, char* error,
-                    size_t errorSize)
+int readWithSndfile(const char* path, int32_t channel, int32_t rate, AudioSignal* signal,
+                    char* error, size_t errorSize)
 {
     char reason[128];
     const int fd = openRegularInput(path, reason, sizeof reason);
@@ -200,14 +255,22 @@ int readWithSndfile(const char* path, int32_t channel, AudioSignal* signal, char
     signal->decoder = AUDIO_DECODER_LIBSNDFILE;
     describeFormat(info.format, signal->format, sizeof signal->format);
     int failed = checkChannel(path, channel, info.channels, error, errorSize);
+    Destination to = {signal, nullptr, nullptr, 0, 0};
+    ResampleStream stream;
+    memset(&stream, 0, sizeof stream);
+    failed = failed || prepareDestination(path, info, rate, &to, &stream, error, errorSize);
     const char* failure = nullptr;
     if (!failed && readAllFrames(file, info, sampleKindOf(info.format & SF_FORMAT_SUBMASK), channel,
-                                 signal, &failure)) {
+                                 &to, &failure)) {
         snprintf(error, errorSize, "%s (%s): decoding failed after %lld samples: %s", path,
-                 signal->format, static_cast<long long>(signal->count),
+                 signal->format, static_cast<long long>(to.decoded),
                  failure ? failure : sf_strerror(file));
         failed = 1;
     }
+    if (!failed)
+        signal->sampleRate = to.stream ? rate : info.samplerate;
+    free(to.block);
+    releaseResampleStream(&stream);
     sf_close(file);
     close(fd);
     return failed;

@@ -40,6 +40,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/OrvalixConfig.cmake
 
 # The pkg-config file finds the prefix from its own place, so a relocated install still works.
 file(RELATIVE_PATH ORVALIX_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+# Static linking also needs libsndfile, which the audio module decodes with.
+set(ORVALIX_PC_REQUIRES_PRIVATE "")
+if(SNDFILE_FOUND)
+  set(ORVALIX_PC_REQUIRES_PRIVATE sndfile)
+endif()
 configure_file(cmake/orvalix.pc.in ${CMAKE_CURRENT_BINARY_DIR}/orvalix.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/orvalix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -49,7 +54,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "exact MFCC feature extraction for speaker identification")
 set(CPACK_PACKAGE_CONTACT "Orvalix developers <dev@orvalix.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, parallel")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libsndfile1, parallel")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-numpy")
 if(ORVALIX_PYTHON)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3 (>= ${ORVALIX_PYTHON_VERSION}~),"

@@ -43,7 +43,8 @@ enum OrvalixResult {
     ORVALIX_OUTPUT_FAILED = 102,   /* an output file cannot be written */
     ORVALIX_NON_FINITE_ROWS = 103, /* orvalix_check_rows: these settings give rows of infinities or NaN */
     ORVALIX_STREAM_FINISHED = 104, /* a push or finish after orvalix_stream_finish (reset first) */
-    ORVALIX_NEEDS_WHOLE_SIGNAL = 105 /* a stream: removeDcOffset, voicedOnly, centred or per-utterance CMVN */
+    ORVALIX_NEEDS_WHOLE_SIGNAL = 105, /* a stream: removeDcOffset, voicedOnly, centred or per-utterance CMVN */
+    ORVALIX_AUDIO_UNREADABLE = 106 /* orvalix_load_audio: the file cannot be opened, is no audio, or its decoder failed */
 };
 
 typedef struct OrvalixError {
@@ -84,6 +85,11 @@ typedef struct OrvalixSignal {
     int32_t sampleRate;
     int32_t channels;      /* two channels are read as their mono mix */
     int32_t bitsPerSample;
+    /* Filled by orvalix_load_audio (and, for wave files, by the calls above): */
+    int32_t sourceRate;    /* the file's rate; sampleRate differs when it was resampled */
+    int32_t decoder;       /* an OrvalixDecoder: who read the samples */
+    char format[96];       /* the container and encoding, e.g. "FLAC (Free Lossless Audio Codec),
+                              Signed 24 bit PCM" */
 } OrvalixSignal;
 
 /* Rows of floats, row after row: c0, c1..cM (columnCount = cepstralCount + 1), log filter
@@ -312,6 +318,29 @@ ORVALIX_API int orvalix_stream_finish(OrvalixStream* stream, OrvalixError* error
 /* Starts a new signal with the same tables; rows and labels not taken are dropped. */
 ORVALIX_API int orvalix_stream_reset(OrvalixStream* stream, OrvalixError* error);
 ORVALIX_API void orvalix_stream_release(OrvalixStream* stream);
+
+/* ----------------------------------------------------------------------------------------------
+ * Audio files of every common format (docs/audio.md): FLAC, Ogg Vorbis and Opus, MP3, AIFF, CAF,
+ * W64 and wave files of any encoding, on the 16-bit scale, optionally resampled. */
+
+enum OrvalixDecoder {
+    ORVALIX_DECODER_WAVE_READER = 1, /* the program's own wave reader: its samples to the bit */
+    ORVALIX_DECODER_LIBSNDFILE = 2   /* everything the program's reader refuses */
+};
+
+#define ORVALIX_MIX_CHANNELS (-1)
+#define ORVALIX_KEEP_RATE 0
+
+/* Loads any audio file as one channel of floats on the program's 16-bit scale: a 16-bit value v
+ * stays v, 24-bit v / 256, float x becomes x * 32768. What the program's wave reader reads (8- or
+ * 16-bit PCM wave, one or two channels) goes through that reader; the rest through libsndfile.
+ * channel: 0-based, or ORVALIX_MIX_CHANNELS for the mix of all (two as the program mixes them).
+ * rate: ORVALIX_KEEP_RATE, or the rate to resample to (windowed sinc, the same floats on every
+ * machine). Fails with ORVALIX_AUDIO_UNREADABLE (the message names the file, its format when
+ * known and the decoder's reason) or ORVALIX_INVALID_ARGUMENT. Release with
+ * orvalix_release_signal. */
+ORVALIX_API int orvalix_load_audio(const char* name, int32_t channel, int32_t rate,
+                                   OrvalixSignal* signal, OrvalixError* error);
 
 #ifdef __cplusplus
 }

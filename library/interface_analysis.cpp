@@ -1,4 +1,5 @@
 // The analysis calls of the C interface: settings in, the one orchestration, rows out.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +21,15 @@ void describe(const char* name, const SignalInfo& info, OrvalixSignal* signal) {
     signal->sampleRate = info.sampleRate;
     signal->channels = info.channels;
     signal->bitsPerSample = info.bitsPerSample;
+    signal->sourceRate = info.sampleRate;
+    signal->decoder = ORVALIX_DECODER_WAVE_READER;
+    snprintf(signal->format, sizeof signal->format, "WAV, %d-bit integer PCM", info.bitsPerSample);
+}
+
+OrvalixSignal emptySignal() {
+    OrvalixSignal signal{};
+    signal.size = sizeof(OrvalixSignal);
+    return signal;
 }
 
 void emptyFeatures(OrvalixFeatures* features) {
@@ -76,7 +86,7 @@ extern "C" {
 
 int orvalix_load_wave(const char* name, OrvalixSignal* signal, OrvalixError* error) {
     if (!signal) return reportResult(error, ORVALIX_INVALID_ARGUMENT, "signal: null");
-    *signal = OrvalixSignal{sizeof(OrvalixSignal), nullptr, 0, 0, 0, 0, 0};
+    *signal = emptySignal();
     if (!usableName(name, error)) return ORVALIX_INVALID_ARGUMENT;
     SignalReader reader;
     SignalInfo info;
@@ -121,7 +131,7 @@ int orvalix_analyse_file(const char* name, const OrvalixSettings* settings,
     AnalysisOutcome outcome;
     analyseWaveFile(name, analysis, AnalysisRequest{}, &outcome);
     if (info) {
-        *info = OrvalixSignal{sizeof(OrvalixSignal), nullptr, 0, 0, 0, 0, 0};
+        *info = emptySignal();
         if (outcome.code == 0) describe(name, outcome.info, info);
     }
     return handOut(&outcome, features, error);

@@ -92,6 +92,7 @@ const char* orvalix_result_name(int32_t result) {
     case ORVALIX_NON_FINITE_ROWS: return "ORVALIX_NON_FINITE_ROWS";
     case ORVALIX_STREAM_FINISHED: return "ORVALIX_STREAM_FINISHED";
     case ORVALIX_NEEDS_WHOLE_SIGNAL: return "ORVALIX_NEEDS_WHOLE_SIGNAL";
+    case ORVALIX_AUDIO_UNREADABLE: return "ORVALIX_AUDIO_UNREADABLE";
     default: break;
     }
     if (result > RFX_SUCCESS && result <= RFX_INVALID_FILE) return resultCodeName(result);

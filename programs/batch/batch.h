@@ -11,7 +11,7 @@
 
 enum class OutputFormat { Text, Kaldi, Htk, Npy };
 
-// Where an utterance's samples come from: a wave file by name, or the standard output of a
+// Where an utterance's samples come from: an audio file by name, or the standard output of a
 // shell command (a `key command |` entry).
 struct Recording {
     std::string key;
@@ -161,5 +161,7 @@ struct BatchSettings {
     std::string vadArkName;  // with --vad-labels in the Kaldi format
     std::string vadScpName;
     bool trustExisting = false;  // files on disk were written with these settings: skip them
+    int32_t channel = ORVALIX_MIX_CHANNELS;  // --channel N: one channel of every recording
+    int32_t rate = ORVALIX_KEEP_RATE;        // --rate R: every recording resampled to R Hz
 };
 Tally runBatch(const UtteranceList& list, ShardRange range, const BatchSettings& settings);

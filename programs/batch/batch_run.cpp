@@ -72,9 +72,12 @@ struct Run {
     std::set<int32_t> ratesChecked;  // rates whose settings check has been made
 };
 
+std::string sourceOf(const Recording& recording) {
+    return recording.isCommand ? "the output of '" + recording.source + "'" : recording.source;
+}
+
 std::string describeResult(const OrvalixError& error, const Recording& recording) {
-    std::string from = recording.isCommand ? "the output of '" + recording.source + "'" : recording.source;
-    std::string text = from + ": " + orvalix_result_name(error.code);
+    std::string text = sourceOf(recording) + ": " + orvalix_result_name(error.code);
     if (error.code == ORVALIX_ANALYSIS_FAILED) text += " (the settings cannot be applied to this signal)";
     return text;
 }
@@ -94,23 +97,64 @@ std::string truncationOf(const OrvalixSignal& info) {
            " samples its header announces were read";
 }
 
-// A whole wave file: MFCC exactly as the program reads it (a chunk at a time), or the log filter
-// energies of the signal loaded as the program loads it.
-int analyseWholeFile(const BatchSettings& batch, const char* name, Analysis* analysis, OrvalixError* error) {
+bool decodedAsAudio(const BatchSettings& batch) {
+    return batch.channel != ORVALIX_MIX_CHANNELS || batch.rate != ORVALIX_KEEP_RATE;
+}
+
+bool isWaveFileCode(int result) {
+    return result >= ORVALIX_FILE_ERROR && result <= ORVALIX_NOT_A_WAVE_FILE;
+}
+
+// A recording's samples. Without --channel or --rate, as the program reads them; with them, or
+// when the program's reader has refused the file (refusal: its code, else ORVALIX_OK), decoded as
+// audio. The decoder's message (the format and libsndfile's reason) names the file it opened, for
+// a command an in-memory file: the recording's source takes that name's place.
+bool loadSamples(const BatchSettings& batch, const std::string& name, const Recording& recording, int refusal,
+                 OrvalixSignal* signal, std::string* failure) {
+    OrvalixError error;
+    if (refusal == ORVALIX_OK && !decodedAsAudio(batch)) {
+        refusal = orvalix_load_wave(name.c_str(), signal, &error);
+        if (refusal == ORVALIX_OK) return true;
+        if (!isWaveFileCode(refusal)) {
+            *failure = describeResult(error, recording);
+            return false;
+        }
+    }
+    if (orvalix_load_audio(name.c_str(), batch.channel, batch.rate, signal, &error) == ORVALIX_OK) return true;
+    const std::string reason = error.message;
+    *failure = sourceOf(recording) + (reason.rfind(name, 0) == 0 ? reason.substr(name.size()) : ": " + reason);
+    return false;
+}
+
+// A whole recording: MFCC of a wave file exactly as the program reads it (a chunk at a time),
+// else the rows of the signal loaded by loadSamples.
+void analyseWholeFile(const BatchSettings& batch, const std::string& name, const Recording& recording,
+                      Analysis* analysis) {
+    OrvalixError error;
     OrvalixSignal signal{};
-    int result = batch.frontEnd.filterbank
-                     ? orvalix_load_wave(name, &signal, error)
-                     : orvalix_analyse_file(name, &batch.analysis, &analysis->features, &signal, error);
-    if (result == 0 && batch.frontEnd.filterbank)
-        result = analyseSignal(batch, signal.samples, signal.count, signal.sampleRate, &analysis->features, error);
-    if (result == 0) analysis->warning = truncationOf(signal);
+    int refusal = ORVALIX_OK;
+    bool analysed = false;
+    if (!batch.frontEnd.filterbank && !decodedAsAudio(batch)) {
+        refusal = orvalix_analyse_file(name.c_str(), &batch.analysis, &analysis->features, &signal, &error);
+        analysed = refusal == ORVALIX_OK;
+        if (!analysed && !isWaveFileCode(refusal)) {
+            analysis->message = describeResult(error, recording);
+            return;
+        }
+    }
+    if (!analysed) {
+        if (!loadSamples(batch, name, recording, refusal, &signal, &analysis->message)) return;
+        if (analyseSignal(batch, signal.samples, signal.count, signal.sampleRate, &analysis->features, &error) != 0)
+            analysis->message = describeResult(error, recording);
+    }
+    analysis->ok = analysis->message.empty();
+    if (analysis->ok) analysis->warning = truncationOf(signal);
     analysis->sampleRate = signal.sampleRate;
     orvalix_release_signal(&signal);
-    return result;
 }
 
 // Loads a recording's samples once for all its segments.
-bool loadShared(SharedRecording* shared, const Recording& recording) {
+bool loadShared(SharedRecording* shared, const Recording& recording, const BatchSettings& batch) {
     if (shared->loaded) return shared->failure.empty();
     shared->loaded = true;
     std::string name = recording.source;
@@ -119,11 +163,9 @@ bool loadShared(SharedRecording* shared, const Recording& recording) {
         fd = runCommandToMemory(recording.source, &name, &shared->failure);
         if (fd < 0) return false;
     }
-    OrvalixError error;
-    int result = orvalix_load_wave(name.c_str(), &shared->signal, &error);
+    const bool loaded = loadSamples(batch, name, recording, ORVALIX_OK, &shared->signal, &shared->failure);
     if (fd >= 0) close(fd);
-    if (result != 0) shared->failure = describeResult(error, recording);
-    return result == 0;
+    return loaded;
 }
 
 // One segment fewer still needs the recording; the last one releases its samples.
@@ -141,7 +183,7 @@ Analysis analyseSegment(Run& run, const Utterance& utterance) {
     SharedRecording& shared = *run.shared[utterance.recording];
     {
         std::lock_guard<std::mutex> hold(shared.lock);
-        if (!loadShared(&shared, recording)) analysis.message = shared.failure;
+        if (!loadShared(&shared, recording, run.settings)) analysis.message = shared.failure;
     }
     if (analysis.message.empty()) {
         // Bounds are compared as doubles first, so no far-off time reaches an integer.
@@ -181,11 +223,8 @@ Analysis analyseUtterance(Run& run, const Utterance& utterance) {
         fd = runCommandToMemory(recording.source, &name, &analysis.message);
         if (fd < 0) return analysis;
     }
-    OrvalixError error;
-    int result = analyseWholeFile(run.settings, name.c_str(), &analysis, &error);
+    analyseWholeFile(run.settings, name, recording, &analysis);
     if (fd >= 0) close(fd);
-    analysis.ok = result == 0;
-    if (!analysis.ok) analysis.message = describeResult(error, recording);
     return analysis;
 }
 

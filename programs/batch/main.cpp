@@ -18,8 +18,10 @@ const char* const USAGE =
     "Usage: orvalix-batch [tool options] INPUT OUTPUT_FOLDER [orvalix options]\n"
     "\n"
     "Analyses every utterance of INPUT exactly as orvalix would, on several threads. INPUT is a\n"
-    "folder (every *.wav below it, any case) or a list in wav.scp form: 'key path' or\n"
-    "'key command |' per line (the command's standard output is the wave file).\n"
+    "folder (every *.wav *.flac *.mp3 *.opus *.ogg *.aiff *.aif *.caf *.w64 below it, any case)\n"
+    "or a list in wav.scp form: 'key path' or 'key command |' per line (the command's standard\n"
+    "output is the audio file). Wave files orvalix reads are read as orvalix reads them; other\n"
+    "audio (24-bit and float wave, FLAC, MP3, ...) is decoded by libsndfile (docs/audio.md).\n"
     "\n"
     "Tool options:\n"
     "  --format F        text (default; KEY.txt as orvalix writes it), kaldi (one archive and\n"
@@ -29,6 +31,8 @@ const char* const USAGE =
     "  --ark FILE        the Kaldi archive (default OUTPUT_FOLDER/feats.K.ark, feats.ark unsharded)\n"
     "  --scp FILE        the Kaldi script (default OUTPUT_FOLDER/feats.K.scp, feats.scp unsharded)\n"
     "  -j N, --threads N threads (default: the cores this process may use)\n"
+    "  --channel N       only channel N (from 0) of every recording, not the mix of all\n"
+    "  --rate R          every recording resampled to R Hz before the analysis\n"
     "\n"
     "Front end after the analysis (docs/frontend.md):\n"
     "  --features F      mfcc (default) or fbank: the log filter energies the analysis hands\n"
@@ -182,6 +186,12 @@ int main(int argc, char** argv) {
             if (!value(&text) || (settings.threads = atoi(text.c_str())) < 1 ||
                 text.find_first_not_of("0123456789") != std::string::npos)
                 return failUsage("the thread count must be a positive number");
+        } else if (argument == "--channel") {
+            if (!value(&text) || !parseCount(text, &settings.channel))
+                return failUsage("--channel is a channel number from 0");
+        } else if (argument == "--rate") {
+            if (!value(&text) || !parseCount(text, &settings.rate) || settings.rate < 1)
+                return failUsage("--rate is a positive rate in Hz");
         } else if (argument == "--features") {
             if (!value(&text) || (text != "mfcc" && text != "fbank")) return failUsage("--features is mfcc or fbank");
             settings.frontEnd.filterbank = text == "fbank";

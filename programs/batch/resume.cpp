@@ -31,6 +31,9 @@ std::string settingsText(const BatchSettings& settings) {
          << f.filterbank << ' ' << f.deltaOrder << ' ' << f.deltaWindow << ' ' << f.cmvn << ' ' << c.mode << ' '
          << c.normaliseVariance << ' ' << c.window << ' ' << c.minWindow << ' ' << c.centred << ' ' << f.vadLabels
          << ' ' << f.voicedOnly << "\n";
+    // Only when asked for, so that the logs of runs without them stay valid.
+    if (settings.channel != ORVALIX_MIX_CHANNELS || settings.rate != ORVALIX_KEEP_RATE)
+        text << "audio " << settings.channel << ' ' << settings.rate << "\n";
     return text.str();
 }
 

@@ -1,4 +1,4 @@
-// The utterances of a run: every wave file below a folder, or the entries of a wav.scp list,
+// The utterances of a run: every audio file below a folder, or the entries of a wav.scp list,
 // optionally cut into utterances by a segments file.
 #include <dirent.h>
 #include <sys/stat.h>
@@ -19,14 +19,21 @@ namespace {
 const char* const LIST_FORM = "INPUT is a folder or a text list of 'key path' or 'key command |' lines";
 const char* const SEGMENTS_FORM = "--segments names a text file of 'utterance recording start end' lines";
 
-bool hasWaveExtension(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return tail == ".wav";
+// The audio files a folder run picks up, by extension (any case).
+const char* const AUDIO_EXTENSIONS[] = {"wav", "flac", "mp3", "opus", "ogg", "aiff", "aif", "caf", "w64"};
+
+// The length of name's audio extension with its dot, or 0 when it has none.
+size_t audioExtensionLength(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return 0;
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const char* known : AUDIO_EXTENSIONS)
+        if (extension == known) return name.size() - dot;
+    return 0;
 }
 
-// A name found below the folder: a wave file, or something that cannot be read (a link that
+// A name found below the folder: an audio file, or something that cannot be read (a link that
 // leads nowhere or loops, an unreadable folder) and must fail rather than vanish from the run.
 struct FoundName {
     std::string relative;
@@ -34,7 +41,7 @@ struct FoundName {
     bool operator<(const FoundName& other) const { return relative < other.relative; }
 };
 
-// Relative names of the *.wav files (any case) below folder, following links to files as
+// Relative names of the audio files (AUDIO_EXTENSIONS, any case) below folder, following links to files as
 // orvalix-corpus does. Only the top folder being unreadable stops the walk.
 bool walkFolder(const std::string& root, const std::string& relative, std::vector<FoundName>* found,
                 std::string* message) {
@@ -57,13 +64,13 @@ bool walkFolder(const std::string& root, const std::string& relative, std::vecto
         const std::string child = relative.empty() ? name : relative + "/" + name;
         struct stat status;
         if (stat((root + "/" + child).c_str(), &status) != 0) {
-            if (hasWaveExtension(name)) found->push_back({child, std::string("cannot be read: ") + strerror(errno)});
+            if (audioExtensionLength(name) > 0) found->push_back({child, std::string("cannot be read: ") + strerror(errno)});
         } else if (S_ISDIR(status.st_mode)) {
             struct stat own;
             // Links to folders are not followed: they could loop.
             if (lstat((root + "/" + child).c_str(), &own) == 0 && S_ISDIR(own.st_mode))
                 walkFolder(root, child, found, message);
-        } else if (S_ISREG(status.st_mode) && hasWaveExtension(name)) {
+        } else if (S_ISREG(status.st_mode) && audioExtensionLength(name) > 0) {
             found->push_back({child, ""});
         }
     }
@@ -156,10 +163,11 @@ bool readFolderTree(const std::string& folder, UtteranceList* list, std::string*
     std::set<std::string> stems;
     for (const FoundName& name : names) {
         Utterance utterance;
-        const bool wave = name.fault.empty();
-        utterance.outputStem = wave ? name.relative.substr(0, name.relative.size() - 4) : name.relative;
+        const bool readable = name.fault.empty();
+        utterance.outputStem = readable ? name.relative.substr(0, name.relative.size() - audioExtensionLength(name.relative))
+                                        : name.relative;
         utterance.key = utterance.outputStem;
-        if (!wave) {
+        if (!readable) {
             utterance.listError = name.fault;
         } else if (!stems.insert(utterance.outputStem).second) {
             utterance.listError = "same output as another input: " + name.relative;

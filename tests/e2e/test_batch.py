@@ -82,7 +82,7 @@ if __name__ == "__main__":
         r = batch_run("in", "tree", "-j", "3", *OPTIONS)
         checks.equal("tree: summary, unreadable links as failures", (r.status, r.out.splitlines()[1:5]),
                      (1, ["orvalix-batch: 5 done, 0 skipped (output exists), 3 failed",
-                          "failed: bad: in/bad.wav: RFX_FILE_ERROR",
+                          "failed: bad: in/bad.wav: cannot decode: Error in WAV file. No 'data' chunk marker.",
                           "failed: gone.wav: cannot be read: No such file or directory",
                           "failed: loop.wav: cannot be read: Too many levels of symbolic links"]))
         names = ["a", "b", "c", "short", "sub dir/a b"]
@@ -184,11 +184,43 @@ if __name__ == "__main__":
             checks.equal("refused %s: status, message, %s kept" % (argv, kept),
                          (r.status, message in r.err, f.read(kept) if kept else None), (2, True, before))
 
+        # Audio the program's reader refuses, made from the sample, decoded in-process: lossless
+        # files give the program's rows on the 16-bit original (--channel 1: on that channel alone;
+        # --rate: the decoded signal resampled, whatever its file); what cannot be decoded is a
+        # failure line naming its format and libsndfile's reason, and the rest is done.
+        sample = os.path.join(os.path.abspath(args.source), "samples", "speech16k.wav")
+        tools = lambda *argv: run(argv[0], list(argv[1:]), f.path)
+        f.file("audio/no.mp3", b"no audio\n"), f.file("audio/skip.txt", b"not picked up")
+        tools("sox", sample, "-b", "24", "audio/x24.wav"), tools("flac", "-s", sample, "-o", "audio/x.FLAC")
+        tools("sox", sample, "right.wav", "reverse"), tools("sox", "-M", sample, "right.wav", "-b", "24", "s.flac")
+        f.file("audio/cut.flac", f.read("audio/x.FLAC")[:30000]), f.file("s.scp", b"left s.flac\nright s.flac\n")
+        for k, name in (("program", sample), ("right", "right.wav")):
+            run(orvalix, [name, "audio-%s.txt" % k, "-Q0", "-O"] + OPTIONS, f.path)
+        f.file("p.scp", ("x %s\n" % sample).encode())
+        r = batch_run("audio", "audio-out", "-j", "2", *OPTIONS)
+        rows = lambda *names: [f.read(n) for n in names]
+        resampled = [batch_run(*argv, "--rate", "8000", *OPTIONS) and f.read(name)
+                     for argv, name in ((["audio", "r1"], "r1/x.txt"), (["p.scp", "r2"], "r2/x.txt"))]
+        for what, got, want in (
+                ("FLAC, 24-bit wave: the program's rows", rows("audio-out/x24.txt", "audio-out/x.txt"),
+                 rows("audio-program.txt") * 2),
+                ("an undecodable file, a cut FLAC: failure lines, the rest done", r.out.splitlines()[1:4],
+                 ["orvalix-batch: 2 done, 0 skipped (output exists), 2 failed",
+                  "failed: cut: audio/cut.flac (FLAC (Free Lossless Audio Codec), Signed 16 bit PCM): decoding "
+                  "failed after 16384 samples: the file ends before the samples it announces",
+                  "failed: no: audio/no.mp3: cannot decode: Format not recognised."]),
+                ("--channel 1 of a stereo FLAC: that channel's rows",
+                 (batch_run("s.scp", "ch", "--channel", "1", *OPTIONS).status, rows("ch/right.txt")),
+                 (0, rows("audio-right.txt"))),
+                ("--rate 8000: FLAC and the program's wave alike, not the 16 kHz rows",
+                 (resampled[0] == resampled[1], resampled[0] in rows("audio-program.txt")), (True, False))):
+            checks.equal("audio: " + what, got, want)
+
         # Usage errors stop before any work.
         for bad in (["--shard", "4/3"], ["--format", "ark"], ["--deltas", "3"],
                     ["--deltas", "1", "--delta-window", "0"], ["--cmvn", "global"],
                     ["--cmvn", "sliding", "--cmvn-min-window", "601"], ["--cmvn-window", "x"],
-                    ["--features", "plp"], ["-L0"]):
+                    ["--features", "plp"], ["--rate", "0"], ["--channel", "-1"], ["-L0"]):
             r = batch_run("wav.scp", "usage", *bad)
             checks.equal("usage %s: status 2, nothing written" % bad,
                          (r.status, os.path.exists(f.path + "/usage")), (2, False))
