@@ -22,6 +22,7 @@ from . import _orvalix
 
 __version__ = _orvalix.version
 __all__ = ["Settings", "WaveInfo", "WaveError", "AnalysisError", "SettingsWarning", "load_wave",
+           "AudioInfo", "AudioError", "load_audio",
            "mfcc", "mfcc_file", "mfcc_files", "write_text", "format_coefficient", "fbank",
            "fbank_file", "deltas", "cmvn", "vad", "lane_width", "Stream"]
 
@@ -56,6 +57,15 @@ class AnalysisError(ValueError):
     def __init__(self, code, message, path=None):
         self.code, self.name, self.path = code, _orvalix.result_name(code), path
         super().__init__("%s: %s%s" % (self.name, message, "" if path is None else " (%s)" % path))
+
+
+class AudioError(Exception):
+    """An audio file no decoder reads: the message names the file, its format when known and the
+    decoder's reason."""
+
+    def __init__(self, message, path):
+        self.path = path
+        super().__init__(message)
 
 
 class SettingsWarning(UserWarning):
@@ -232,6 +242,26 @@ def load_wave(path):
     return signal, WaveInfo(*info)
 
 
+AudioInfo = namedtuple("AudioInfo", "rate source_rate channels bits samples format")
+AudioInfo.__doc__ = """An audio file's rate (after resampling), its own rate, channels, bits,
+samples and format (container and encoding, as its decoder names them)."""
+
+
+def _audio_choice(rate, channel):
+    """The library's rate and channel: None keeps the file's rate and mixes the channels."""
+    return (-1 if channel is None else _integer("channel", channel, 0),
+            0 if rate is None else _integer("rate", rate, 1))
+
+
+def load_audio(path, rate=None, channel=None):
+    """(signal, AudioInfo) of any audio file (FLAC, MP3, Ogg, Opus, AIFF, CAF, W64, wave of any
+    encoding) on the program's 16-bit scale, one channel (0-based) or the mix, resampled to rate
+    when given; what the program reads goes through its own reader (docs/audio.md)."""
+    channel, rate = _audio_choice(rate, channel)
+    signal, info = _orvalix.load_audio(_name(path), os.fspath(path), channel, rate)
+    return signal, AudioInfo(*info)
+
+
 def _analyse(signal, rate, settings, scale, strict, keywords, filterbank):
     chosen, front = _chosen(settings, keywords)
     rate, scale = _integer("rate", rate, 1), _number("scale", scale)
@@ -257,21 +287,22 @@ def fbank(signal, rate, settings=None, scale=1.0, strict=False, **keywords):
     return _analyse(signal, rate, settings, scale, strict, keywords, True)
 
 
-def fbank_file(path, settings=None, strict=False, **keywords):
-    """fbank of a wave file, loaded as load_wave does."""
-    signal, info = load_wave(path)
+def fbank_file(path, settings=None, strict=False, rate=None, channel=None, **keywords):
+    """fbank of any audio file, loaded as load_audio does."""
+    signal, info = load_audio(path, rate, channel)
     return fbank(signal, info.rate, settings, strict=strict, **keywords)
 
 
-def mfcc_file(path, settings=None, strict=False, **keywords):
-    """MFCCs of a wave file, analysed exactly as the program does (in bounded memory)."""
-    result = mfcc_files([path], 1, settings, strict, **keywords)[0]
+def mfcc_file(path, settings=None, strict=False, rate=None, channel=None, **keywords):
+    """MFCCs of a wave file, analysed exactly as the program does (in bounded memory), or of any
+    other audio file (or with rate or channel) loaded as load_audio does."""
+    result = mfcc_files([path], 1, settings, strict, rate, channel, **keywords)[0]
     if isinstance(result, Exception):
         raise result
     return result
 
 
-def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
+def mfcc_files(paths, threads=None, settings=None, strict=False, rate=None, channel=None, **keywords):
     """MFCCs of many wave files on `threads` threads (default: one per processor): a list in the
     order of `paths` of arrays, or each refused file's exception. Non-finite rows are warned
     about once per rate (with strict=True, those files get a ValueError in the list)."""
@@ -281,7 +312,8 @@ def mfcc_files(paths, threads=None, settings=None, strict=False, **keywords):
     names = [_name(path) for path in paths]
     threads = _integer("threads", (os.cpu_count() or 1) if threads is None else threads, 1)
     chosen, front = _chosen(settings, keywords)
-    results = _orvalix.analyse_files(names, paths, chosen._record, front, threads)
+    results = _orvalix.analyse_files(names, paths, chosen._record, front, threads,
+                                     *_audio_choice(rate, channel))
     said = {}
     for rate in sorted({rate for result, rate in results if not isinstance(result, Exception)}):
         said[rate] = _check(chosen, rate, strict)

@@ -25,6 +25,7 @@ py::object exceptionFor(const OrvalixError& error, const py::object& path) {
     const py::module_ package = py::module_::import("orvalix");
     if (error.code >= ORVALIX_FILE_ERROR && error.code <= ORVALIX_NOT_A_WAVE_FILE)
         return package.attr("WaveError")(error.code, path);
+    if (error.code == ORVALIX_AUDIO_UNREADABLE) return package.attr("AudioError")(error.message, path);
     if (error.code == ORVALIX_ANALYSIS_FAILED)
         return package.attr("AnalysisError")(error.code, error.message, path);
     const char* kind = error.code == ORVALIX_OUTPUT_FAILED ? "OSError" : "ValueError";
@@ -134,10 +135,34 @@ py::array analyse(FloatArray signal, int32_t rate, OrvalixSettings settings, dou
     return arrayOf(features);
 }
 
+// One file's rows: as the program analyses it when its reader reads the file and neither a
+// channel nor a rate is asked for; else decoded by orvalix_load_audio and analysed in memory.
+// When neither can read the file, the program's refusal stands.
+int analyseOneFile(const char* name, const OrvalixSettings& settings, int32_t channel, int32_t rate,
+                   OrvalixFeatures* features, OrvalixSignal* info, OrvalixError* error) {
+    int waveRefusal = ORVALIX_OK;
+    if (channel == ORVALIX_MIX_CHANNELS && rate == ORVALIX_KEEP_RATE) {
+        waveRefusal = orvalix_analyse_file(name, &settings, features, info, error);
+        if (waveRefusal == ORVALIX_OK || waveRefusal > ORVALIX_NOT_A_WAVE_FILE) return waveRefusal;
+    }
+    const OrvalixError refusal = *error;
+    OrvalixSignal signal{};
+    int result = orvalix_load_audio(name, channel, rate, &signal, error);
+    if (result == ORVALIX_OK)
+        result = orvalix_analyse(signal.samples, signal.count, signal.sampleRate, &settings, features, error);
+    else if (waveRefusal != ORVALIX_OK)
+        *error = refusal, result = waveRefusal;
+    *info = signal;
+    info->samples = nullptr;
+    orvalix_release_signal(&signal);
+    return result;
+}
+
 // Files shared out to `threads` workers, each taking the next file in turn, all without the
 // interpreter's lock. One (array or exception, sample rate) pair per file, in the order given.
 py::list analyseFiles(const std::vector<std::string>& names, const py::list& paths,
-                      OrvalixSettings settings, const OrvalixFrontEnd& front, int threads) {
+                      OrvalixSettings settings, const OrvalixFrontEnd& front, int threads,
+                      int32_t channel, int32_t rate) {
     for (const auto& name : names) wholeName(name);
     const OrvalixFrontEnd chain = fitted(front, settings, false);
     std::vector<OrvalixSignal> infos(names.size(), OrvalixSignal{});
@@ -148,8 +173,8 @@ py::list analyseFiles(const std::vector<std::string>& names, const py::list& pat
         std::atomic<size_t> next{0};
         auto work = [&] {
             for (size_t i = next++; i < names.size(); i = next++) {
-                if (orvalix_analyse_file(names[i].c_str(), &settings, &features[i], &infos[i],
-                                         &errors[i]) == ORVALIX_OK)
+                if (analyseOneFile(names[i].c_str(), settings, channel, rate, &features[i], &infos[i],
+                                   &errors[i]) == ORVALIX_OK)
                     finish(&features[i], chain, &errors[i]);
             }
         };
@@ -167,6 +192,30 @@ py::list analyseFiles(const std::vector<std::string>& names, const py::list& pat
                                   infos[i].sampleRate));
     }
     return out;
+}
+
+// Any audio file as load_wave gives a wave file: (samples, (rate, source rate, channels, bits,
+// samples read, format)).
+py::tuple loadAudio(const std::string& name, const py::object& path, int32_t channel, int32_t rate) {
+    OrvalixSignal signal{};
+    OrvalixError error{};
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = orvalix_load_audio(wholeName(name), channel, rate, &signal, &error);
+    }
+    if (result != ORVALIX_OK) raise(error, path);
+    py::capsule owner(signal.samples, [](void* samples) {
+        OrvalixSignal owned{};
+        owned.size = sizeof owned;
+        owned.samples = static_cast<float*>(samples);
+        orvalix_release_signal(&owned);
+    });
+    py::array_t<float> samples({static_cast<py::ssize_t>(signal.count)}, {sizeof(float)},
+                               signal.samples, owner);
+    return py::make_tuple(samples, py::make_tuple(signal.sampleRate, signal.sourceRate,
+                                                  signal.channels, signal.bitsPerSample,
+                                                  signal.count, std::string(signal.format)));
 }
 
 // Every column of the array, "%f " each, one line per row: the program's output file, replacing
@@ -364,6 +413,7 @@ PYBIND11_MODULE(_orvalix, m) {
         return std::string(text, orvalix_format_coefficient(value, text));
     });
     m.def("load_wave", &loadWave);
+    m.def("load_audio", &loadAudio);
     m.def("analyse", &analyse);
     m.def("analyse_files", &analyseFiles);
     m.def("write_text", &writeText);

@@ -269,3 +269,17 @@ def test_a_stream_in_random_pieces_gives_the_whole_signals_rows(live, keywords):
     stream.reset()  # the same tables, a new signal
     stream.push(SPEECH[:RATE]), stream.finish()
     assert array_equal(stream.rows()[1:], mfcc(SPEECH[:RATE], RATE, **keywords)[1:])
+
+
+def test_audio_files_of_other_formats_give_the_programs_rows(tmp_path):
+    flac, cut = tmp_path / "speech.flac", tmp_path / "cut.flac"
+    subprocess.run(["sox", SAMPLE, "-b", "24", str(flac)], check=True)
+    cut.write_bytes(flac.read_bytes()[:len(flac.read_bytes()) // 2])
+    signal, info = orvalix.load_audio(flac)
+    assert (info.rate, info.source_rate, info.channels, info.bits) == (16000, 16000, 1, 24)
+    assert array_equal(signal, SPEECH) and array_equal(mfcc_file(flac, include_c0=True), mfcc_file(SAMPLE, include_c0=True))
+    low, _ = orvalix.load_audio(SAMPLE, rate=8000)
+    assert array_equal(mfcc_file(flac, rate=8000), mfcc(low, 8000)) and array_equal(fbank_file(flac), fbank(SPEECH, RATE))
+    with pytest.raises(orvalix.AudioError, match="cut.flac"):
+        orvalix.load_audio(cut)
+    assert isinstance(mfcc_files([SAMPLE, tmp_path / "none.wav"])[1], WaveError)
