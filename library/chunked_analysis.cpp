@@ -37,6 +37,7 @@ struct ChunkedRun {  // every field starts zero, whatever a run's initialiser na
     SampleWindow raw{};
     float* head{};      // the first chunk and its frame of overlap, unfiltered
     int32_t headCount{};
+    float* work{};      // a chunk's conditioned samples, behind the sample before them
     FeatureMatrix* matrix{};
     int32_t frames{};
 };
@@ -47,6 +48,7 @@ void releaseRun(ChunkedRun* run) {
     free(run->window);
     free(run->raw.samples);
     free(run->head);
+    free(run->work);
 }
 
 // Failures return the wave layer's code, or ANALYSIS_FAILED for the analysis' own, with the
@@ -127,7 +129,8 @@ int allocateRun(ChunkedRun* run) {
     run->raw.capacity = static_cast<int32_t>(3 * chunk + 1);  // a chunk, its frame, a chunk more
     run->raw.samples = static_cast<float*>(malloc((3 * chunk + 1) * sizeof(float)));
     run->head = static_cast<float*>(malloc(2 * chunk * sizeof(float)));
-    return run->raw.samples && run->head;
+    run->work = static_cast<float*>(malloc((2 * chunk + 1) * sizeof(float)));
+    return run->raw.samples && run->head && run->work;
 }
 
 // Every chunk after the first, as the signal is read; keeps the first chunk aside.
@@ -211,7 +214,7 @@ int analyseChunks(ChunkedRun* run, AnalysisOutcome* outcome) {
         makeFrameAnalyser(&run->analyser, &run->geometry, &plan.settings, plan.sampleRate,
                           run->window, plan.request.lanes > 0 ? plan.request.lanes : processorLanes(),
                           plan.request.rowKind) ||
-        startFrameWorkers(&run->workers, threadsFor(*run), &run->analyser, &plan.settings,
+        startFrameWorkers(&run->workers, threadsFor(*run), &run->analyser, run->work, &plan.settings,
                           plan.sampleRate, run->window, 2 * static_cast<size_t>(run->chunk) + 1))
         failed = fail(run, outcome, ANALYSIS_FAILED, "ERROR: Not enough memory for the frame analysis.");
     else

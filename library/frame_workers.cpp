@@ -50,7 +50,7 @@ bool addBuffer(FrameWorkers* workers, size_t floats) {
 
 }  // namespace
 
-int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own,
+int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own, float* ownBuffer,
                       const AnalysisSettings* settings, int32_t sampleRate, const float* window,
                       size_t bufferFloats) {
     workers->own = own;
@@ -58,12 +58,12 @@ int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own
     try {  // sized first: a thread holds a pointer to its analyser, and nothing grows later
         workers->analysers.resize(others);
         workers->threads.reserve(others);
-        workers->buffers.reserve(others + 1);
+        workers->buffers.reserve(others);
         workers->freeBuffers.reserve(others + 1);
     } catch (const std::bad_alloc&) {
         return 1;
     }
-    if (!addBuffer(workers, bufferFloats)) return 1;
+    workers->freeBuffers.push_back(ownBuffer);
     size_t started = 0;
     for (FrameAnalyser& analyser : workers->analysers) {
         // A chunk for each thread and one being read: a buffer more per thread.
@@ -122,7 +122,7 @@ void finishFrameWorkers(FrameWorkers* workers) {
     workers->threads.clear();
     for (FrameAnalyser& analyser : workers->analysers) releaseFrameAnalyser(&analyser);
     workers->analysers.clear();
-    for (float* buffer : workers->buffers) free(buffer);
+    for (float* buffer : workers->buffers) free(buffer);  // the caller's own is not among them
     workers->buffers.clear();
     workers->freeBuffers.clear();
 }

@@ -26,7 +26,7 @@ struct FrameWorkers {
     FrameAnalyser* own;                     // the calling thread's, made by the caller
     std::vector<FrameAnalyser> analysers;   // one per started thread
     std::vector<std::thread> threads;
-    std::vector<float*> buffers;            // every buffer, to release
+    std::vector<float*> buffers;            // the started threads' buffers, to release
     std::vector<float*> freeBuffers;
     std::deque<ChunkJob> queue;
     std::mutex lock;
@@ -36,9 +36,10 @@ struct FrameWorkers {
 
 // Starts up to threads - 1 threads besides the caller (fewer when memory or the system refuses
 // more: the rows stay the same), each with an analyser like `own` (made from the same geometry,
-// settings, rate, window, lanes and row kind), and buffers of bufferFloats floats for the chunks
-// in flight. Returns 0, or 1 when not even the caller's one buffer can be had.
-int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own,
+// settings, rate, window, lanes and row kind) and a buffer of bufferFloats floats for a chunk in
+// flight besides the caller's ownBuffer (which stays the caller's to free). Returns 0, or 1 when
+// memory runs out before the first thread (nothing started).
+int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own, float* ownBuffer,
                       const AnalysisSettings* settings, int32_t sampleRate, const float* window,
                       size_t bufferFloats);
 
