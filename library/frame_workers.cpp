@@ -58,15 +58,14 @@ int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own
     try {  // sized first: a thread holds a pointer to its analyser, and nothing grows later
         workers->analysers.resize(others);
         workers->threads.reserve(others);
-        workers->buffers.reserve(others);
-        workers->freeBuffers.reserve(others + 1);
+        workers->buffers.reserve(others + 1);
+        workers->freeBuffers.reserve(others + 2);
     } catch (const std::bad_alloc&) {
         return 1;
     }
     workers->freeBuffers.push_back(ownBuffer);
     size_t started = 0;
     for (FrameAnalyser& analyser : workers->analysers) {
-        // A chunk for each thread and one being read: a buffer more per thread.
         if (!addBuffer(workers, bufferFloats) ||
             makeFrameAnalyser(&analyser, &own->geometry, settings, sampleRate, window, own->lanes,
                               own->rowKind))
@@ -80,6 +79,9 @@ int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own
         started++;
     }
     workers->analysers.resize(started);
+    // A chunk for every thread and one more being read meanwhile, so that no thread waits while
+    // the caller reads (the caller analyses queued chunks when every buffer is taken).
+    if (started > 0) addBuffer(workers, bufferFloats);
     return 0;
 }
 

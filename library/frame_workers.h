@@ -37,8 +37,8 @@ struct FrameWorkers {
 // Starts up to threads - 1 threads besides the caller (fewer when memory or the system refuses
 // more: the rows stay the same), each with an analyser like `own` (made from the same geometry,
 // settings, rate, window, lanes and row kind) and a buffer of bufferFloats floats for a chunk in
-// flight besides the caller's ownBuffer (which stays the caller's to free). Returns 0, or 1 when
-// memory runs out before the first thread (nothing started).
+// flight, plus one more, besides the caller's ownBuffer (which stays the caller's to free).
+// Returns 0, or 1 when memory runs out before the first thread (nothing started).
 int startFrameWorkers(FrameWorkers* workers, int32_t threads, FrameAnalyser* own, float* ownBuffer,
                       const AnalysisSettings* settings, int32_t sampleRate, const float* window,
                       size_t bufferFloats);
