@@ -16,28 +16,23 @@ void completeJob(FrameWorkers* workers, const ChunkJob& job) {
     workers->changed.notify_all();
 }
 
+// The oldest queued chunk, analysed without the lock; called with the lock held.
+void analyseOldest(FrameWorkers* workers, FrameAnalyser* analyser, std::unique_lock<std::mutex>& held) {
+    const ChunkJob job = workers->queue.front();
+    workers->queue.pop_front();
+    held.unlock();
+    analyseJob(analyser, job);
+    held.lock();
+    completeJob(workers, job);
+}
+
 void workOn(FrameWorkers* workers, FrameAnalyser* analyser) {
     std::unique_lock<std::mutex> held(workers->lock);
     for (;;) {
         workers->changed.wait(held, [workers] { return workers->closing || !workers->queue.empty(); });
         if (workers->queue.empty()) return;
-        const ChunkJob job = workers->queue.front();
-        workers->queue.pop_front();
-        held.unlock();
-        analyseJob(analyser, job);
-        held.lock();
-        completeJob(workers, job);
+        analyseOldest(workers, analyser, held);
     }
-}
-
-// The oldest queued chunk analysed on the caller's analyser; called with the lock held.
-void helpWithQueued(FrameWorkers* workers, std::unique_lock<std::mutex>& held) {
-    const ChunkJob job = workers->queue.front();
-    workers->queue.pop_front();
-    held.unlock();
-    analyseJob(workers->own, job);
-    held.lock();
-    completeJob(workers, job);
 }
 
 bool addBuffer(FrameWorkers* workers, size_t floats) {
@@ -93,7 +88,7 @@ float* takeBuffer(FrameWorkers* workers) {
     std::unique_lock<std::mutex> held(workers->lock);
     while (workers->freeBuffers.empty()) {
         if (!workers->queue.empty())
-            helpWithQueued(workers, held);
+            analyseOldest(workers, workers->own, held);
         else
             workers->changed.wait(held);
     }
@@ -116,7 +111,7 @@ void submitChunk(FrameWorkers* workers, const ChunkJob& job) {
 void finishFrameWorkers(FrameWorkers* workers) {
     {
         std::unique_lock<std::mutex> held(workers->lock);
-        while (!workers->queue.empty()) helpWithQueued(workers, held);
+        while (!workers->queue.empty()) analyseOldest(workers, workers->own, held);
         workers->closing = true;
         workers->changed.notify_all();
     }
