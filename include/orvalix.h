@@ -74,7 +74,13 @@ typedef struct OrvalixSettings {
     int32_t lifterType;      /* I: 1 none, 2 raised sine, 3 half raised sine (1) */
     int32_t filterDomain;    /* A: 1 magnitude, 2 power (1) */
     float preEmphasis;       /* H / 100.0 stored as a float (0.97f); 0 turns it off */
+    /* Appended after the first release; no option of the program. Threads that analyse a long signal's chunks,
+     * started and joined within the call; the rows are the same for any count. 0 or 1: the
+     * calling thread alone (1); at most ORVALIX_MAX_THREADS. */
+    int32_t threads;
 } OrvalixSettings;
+
+#define ORVALIX_MAX_THREADS 64
 
 /* A signal, or what a wave file holds. */
 typedef struct OrvalixSignal {

@@ -14,6 +14,7 @@ struct AnalysisRequest {
     RowKind rowKind = ROWS_CEPSTRA;
     int32_t lanes = 0;                        // frames side by side; 0: the processor's widest
     StageConsole console = CONSOLE_SILENT;    // the program's run prints its reports
+    int32_t threads = 1;  // a long signal's chunks analysed on this many threads (0 or 1: one)
 };
 
 // Everything fixed before the first sample is touched, computed once and handed to every step.

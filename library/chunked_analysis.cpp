@@ -6,6 +6,7 @@
 
 #include "dsp/conditioning.h"
 #include "dsp/processor.h"
+#include "library/frame_workers.h"
 #include "mfcc/mel_filterbank.h"
 #include "modules/console.h"
 #include "wave/signal_reader.h"
@@ -30,17 +31,19 @@ struct ChunkedRun {  // every field starts zero, whatever a run's initialiser na
     const AnalysisPlan* plan{};
     int32_t chunk{};
     FrameGeometry geometry{};
-    FrameAnalyser analyser{};  // made once, for every chunk
+    FrameAnalyser analyser{};  // made once, for every chunk this thread analyses
+    FrameWorkers workers{};    // the other threads, and the buffers of the chunks in flight
     float* window{};
     SampleWindow raw{};
     float* head{};      // the first chunk and its frame of overlap, unfiltered
     int32_t headCount{};
-    float* work{};      // one chunk's conditioned samples, behind the sample before them
+    float* work{};      // a chunk's conditioned samples, behind the sample before them
     FeatureMatrix* matrix{};
     int32_t frames{};
 };
 
 void releaseRun(ChunkedRun* run) {
+    finishFrameWorkers(&run->workers);
     releaseFrameAnalyser(&run->analyser);
     free(run->window);
     free(run->raw.samples);
@@ -84,23 +87,30 @@ bool signalEnded(const ChunkedRun* run) {
     return run->delivered >= run->limit;
 }
 
-// Analyses length conditioned samples starting at sample chunkStart (conditioned[0] is that
-// sample) straight into the matrix rows of their frames.
-void analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, int32_t length) {
+// Hands length conditioned samples starting at sample chunkStart (conditioned[0] is that sample)
+// to the analysis straight into the matrix rows of their frames; buffer (may be null) holds them.
+void analyseChunk(ChunkedRun* run, const float* conditioned, int64_t chunkStart, int32_t length,
+                  float* buffer) {
     const int32_t count = framesToAnalyse(length, &run->geometry);
     const int32_t firstRow = static_cast<int32_t>(chunkStart / run->geometry.shiftSamples);
-    analyseFrameRows(&run->analyser, conditioned, count, matrixRow(*run->matrix, firstRow));
+    submitChunk(&run->workers, ChunkJob{conditioned, count, matrixRow(*run->matrix, firstRow), buffer});
     run->frames += count;
 }
 
-// Chunk k > 0: its samples are conditioned against the unfiltered one before them into the work
-// buffer, since the sliding buffer keeps them unfiltered for the overlap with the next chunk.
+// Chunk k > 0: its samples are conditioned against the unfiltered one before them into a buffer
+// of their own, since the sliding buffer keeps them unfiltered for the overlap with the next
+// chunk and moves on before another thread is done with them.
 void analyseLaterChunk(ChunkedRun* run, int64_t chunkStart, int32_t length) {
     const float* from = run->raw.samples + (chunkStart - 1 - run->raw.start);
     const float emphasis = run->plan->settings.preEmphasis;
-    if (!(emphasis > 0)) return analyseChunk(run, from + 1, chunkStart, length);
-    emphasizeFollowingInto(from, run->work, length + 1, emphasis);
-    analyseChunk(run, run->work + 1, chunkStart, length);
+    if (!(emphasis > 0) && !runsThreads(&run->workers))
+        return analyseChunk(run, from + 1, chunkStart, length, nullptr);
+    float* buffer = takeBuffer(&run->workers);
+    if (emphasis > 0)
+        emphasizeFollowingInto(from, buffer, length + 1, emphasis);
+    else
+        memcpy(buffer + 1, from + 1, static_cast<size_t>(length) * sizeof(float));
+    analyseChunk(run, buffer + 1, chunkStart, length, buffer);
 }
 
 // Drops the samples before `from`, moving the rest to the front of the buffer.
@@ -160,7 +170,8 @@ int analyseFirstChunk(ChunkedRun* run) {
         const float last = samplesRead > 0 ? run->raw.samples[samplesRead - 1 - run->raw.start] : 0;
         preEmphasizeReported(run->head, run->headCount, emphasis, last, console);
     }
-    analyseChunk(run, run->head, 0, run->headCount);
+    analyseChunk(run, run->head, 0, run->headCount, nullptr);
+    finishFrameWorkers(&run->workers);
     return 0;
 }
 
@@ -177,6 +188,13 @@ int32_t chunkLengthFor(const AnalysisPlan& plan, int64_t samples, int32_t chunkT
 }
 
 namespace {
+
+// No more threads than chunks.
+int32_t threadsFor(const ChunkedRun& run) {
+    const int64_t chunks = (static_cast<int64_t>(run.limit) + run.chunk - 1) / run.chunk;
+    return run.plan->request.threads < chunks ? run.plan->request.threads
+                                               : static_cast<int32_t>(chunks);
+}
 
 // The run once its source is open: the matrix, the window and the analyser, every chunk, and
 // the first chunk last. Releases the run.
@@ -195,7 +213,9 @@ int analyseChunks(ChunkedRun* run, AnalysisOutcome* outcome) {
     if (!matrix->values || buildWindow(&run->window, plan.settings.windowType, frameLength, frameLength) ||
         makeFrameAnalyser(&run->analyser, &run->geometry, &plan.settings, plan.sampleRate,
                           run->window, plan.request.lanes > 0 ? plan.request.lanes : processorLanes(),
-                          plan.request.rowKind))
+                          plan.request.rowKind) ||
+        startFrameWorkers(&run->workers, threadsFor(*run), &run->analyser, run->work, &plan.settings,
+                          plan.sampleRate, run->window, 2 * static_cast<size_t>(run->chunk) + 1))
         failed = fail(run, outcome, ANALYSIS_FAILED, "ERROR: Not enough memory for the frame analysis.");
     else
         matrix->rowCount = rows;

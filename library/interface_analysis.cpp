@@ -69,6 +69,7 @@ int analyseInMemory(const float* samples, int64_t count, int32_t sampleRate,
         return reportResult(error, ORVALIX_INVALID_ARGUMENT, "sampleRate = %d is not positive", sampleRate);
     AnalysisRequest request;
     request.rowKind = rowKind;
+    request.threads = threadsOf(settings);
     AnalysisOutcome outcome;
     analyseSamples(samples, static_cast<int32_t>(count), sampleRate, analysis, request, &outcome);
     return handOut(&outcome, features, error);
@@ -128,8 +129,10 @@ int orvalix_analyse_file(const char* name, const OrvalixSettings* settings,
     const int usable = analysisSettingsFrom(settings, &analysis, error);
     if (usable != ORVALIX_OK) return usable;
     if (!usableName(name, error)) return ORVALIX_INVALID_ARGUMENT;
+    AnalysisRequest request;
+    request.threads = threadsOf(settings);
     AnalysisOutcome outcome;
-    analyseWaveFile(name, analysis, AnalysisRequest{}, &outcome);
+    analyseWaveFile(name, analysis, request, &outcome);
     if (info) {
         *info = emptySignal();
         if (outcome.code == 0) describe(name, outcome.info, info);

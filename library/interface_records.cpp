@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstddef>
+#include <cstring>
 
 #include "dsp/processor.h"
 #include "options/command_line.h"
@@ -59,6 +60,19 @@ OrvalixSettings interfaceSettingsFrom(const AnalysisSettings& a) {
     s.lifterType = a.lifterType;
     s.filterDomain = a.filterDomain;
     s.preEmphasis = a.preEmphasis;
+    s.threads = 1;
+    return s;
+}
+
+// The size of the first release's record, before `threads`.
+constexpr uint32_t FIRST_SETTINGS_SIZE = offsetof(OrvalixSettings, threads);
+
+// The caller's record as this release's: the fields an older caller's record lacks at their
+// defaults.
+OrvalixSettings currentRecord(const OrvalixSettings& caller) {
+    OrvalixSettings s{};
+    s.threads = 1;
+    memcpy(&s, &caller, caller.size < sizeof s ? caller.size : sizeof s);
     return s;
 }
 
@@ -77,6 +91,10 @@ int analysisSettingsFrom(const OrvalixSettings* s, AnalysisSettings* a, OrvalixE
     settingsFromOptionValues(values, a);
     a->preEmphasis = s->preEmphasis;  // stored as given: H / 100.0 or any float in range
     return ORVALIX_OK;
+}
+
+int32_t threadsOf(const OrvalixSettings* settings) {
+    return currentRecord(*settings).threads;
 }
 
 extern "C" {
@@ -110,7 +128,7 @@ OrvalixSettings orvalix_default_settings(void) {
 }
 
 int orvalix_check_settings(const OrvalixSettings* s, OrvalixError* error) {
-    if (!usableRecord(s, sizeof(OrvalixSettings)))
+    if (!usableRecord(s, FIRST_SETTINGS_SIZE))
         return reportResult(error, ORVALIX_INVALID_ARGUMENT,
                             "settings: null, or a record of another size (set by orvalix_default_settings)");
     for (const SettingRow& row : settingRows) {
@@ -123,6 +141,10 @@ int orvalix_check_settings(const OrvalixSettings* s, OrvalixError* error) {
     if (!(s->preEmphasis >= 0 && s->preEmphasis <= most))
         return reportResult(error, ORVALIX_INVALID_ARGUMENT, "preEmphasis = %g is out of range [0,%g]",
                             static_cast<double>(s->preEmphasis), most);
+    const int32_t threads = currentRecord(*s).threads;
+    if (threads < 0 || threads > ORVALIX_MAX_THREADS)
+        return reportResult(error, ORVALIX_INVALID_ARGUMENT, "threads = %d is out of range [0,%d]",
+                            threads, ORVALIX_MAX_THREADS);
     return succeed(error);
 }
 
@@ -136,7 +158,7 @@ int orvalix_parse_options(int count, const char* const* options, OrvalixSettings
     // The settings as option values, so that the program's parser applies each option over them.
     int32_t values[OPTION_ROW_COUNT];
     optionDefaults(values);
-    const OrvalixSettings given = *settings;
+    const OrvalixSettings given = currentRecord(*settings);
     for (const SettingRow& row : settingRows) values[row.row] = fieldOf(given, row);
     char line[160] = "";
     bool emphasisGiven = false;
@@ -155,8 +177,10 @@ int orvalix_parse_options(int count, const char* const* options, OrvalixSettings
     AnalysisSettings parsed;
     settingsFromOptionValues(values, &parsed);
     if (!emphasisGiven) parsed.preEmphasis = given.preEmphasis;
-    *settings = interfaceSettingsFrom(parsed);
-    settings->size = given.size;
+    OrvalixSettings result = interfaceSettingsFrom(parsed);
+    result.size = given.size;
+    result.threads = given.threads;
+    memcpy(settings, &result, given.size < sizeof result ? given.size : sizeof result);
     return succeed(error);
 }
 

@@ -24,3 +24,6 @@ bool usableRecord(const Record* record, uint32_t firstSize) {
 // field named in the error) when one is out of the program's range.
 int analysisSettingsFrom(const OrvalixSettings* settings, AnalysisSettings* analysis,
                          OrvalixError* error);
+
+// The threads a checked settings record asks for (1 in a record from before the field).
+int32_t threadsOf(const OrvalixSettings* settings);

@@ -11,6 +11,7 @@
 #include "modules/file.h"
 #include "options/command_line.h"
 #include "options/usage.h"
+#include "orvalix.h"
 
 namespace {
 
@@ -57,6 +58,19 @@ void fillAnalysisSettings(AnalysisSettings* settings) {
     settingsFromOptionValues(values, settings);
 }
 
+int32_t threadsFromEnvironment() {
+    // Only a plain count in range is taken; anything else leaves the one thread the program
+    // always ran on.
+    const char* text = getenv("ORVALIX_THREADS");
+    if (!text) return 1;
+    int32_t threads = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || c - text >= 3) return 1;
+        threads = threads * 10 + (*c - '0');
+    }
+    return threads >= 1 && threads <= ORVALIX_MAX_THREADS ? threads : 1;
+}
+
 int runOrvalix(int argc, char** argv) {
     parseCommandLine(argc, argv, 2, positionalTable);
     printSettingsReport();
@@ -68,6 +82,7 @@ int runOrvalix(int argc, char** argv) {
 
     AnalysisRequest request;
     request.console = CONSOLE_PRINTS;
+    request.threads = threadsFromEnvironment();
     AnalysisOutcome outcome;
     if (analyseWaveFile(inputName, settings, request, &outcome) != 0) return 1;
 

@@ -16,3 +16,6 @@ int checkDistinctFiles(const char* inputName, const char* outputName);
 int checkOutputFile(const char* outputName);
 
 void fillAnalysisSettings(AnalysisSettings* settings);
+
+// The analysis threads ORVALIX_THREADS asks for: a count from 1 to ORVALIX_MAX_THREADS, else 1.
+int32_t threadsFromEnvironment();

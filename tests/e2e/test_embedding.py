@@ -25,7 +25,7 @@ class Settings(ctypes.Structure):
     _fields_ = [("size", ctypes.c_uint32)] + [(name, ctypes.c_int32) for name in (
         "windowLengthMs", "windowShiftMs", "melFilterCount", "cepstralCount", "includeC0",
         "removeDcOffset", "powerOfTwoBelow", "windowType", "lifterType", "filterDomain")] + [
-        ("preEmphasis", ctypes.c_float)]
+        ("preEmphasis", ctypes.c_float), ("threads", ctypes.c_int32)]
 
 
 class Features(ctypes.Structure):

@@ -176,6 +176,11 @@ cases += [
     ("a link to a regular file is read", {"real": wav, "l.wav": Link("real")}, ["-Q0", "l", "out"], 0,
      None, "", RAN),
 ]
+# Over a minute (four chunks and more) on two threads: one thread's bytes and console text.
+os.environ.pop("ORVALIX_THREADS", None)
+minute = wave_bytes(speech * 360)
+cases.append(("ORVALIX_THREADS=2 on 67 s", *on(minute), 0, ran, "", {"out.txt": features(minute)},
+              lambda: os.putenv("ORVALIX_THREADS", "2")))
 # The chunk walk: an empty data chunk in a file whose RIFF size is its true length (a pad byte
 # after it allowed) holds no samples; with a data size of 0 from a streaming writer the samples
 # run to the end of the file; chunks of any size and number before the data change nothing.

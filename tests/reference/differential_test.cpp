@@ -140,8 +140,9 @@ TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
 INSTANTIATE_TEST_SUITE_P(Differential, EveryLaneWidth, testing::Values(8, 4, 2, 1));
 
 // The file analysed in chunks, and its samples in memory in the same chunks (and left unchanged),
-// against the literal reading and analysis of the whole file.
-testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t target) {
+// against the literal reading and analysis of the whole file, with the request's lanes and threads.
+testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, int32_t target,
+                                              AnalysisRequest request) {
     literal::Wave wave;
     if (!literal::readCanonicalWave(name, wave))
         return testing::AssertionFailure() << "unreadable " << name;
@@ -152,14 +153,15 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
     SignalReader reader;
     if (openWaveReader(name.c_str(), &reader, &fromFile.run.info, CONSOLE_SILENT) != RFX_SUCCESS)
         return testing::AssertionFailure() << "cannot open " << name;
-    const AnalysisPlan filePlan = planAnalysis(fromFile.settings, c.rate, AnalysisRequest{});
+    const AnalysisPlan filePlan = planAnalysis(fromFile.settings, c.rate, request);
     const int32_t chunk = chunkLengthFor(filePlan, reader.limit, target);
     if (chunk == 0) return testing::AssertionFailure() << "not analysed in chunks";
     analyseReaderInChunks(&reader, filePlan, chunk, &fromFile.run);
     auto same = matches(expected, fromFile, ROWS_CEPSTRA) << ", from the file";
     for (RowKind kind : {ROWS_CEPSTRA, ROWS_LOG_ENERGIES}) {
         Outcome got(c.options);
-        const AnalysisPlan plan = planAnalysis(got.settings, c.rate, AnalysisRequest{kind});
+        request.rowKind = kind;
+        const AnalysisPlan plan = planAnalysis(got.settings, c.rate, request);
         analyseSamplesInChunks(wave.samples.data(), length, plan, chunk, &got.run);
         if (wave.samples != c.signal) return testing::AssertionFailure() << "samples changed";
         if (same) same = matches(expected, got, kind) << ", in memory";
@@ -168,7 +170,8 @@ testing::AssertionResult chunkedSameAsLiteral(Case c, const std::string& name, i
 }
 
 // Chunks small enough that short files span many; files cut at and around chunk boundaries, short
-// of what their header announces or announcing far more; 8 and 16 bits, one and two channels.
+// of what their header announces or announcing far more; 8 and 16 bits, one and two channels;
+// every lane width the processor runs, on one to three threads.
 TEST(Differential, ChunkedFiles) {
     std::mt19937 random(42);
     const std::string name = testing::TempDir() + "orvalix_" + std::to_string(getpid()) + ".wav";
@@ -198,7 +201,8 @@ TEST(Differential, ChunkedFiles) {
             ASSERT_TRUE(file && !fseek(file, 40, SEEK_SET) && fputs("\xff\xff\xff\x7f", file) >= 0);
             fclose(file);
         }
-        EXPECT_TRUE(chunkedSameAsLiteral(c, name, chunk)) << trial;
+        const AnalysisRequest request{.lanes = usableLanes(MAX_LANES >> trial % 4), .threads = 1 + trial % 3};
+        EXPECT_TRUE(chunkedSameAsLiteral(c, name, chunk, request)) << trial;
     }
     remove(name.c_str());
 }
