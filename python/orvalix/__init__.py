@@ -33,6 +33,7 @@ _KEYWORDS = {
     "remove_dc": ("removeDcOffset", "V"), "fft_below": ("powerOfTwoBelow", "U"),
     "filters": ("melFilterCount", "N"), "coefficients": ("cepstralCount", "M"),
     "lifter": ("lifterType", "I"), "domain": ("filterDomain", "A"), "include_c0": ("includeC0", "C"),
+    "threads": ("threads", None),  # a long signal's chunks on this many threads; no option
 }
 _FLAGS = ("remove_dc", "fft_below", "include_c0")
 _CHOICES = {"window": ("hamming", "triangular", "hann", "blackman"),
@@ -157,7 +158,8 @@ class Settings:
             setattr(self._record, field, _field_value(keyword, value))
             refused = _orvalix.check_settings(self._record)  # only this field can be out of range
             if refused is not None:
-                raise ValueError("%s=%r (option -%s): %s" % (keyword, value, letter, refused))
+                option = " (option -%s)" % letter if letter else ""
+                raise ValueError("%s=%r%s: %s" % (keyword, value, option, refused))
 
     def replace(self, **keywords):
         """These settings with some keywords changed."""
@@ -171,6 +173,8 @@ class Settings:
         options = []
         for keyword, (field, letter) in _KEYWORDS.items():
             value = getattr(self._record, field)
+            if letter is None:
+                continue
             if keyword == "pre_emphasis":
                 options.append("-H%d" % round(value * 100))
             elif keyword not in _FLAGS:

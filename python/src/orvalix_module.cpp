@@ -362,7 +362,8 @@ PYBIND11_MODULE(_orvalix, m) {
         .def_readwrite("windowType", &OrvalixSettings::windowType)
         .def_readwrite("lifterType", &OrvalixSettings::lifterType)
         .def_readwrite("filterDomain", &OrvalixSettings::filterDomain)
-        .def_readwrite("preEmphasis", &OrvalixSettings::preEmphasis);
+        .def_readwrite("preEmphasis", &OrvalixSettings::preEmphasis)
+        .def_readwrite("threads", &OrvalixSettings::threads);
     py::class_<OrvalixCmvnSettings>(m, "CmvnSettings")
         .def(py::init(&orvalix_default_cmvn_settings))
         .def_readwrite("mode", &OrvalixCmvnSettings::mode)

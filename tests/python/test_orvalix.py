@@ -283,3 +283,8 @@ def test_audio_files_of_other_formats_give_the_programs_rows(tmp_path):
     with pytest.raises(orvalix.AudioError, match="cut.flac"):
         orvalix.load_audio(cut)
     assert isinstance(mfcc_files([SAMPLE, tmp_path / "none.wav"])[1], WaveError)
+
+
+def test_a_long_signal_on_two_threads_gives_one_threads_rows():
+    hour = numpy.tile(SPEECH, 12)  # over four chunks: analysed a chunk at a time
+    assert array_equal(mfcc(hour, RATE, threads=2, include_c0=True), mfcc(hour, RATE, include_c0=True))
