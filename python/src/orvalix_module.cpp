@@ -85,13 +85,17 @@ int finish(OrvalixFeatures* features, const OrvalixFrontEnd& front, OrvalixError
     return result;
 }
 
-py::tuple loadWave(const std::string& name, const py::object& path) {
+// A signal loaded by `load` (orvalix_load_wave or orvalix_load_audio) without the interpreter's
+// lock: its samples as an array that owns the library's buffer, released with the library's call.
+template <typename Load>
+std::pair<py::array_t<float>, OrvalixSignal> loadSignal(const std::string& name, const py::object& path,
+                                                        Load load) {
     OrvalixSignal signal{};
     OrvalixError error{};
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = orvalix_load_wave(wholeName(name), &signal, &error);
+        result = load(wholeName(name), &signal, &error);
     }
     if (result != ORVALIX_OK) raise(error, path);
     py::capsule owner(signal.samples, [](void* samples) {
@@ -100,8 +104,13 @@ py::tuple loadWave(const std::string& name, const py::object& path) {
         owned.samples = static_cast<float*>(samples);
         orvalix_release_signal(&owned);
     });
-    py::array_t<float> samples({static_cast<py::ssize_t>(signal.count)}, {sizeof(float)},
-                               signal.samples, owner);
+    return {py::array_t<float>({static_cast<py::ssize_t>(signal.count)}, {sizeof(float)},
+                               signal.samples, owner),
+            signal};
+}
+
+py::tuple loadWave(const std::string& name, const py::object& path) {
+    const auto [samples, signal] = loadSignal(name, path, orvalix_load_wave);
     return py::make_tuple(samples, py::make_tuple(signal.sampleRate, signal.channels,
                                                   signal.bitsPerSample, signal.count,
                                                   signal.announced));
@@ -197,22 +206,9 @@ py::list analyseFiles(const std::vector<std::string>& names, const py::list& pat
 // Any audio file as load_wave gives a wave file: (samples, (rate, source rate, channels, bits,
 // samples read, format)).
 py::tuple loadAudio(const std::string& name, const py::object& path, int32_t channel, int32_t rate) {
-    OrvalixSignal signal{};
-    OrvalixError error{};
-    int result;
-    {
-        py::gil_scoped_release unlocked;
-        result = orvalix_load_audio(wholeName(name), channel, rate, &signal, &error);
-    }
-    if (result != ORVALIX_OK) raise(error, path);
-    py::capsule owner(signal.samples, [](void* samples) {
-        OrvalixSignal owned{};
-        owned.size = sizeof owned;
-        owned.samples = static_cast<float*>(samples);
-        orvalix_release_signal(&owned);
+    const auto [samples, signal] = loadSignal(name, path, [&](const char* file, OrvalixSignal* s, OrvalixError* e) {
+        return orvalix_load_audio(file, channel, rate, s, e);
     });
-    py::array_t<float> samples({static_cast<py::ssize_t>(signal.count)}, {sizeof(float)},
-                               signal.samples, owner);
     return py::make_tuple(samples, py::make_tuple(signal.sampleRate, signal.sourceRate,
                                                   signal.channels, signal.bitsPerSample,
                                                   signal.count, std::string(signal.format)));
