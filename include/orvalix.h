@@ -8,8 +8,12 @@
  *
  * Conventions:
  * - Every record begins with `size`, the record's size in bytes as the caller was built with it;
- *   the orvalix_default_* calls set it, and records the library fills get it set. Fields added
- *   later go at the end, so a caller built against an older header keeps working.
+ *   the orvalix_default_* calls set it, and records the library fills get it set. Fields are
+ *   only ever added at the end: a record handed in tells the library by its size which fields
+ *   it holds (a shorter settings record analyses on one thread). The orvalix_default_* calls
+ *   and the records the library fills are written whole, so a release that grows a record also
+ *   changes the shared library's soname (liborvalix.so.0.2 here): a program keeps the library
+ *   its header came with.
  * - Every call returns ORVALIX_OK (0) or a result code, and fills the caller's OrvalixError (may
  *   be null) with that code and a message.
  * - What the library hands out is released with the one release call of its kind:
