@@ -95,6 +95,7 @@ OrvalixCmvnSettings orvalix_default_cmvn_settings(void) { return defaultCmvnSett
 int orvalix_cmvn(const OrvalixFeatures* input, const OrvalixCmvnSettings* settings,
                  OrvalixFeatures* output, OrvalixError* error) {
     if (!output) return reportResult(error, ORVALIX_INVALID_ARGUMENT, "cmvn: output is null");
+    if (output != input) allocateFeatures(0, 1, output);  // refused, the caller still releases it
     if (!readableFeatures(input)) return refuseMatrix(error, "cmvn");
     const int checked = checkCmvn(settings, error);
     if (checked != ORVALIX_OK) return checked;
@@ -130,6 +131,7 @@ void orvalix_release_labels(OrvalixLabels* labels) {
 int orvalix_select_voiced(const OrvalixFeatures* input, const OrvalixLabels* labels,
                           OrvalixFeatures* output, OrvalixError* error) {
     if (!output) return reportResult(error, ORVALIX_INVALID_ARGUMENT, "select voiced: output is null");
+    if (output != input) allocateFeatures(0, 1, output);  // refused, the caller still releases it
     if (!readableFeatures(input)) return refuseMatrix(error, "select voiced");
     if (!labels || labels->count != input->frameCount || (labels->count > 0 && !labels->values))
         return reportResult(error, ORVALIX_INVALID_ARGUMENT,
