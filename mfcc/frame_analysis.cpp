@@ -127,15 +127,18 @@ void releaseFrameAnalyser(FrameAnalyser* a) {
 }
 
 void analyseFrameRows(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
+    // The widest batches first, then narrower ones for the frames left (a batch of W frames costs
+    // less than W frames alone, which matters to a stream handing out a few frames at a time).
+    // Every width computes the same floats; a batch takes W samples at once.
+    using Batches = int32_t (*)(FrameAnalyser*, const float*, int32_t, float*);
+    constexpr struct { int32_t width; Batches run; } widths[] = {
+        {8, analyseBatchesOf8}, {4, analyseBatchesOf4}, {2, analyseBatchesOf2}, {1, analyseBatchesOf1}};
     int32_t done = 0;
-    switch (a->placedSamples >= a->lanes ? a->lanes : 1) {  // a batch takes `lanes` samples at once
-    case 8: done = analyseBatchesOf8(a, signal, frameCount, rows); break;
-    case 4: done = analyseBatchesOf4(a, signal, frameCount, rows); break;
-    case 2: done = analyseBatchesOf2(a, signal, frameCount, rows); break;
-    default: break;
-    }
-    analyseBatchesOf1(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
+    for (const auto& w : widths) {
+        if (w.width > a->lanes || (w.width > 1 && a->placedSamples < w.width)) continue;
+        done += w.run(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
                       frameCount - done, rows + static_cast<int64_t>(done) * a->rowWidth);
+    }
 }
 
 int reportAnalysisOutOfMemory() {
