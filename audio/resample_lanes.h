@@ -15,7 +15,8 @@
 constexpr int RESAMPLE_ROW_VECTORS = 4;
 
 // Phases side by side, each its own chains of sums, so that their additions overlap in the
-// processor instead of each waiting for the one before.
+// processor instead of each waiting for the one before, and each row loaded serves them all.
+// (Three vector phases would need more registers than AVX2 and SSE2 have.)
 constexpr int resampleChains(int width)
 {
     return width >= 2 ? 2 : 3;
