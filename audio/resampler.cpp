@@ -190,18 +190,22 @@ int beginResampleStream(ResampleStream* stream, int32_t fromRate, int32_t toRate
     return 0;
 }
 
-int feedResampleStream(ResampleStream* stream, const float* in, int64_t count)
+float* resampleStreamRoom(ResampleStream* stream, int64_t count)
 {
-    const ResampleKernel& kernel = stream->kernel;
     if (stream->pendingCount + count > stream->pendingCapacity) {
         const int64_t grown = 2 * (stream->pendingCount + count);
         float* larger = static_cast<float*>(realloc(stream->pending, sizeof(float) * grown));
         if (!larger)
-            return 1;
+            return nullptr;
         stream->pending = larger;
         stream->pendingCapacity = grown;
     }
-    memcpy(stream->pending + stream->pendingCount, in, sizeof(float) * count);
+    return stream->pending + stream->pendingCount;
+}
+
+int takeResampleInputs(ResampleStream* stream, int64_t count)
+{
+    const ResampleKernel& kernel = stream->kernel;
     stream->pendingCount += count;
     stream->received += count;
     // The blocks whose inputs have all arrived, in whole units of the inner loop.

@@ -64,8 +64,12 @@ struct ResampleStream {
 // Returns 0, or 1 (rates, memory). expectedInputs (may be 0) sizes the output array ahead.
 int beginResampleStream(ResampleStream* stream, int32_t fromRate, int32_t toRate,
                         int64_t expectedInputs);
-// Takes count more input samples; the blocks whose inputs are all known are computed.
-int feedResampleStream(ResampleStream* stream, const float* in, int64_t count);
+// Room for count more input samples, written there by the caller (e.g. straight from a
+// decoder); null when memory ran out.
+float* resampleStreamRoom(ResampleStream* stream, int64_t count);
+// Takes the count samples written into the room; the blocks whose inputs are all known are
+// computed. Returns 0, or 1 (memory).
+int takeResampleInputs(ResampleStream* stream, int64_t count);
 // The rest (zeros beyond the end): *out (free it) receives resampledLength(received) samples.
 int finishResampleStream(ResampleStream* stream, float** out, int64_t* outCount);
 void releaseResampleStream(ResampleStream* stream);
