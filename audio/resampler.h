@@ -14,7 +14,8 @@
 //
 // Vector lanes hold W consecutive blocks: the inputs of those blocks are first laid out as rows
 // (row n holds x[(j + f) * inputStep + n] in lane f), so every tap of every phase reads the W
-// inputs it needs with one load, and each lane sums exactly its own output's products.
+// inputs it needs with one load, which serves neighbouring phases too, and each lane sums
+// exactly its own output's products.
 struct ResampleKernel {
     int32_t inputStep;    // the input rate over the common divisor
     int32_t outputStep;   // the output rate over the common divisor: the number of phases
