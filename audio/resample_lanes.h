@@ -84,7 +84,7 @@ inline void addRows(PhaseSums<L, C>& to, const double* rows, const double* const
 #pragma GCC unroll 8
         for (int v = 0; v < R; ++v)
             memcpy(&x[v], rows + (n * R + v) * W, sizeof x[v]);
-#if defined(__x86_64__)
+#if defined(__x86_64__)  // kept in registers: else each phase's product loads the row again
 #pragma GCC unroll 8
         for (int v = 0; v < R; ++v)
             asm("" : "+x"(x[v]));
