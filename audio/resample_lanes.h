@@ -5,6 +5,7 @@
 // very operations in each lane, so every width gives the same floats.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "audio/resampler.h"
 #include "dsp/lanes.h"
@@ -14,7 +15,8 @@
 constexpr int RESAMPLE_ROW_VECTORS = 4;
 
 // Phases side by side, each its own chains of sums, so that their additions overlap in the
-// processor instead of each waiting for the one before.
+// processor instead of each waiting for the one before, and each row loaded serves them all.
+// (Three vector phases would need more registers than AVX2 and SSE2 have.)
 constexpr int resampleChains(int width)
 {
     return width >= 2 ? 2 : 3;
@@ -41,6 +43,7 @@ void layOutRows(const ResampleKernel& kernel, const float* src, int64_t srcFirst
             for (; n + W <= kernel.rowCount; n += W) {
                 typename L::V row[W];
                 L::transpose(blocks, n, row);
+#pragma GCC unroll 8
                 for (int k = 0; k < W; ++k)
                     memcpy(rows + ((n + k) * R + v) * W, &row[k], sizeof row[k]);
             }
@@ -54,54 +57,104 @@ void layOutRows(const ResampleKernel& kernel, const float* src, int64_t srcFirst
     }
 }
 
+// The running sums of C phases over the unit's R vectors of blocks.
+template <class L, int C>
+struct PhaseSums {
+    typename L::V sums[C][RESAMPLE_ROW_VECTORS];
+};
+
+// Rows lo .. hi - 1 into the sums of phases A .. B - 1, each row's vectors loaded once for all
+// of them: phase i takes row n with its tap n - firstRow[i], so each sum still runs in
+// ascending tap order.
+template <class L, int C, int A, int B>
+inline void addRows(PhaseSums<L, C>& to, const double* rows, const double* const* taps,
+                    const int64_t* firstRow, int64_t lo, int64_t hi)
+{
+    constexpr int W = L::width;
+    constexpr int R = RESAMPLE_ROW_VECTORS;
+    typedef typename L::V V;
+    V sums[B - A][R];  // held in registers through the loop
+#pragma GCC unroll 8
+    for (int i = A; i < B; ++i)
+#pragma GCC unroll 8
+        for (int v = 0; v < R; ++v)
+            sums[i - A][v] = to.sums[i][v];
+    for (int64_t n = lo; n < hi; ++n) {
+        V x[R];
+#pragma GCC unroll 8
+        for (int v = 0; v < R; ++v)
+            memcpy(&x[v], rows + (n * R + v) * W, sizeof x[v]);
+#if defined(__x86_64__)  // kept in registers: else each phase's product loads the row again
+#pragma GCC unroll 8
+        for (int v = 0; v < R; ++v)
+            asm("" : "+x"(x[v]));
+#endif
+#pragma GCC unroll 8
+        for (int i = A; i < B; ++i) {
+            const V tap = L::all(taps[i][n - firstRow[i]]);
+#pragma GCC unroll 8
+            for (int v = 0; v < R; ++v)
+                sums[i - A][v] = sums[i - A][v] + tap * x[v];
+        }
+    }
+#pragma GCC unroll 8
+    for (int i = A; i < B; ++i)
+#pragma GCC unroll 8
+        for (int v = 0; v < R; ++v)
+            to.sums[i][v] = sums[i - A][v];
+}
+
+// The rows of C phases whose spans overlap, in 2C - 1 stretches: phases 0 .. k from phase k's
+// first row to phase k + 1's; all C from phase C - 1's first row to phase 0's end; phases
+// k + 1 .. C - 1 from phase k's end to phase k + 1's. Starts and ends rise with the phase.
+template <class L, int C, size_t... K>
+inline void addAllRows(PhaseSums<L, C>& to, const double* rows, const double* const* taps,
+                       const int64_t* firstRow, const int64_t* endRow, std::index_sequence<K...>)
+{
+    (addRows<L, C, 0, int(K) + 1>(to, rows, taps, firstRow, firstRow[K], firstRow[K + 1]), ...);
+    addRows<L, C, 0, C>(to, rows, taps, firstRow, firstRow[C - 1], endRow[0]);
+    (addRows<L, C, int(K) + 1, C>(to, rows, taps, firstRow, endRow[K], endRow[K + 1]), ...);
+}
+
 // Phases phase .. phase + C - 1 of the unit whose rows are laid out; outputs of blocks from jEnd
-// on, or at outCount and beyond, are not stored.
+// on, or at outCount and beyond, are not stored. Phases whose spans do not all overlap go one
+// by one.
 template <class L, int C>
 void resamplePhases(const ResampleKernel& kernel, const double* rows, int64_t j, int64_t jEnd,
                     int32_t phase, float* out, int64_t outCount)
 {
     constexpr int W = L::width;
     constexpr int R = RESAMPLE_ROW_VECTORS;
-    typedef typename L::V V;
     const double* taps[C];
-    const double* inputs[C];
-    int32_t counts[C];
-    int32_t fewest = INT32_MAX;
+    int64_t firstRow[C];
+    int64_t endRow[C];
     for (int i = 0; i < C; ++i) {
         taps[i] = kernel.coefficients + kernel.tapStart[phase + i];
-        inputs[i] = rows + (kernel.firstTap[phase + i] - kernel.rowFirst) * R * W;
-        counts[i] = kernel.tapCount[phase + i];
-        if (counts[i] < fewest)
-            fewest = counts[i];
+        firstRow[i] = kernel.firstTap[phase + i] - kernel.rowFirst;
+        endRow[i] = firstRow[i] + kernel.tapCount[phase + i];
     }
-    V sums[C][R];
+    if constexpr (C > 1) {
+        if (firstRow[C - 1] > endRow[0]) {
+            for (int i = 0; i < C; ++i)
+                resamplePhases<L, 1>(kernel, rows, j, jEnd, phase + i, out, outCount);
+            return;
+        }
+    }
+    PhaseSums<L, C> sums;
     for (int i = 0; i < C; ++i)
         for (int v = 0; v < R; ++v)
-            sums[i][v] = L::all(0.0);
-    auto step = [&](int i, int32_t t) {
-        const V tap = L::all(taps[i][t]);
-        for (int v = 0; v < R; ++v) {
-            V x;
-            memcpy(&x, inputs[i] + (static_cast<int64_t>(t) * R + v) * W, sizeof x);
-            sums[i][v] = sums[i][v] + tap * x;
-        }
-    };
-    int32_t t = 0;
-    for (; t < fewest; ++t) {
-#pragma GCC unroll 8
-        for (int i = 0; i < C; ++i)
-            step(i, t);
-    }
-    for (int i = 0; i < C; ++i)
-        for (int32_t rest = t; rest < counts[i]; ++rest)
-            step(i, rest);
+            sums.sums[i][v] = L::all(0.0);
+    if constexpr (C == 1)
+        addRows<L, 1, 0, 1>(sums, rows, taps, firstRow, firstRow[0], endRow[0]);
+    else
+        addAllRows<L, C>(sums, rows, taps, firstRow, endRow, std::make_index_sequence<C - 1>());
     for (int i = 0; i < C; ++i)
         for (int v = 0; v < R; ++v)
             for (int f = 0; f < W; ++f) {
                 const int64_t block = j + v * W + f;
                 const int64_t m = block * kernel.outputStep + phase + i;
                 if (block < jEnd && m < outCount)
-                    out[m] = static_cast<float>(L::lane(sums[i][v], f));
+                    out[m] = static_cast<float>(L::lane(sums.sums[i][v], f));
             }
 }
 

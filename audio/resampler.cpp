@@ -8,6 +8,7 @@
 
 #include "audio/resample_lanes.h"
 #include "dsp/processor.h"
+#include "wave/wave_loader.h"
 
 namespace {
 
@@ -151,7 +152,9 @@ int reserveOutputs(ResampleStream* stream, int64_t jEnd)
     if (needed <= stream->outCapacity)
         return 0;
     const int64_t grown = needed > 2 * stream->outCapacity ? needed : 2 * stream->outCapacity;
-    float* larger = static_cast<float*>(realloc(stream->out, sizeof(float) * grown));
+    // The first array on huge pages where it is long: one page fault per 2 MiB, not per 4 KiB.
+    float* larger = stream->out ? static_cast<float*>(realloc(stream->out, sizeof(float) * grown))
+                                : allocFloats(grown);
     if (!larger)
         return 1;
     stream->out = larger;
@@ -190,18 +193,22 @@ int beginResampleStream(ResampleStream* stream, int32_t fromRate, int32_t toRate
     return 0;
 }
 
-int feedResampleStream(ResampleStream* stream, const float* in, int64_t count)
+float* resampleStreamRoom(ResampleStream* stream, int64_t count)
 {
-    const ResampleKernel& kernel = stream->kernel;
     if (stream->pendingCount + count > stream->pendingCapacity) {
         const int64_t grown = 2 * (stream->pendingCount + count);
         float* larger = static_cast<float*>(realloc(stream->pending, sizeof(float) * grown));
         if (!larger)
-            return 1;
+            return nullptr;
         stream->pending = larger;
         stream->pendingCapacity = grown;
     }
-    memcpy(stream->pending + stream->pendingCount, in, sizeof(float) * count);
+    return stream->pending + stream->pendingCount;
+}
+
+int takeResampleInputs(ResampleStream* stream, int64_t count)
+{
+    const ResampleKernel& kernel = stream->kernel;
     stream->pendingCount += count;
     stream->received += count;
     // The blocks whose inputs have all arrived, in whole units of the inner loop.
@@ -264,7 +271,7 @@ int resampleSignal(const float* in, int64_t count, int32_t fromRate, int32_t toR
         return 1;
     }
     const int64_t length = fromRate == toRate ? count : resampledLength(kernel, count);
-    float* samples = static_cast<float*>(malloc(sizeof(float) * (length > 0 ? length : 1)));
+    float* samples = allocFloats(length);
     int failed = samples == nullptr;
     if (!failed && fromRate == toRate && count > 0)
         memcpy(samples, in, sizeof(float) * count);

@@ -14,7 +14,8 @@
 //
 // Vector lanes hold W consecutive blocks: the inputs of those blocks are first laid out as rows
 // (row n holds x[(j + f) * inputStep + n] in lane f), so every tap of every phase reads the W
-// inputs it needs with one load, and each lane sums exactly its own output's products.
+// inputs it needs with one load, which serves neighbouring phases too, and each lane sums
+// exactly its own output's products.
 struct ResampleKernel {
     int32_t inputStep;    // the input rate over the common divisor
     int32_t outputStep;   // the output rate over the common divisor: the number of phases
@@ -64,8 +65,12 @@ struct ResampleStream {
 // Returns 0, or 1 (rates, memory). expectedInputs (may be 0) sizes the output array ahead.
 int beginResampleStream(ResampleStream* stream, int32_t fromRate, int32_t toRate,
                         int64_t expectedInputs);
-// Takes count more input samples; the blocks whose inputs are all known are computed.
-int feedResampleStream(ResampleStream* stream, const float* in, int64_t count);
+// Room for count more input samples, written there by the caller (e.g. straight from a
+// decoder); null when memory ran out.
+float* resampleStreamRoom(ResampleStream* stream, int64_t count);
+// Takes the count samples written into the room; the blocks whose inputs are all known are
+// computed. Returns 0, or 1 (memory).
+int takeResampleInputs(ResampleStream* stream, int64_t count);
 // The rest (zeros beyond the end): *out (free it) receives resampledLength(received) samples.
 int finishResampleStream(ResampleStream* stream, float** out, int64_t* outCount);
 void releaseResampleStream(ResampleStream* stream);

@@ -100,8 +100,7 @@ constexpr int64_t STAGING_VALUES = 32768;
 // whole.
 struct Destination {
     AudioSignal* signal;
-    ResampleStream* stream;  // null: no resampling
-    float* block;            // with a stream: the converted samples of one read
+    ResampleStream* stream;  // null: no resampling; else samples go straight into its input
     int64_t capacity;
     int64_t decoded;         // frames decoded
 };
@@ -110,7 +109,7 @@ struct Destination {
 float* roomFor(Destination* to, int64_t chunk)
 {
     if (to->stream)
-        return to->block;
+        return resampleStreamRoom(to->stream, chunk);
     AudioSignal* signal = to->signal;
     if (signal->count + chunk > to->capacity) {
         const int64_t grown = to->capacity + (to->capacity > chunk ? to->capacity : chunk);
@@ -154,7 +153,7 @@ int readAllFrames(SNDFILE* file, const SF_INFO& info, SampleKind kind, int32_t c
         to->decoded += got;
         if (!to->stream) {
             to->signal->count += got;
-        } else if (feedResampleStream(to->stream, out, got)) {
+        } else if (takeResampleInputs(to->stream, got)) {
             free(staging);
             return 1;
         }
@@ -197,10 +196,8 @@ int prepareDestination(const char* path, const SF_INFO& info, int32_t rate, Dest
             return 1;
         }
         to->stream = stream;
-        to->capacity = chunk;
-        to->block = static_cast<float*>(malloc(sizeof(float) * chunk));
     }
-    if (to->stream ? to->block == nullptr : to->signal->samples == nullptr) {
+    if (!to->stream && to->signal->samples == nullptr) {
         snprintf(error, errorSize, "%s: not enough memory", path);
         return 1;
     }
@@ -255,7 +252,7 @@ int readWithSndfile(const char* path, int32_t channel, int32_t rate, AudioSignal
     signal->decoder = AUDIO_DECODER_LIBSNDFILE;
     describeFormat(info.format, signal->format, sizeof signal->format);
     int failed = checkChannel(path, channel, info.channels, error, errorSize);
-    Destination to = {signal, nullptr, nullptr, 0, 0};
+    Destination to = {signal, nullptr, 0, 0};
     ResampleStream stream;
     memset(&stream, 0, sizeof stream);
     failed = failed || prepareDestination(path, info, rate, &to, &stream, error, errorSize);
@@ -269,7 +266,6 @@ int readWithSndfile(const char* path, int32_t channel, int32_t rate, AudioSignal
     }
     if (!failed)
         signal->sampleRate = to.stream ? rate : info.samplerate;
-    free(to.block);
     releaseResampleStream(&stream);
     sf_close(file);
     close(fd);

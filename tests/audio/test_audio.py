@@ -3,6 +3,7 @@ tools, decoded in-process and compared with the program's reader on the 16-bit o
 refuses, with their messages; the resampler's passband, stopband and lane widths."""
 
 import argparse
+import hashlib
 import os
 import shutil
 import subprocess
@@ -150,8 +151,11 @@ with Folder() as f:
                     len(out) == n * target // source and low <= level <= high, "(%.4f dB)" % level)
     widths = [w for w in (1, 2, 4, 8) if probe("resample", 44100, 16000, w, os.path.join(f.path, "original.f32"),
                                                 os.path.join(f.path, "w.f32"))[0] == 0]
-    for source, target in [(44100, 16000), (16000, 22050), (16000, 16001)]:
+    # The recorded bytes pin each output's order of sums, which all widths share.
+    for source, target, recorded in [(44100, 16000, "0f50031d241625af"), (16000, 22050, "a2ea5690953e7733"),
+                                     (16000, 16001, "33cf4f75ff2d0358")]:
         outputs = {w: resampled(original, source, target, w).tobytes() for w in widths}
-        checks.true("%d to %d Hz: the same bytes at lane widths %s" % (source, target, widths),
-                    len(widths) >= 2 and len(set(outputs.values())) == 1)
+        digests = {hashlib.sha256(output).hexdigest()[:16] for output in outputs.values()}
+        checks.true("%d to %d Hz: the recorded bytes at lane widths %s" % (source, target, widths),
+                    len(widths) >= 2 and digests == {recorded}, str(digests))
 checks.finish()
