@@ -134,8 +134,12 @@ void analyseFrameRows(FrameAnalyser* a, const float* signal, int32_t frameCount,
     case 2: done = analyseBatchesOf2(a, signal, frameCount, rows); break;
     default: break;
     }
-    analyseBatchesOf1(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
-                      frameCount - done, rows + static_cast<int64_t>(done) * a->rowWidth);
+    const float* rest = signal + static_cast<int64_t>(done) * a->geometry.shiftSamples;
+    float* restRows = rows + static_cast<int64_t>(done) * a->rowWidth;
+    if (a->lanes >= 4 && a->placedSamples >= 4)  // the frames left over, or a stream's one frame
+        analyseFramesAloneOf4(a, rest, frameCount - done, restRows);
+    else
+        analyseBatchesOf1(a, rest, frameCount - done, restRows);
 }
 
 int reportAnalysisOutOfMemory() {

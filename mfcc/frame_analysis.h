@@ -95,3 +95,7 @@ int32_t analyseBatchesOf1(FrameAnalyser* analyser, const float* signal, int32_t 
 int32_t analyseBatchesOf2(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
 int32_t analyseBatchesOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
 int32_t analyseBatchesOf8(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
+
+// Frames one at a time with the points of each frame in 4 lanes (mfcc/frame_lanes4.cpp), for a
+// processor that runs 4 lanes and frames of at least 4 placed samples: the rows of analyseBatchesOf1.
+void analyseFramesAloneOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);

@@ -5,3 +5,8 @@ int32_t analyseBatchesOf4(FrameAnalyser* analyser, const float* signal, int32_t 
                           float* rows) {
     return analyseBatches<Lanes<4>>(analyser, signal, frameCount, rows);
 }
+
+void analyseFramesAloneOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount,
+                           float* rows) {
+    analyseFramesAlone<Lanes<4>>(analyser, signal, frameCount, rows);
+}
