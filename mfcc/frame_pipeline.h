@@ -43,8 +43,9 @@ __attribute__((noinline)) void placeFrames(FrameAnalyser* a, const float* signal
 }
 
 // Each filter's float running sum of magnitude times weight over its bins, divided by the bin
-// count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float.
-template <class L>
+// count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float. With one
+// lane, LogLanes can take the logarithms of that many consecutive filters at once.
+template <class L, class LogLanes = L>
 __attribute__((noinline)) void logFilterEnergies(FrameAnalyser* a) {
     typedef typename L::V V;
     constexpr int32_t W = L::width;
@@ -68,14 +69,25 @@ __attribute__((noinline)) void logFilterEnergies(FrameAnalyser* a) {
             for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
                 if (k < lengths[g])
                     sums[g] = L::toFloat(sums[g] + L::widen(bins[g] + k * W) * L::all(weights[g][k]));
+        V energy[FILTERS_TOGETHER];
         for (int32_t g = 0; g < count; ++g) {
-            V energy = sums[g] / L::all(lengths[g]);
+            energy[g] = sums[g] / L::all(lengths[g]);
             if (a->filterDomain != 1) {
                 double squares[W];
-                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy, f));
-                memcpy(&energy, squares, sizeof energy);
+                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy[g], f));
+                memcpy(&energy[g], squares, sizeof energy[g]);
             }
-            floatLog10<L>(energy, a->energies + (first + g) * W);
+        }
+        if constexpr (LogLanes::width == W) {
+            for (int32_t g = 0; g < count; ++g) floatLog10<L>(energy[g], a->energies + (first + g) * W);
+        } else {
+            static_assert(W == 1 && FILTERS_TOGETHER % LogLanes::width == 0);
+            for (int32_t g = count; g < FILTERS_TOGETHER; ++g) energy[g] = 1.0;  // written past the filters, unread
+            for (int32_t g = 0; g < count; g += LogLanes::width) {
+                typename LogLanes::V energies;
+                memcpy(&energies, energy + g, sizeof energies);
+                floatLog10<LogLanes>(energies, a->energies + first + g);
+            }
         }
     }
 }
@@ -122,8 +134,8 @@ __attribute__((noinline)) void placeFrameAcrossPoints(FrameAnalyser* a, const fl
     for (int32_t z = 0; z < a->paddingCount; ++z) a->re[a->padding[z]] = 0.0f;
 }
 
-// Frames one at a time, each as analyseBatches<Lanes<1>> does it, with the windowing and the
-// transform run across the points of the frame in the lanes of L (the frames a stream hands out
+// Frames one at a time, each as analyseBatches<Lanes<1>> does it, with the windowing, the
+// transform and the logarithms run across the points or filters of the frame in the lanes of L (the frames a stream hands out
 // alone, and those left over after the batches). Needs at least W placed samples.
 template <class L>
 void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
@@ -131,7 +143,7 @@ void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCoun
         placeFrameAcrossPoints<L>(a, signal + static_cast<int64_t>(f) * a->geometry.shiftSamples);
         if (!realSpectrumAcrossPoints<L>(a->fft, a->re, a->im))
             realSpectrum<Lanes<1>>(a->fft, a->re, a->im);
-        logFilterEnergies<Lanes<1>>(a);
+        logFilterEnergies<Lanes<1>, L>(a);
         writeRows<Lanes<1>>(a, rows + static_cast<int64_t>(f) * a->rowWidth);
     }
 }
