@@ -107,7 +107,7 @@ __attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float
 
 namespace {
 
-// The lanes of a stage's 4 butterflies that are real pairs, as a mask.
+// The lanes of W butterflies of a stage that are real pairs, as a mask.
 template <class L>
 inline typename VectorTypes<L::width>::U realPairLanes(const uint8_t* realPair) {
     typename VectorTypes<L::width>::U mask;
@@ -115,12 +115,42 @@ inline typename VectorTypes<L::width>::U realPairLanes(const uint8_t* realPair) 
     return mask;
 }
 
+// Butterflies m..m+W-1 of a block, one per lane: x holds the parts of points j and q (real j,
+// imaginary j, real q, imaginary q), which are replaced by the unrounded results; a lane whose
+// butterfly is a real pair gets realPairButterfly's results.
+template <class L>
+inline void butterfliesInLanes(typename L::V* x, const double* cosines, const double* sines,
+                               const uint8_t* realPair) {
+    typedef typename L::V V;
+    V c, s;
+    memcpy(&c, cosines, sizeof c);
+    memcpy(&s, sines, sizeof s);
+    const V r = x[0], i = x[1], qr = x[2], qi = x[3];
+    const V tr = c * qr - s * qi;
+    const V ti = c * qi + s * qr;
+    x[0] = r + tr;
+    x[1] = i + ti;
+    x[2] = r - tr;
+    x[3] = i - ti;
+    uint32_t pairs;
+    memcpy(&pairs, realPair, sizeof pairs);
+    if (pairs) {
+        static_assert(L::width == sizeof pairs);
+        const auto pair = realPairLanes<L>(realPair);
+        const V pairTr = c * qr, pairTi = s * qr;
+        x[0] = pair ? r + pairTr : x[0];
+        x[1] = pair ? pairTi : x[1];
+        x[2] = pair ? r - pairTr : x[2];
+        x[3] = pair ? -pairTi : x[3];
+    }
+}
+
 // realSpectrum<Lanes<1>> of ONE frame (plain arrays re and im), with the points of a stage side
 // by side in the 4 lanes of L instead of frames: butterflies m..m+3 of a block at once, and the
 // first two stages of 4 blocks at once (their points moved into lanes by a transpose). Every
-// point gets the operations of the plain transform, in its order; a lane whose butterfly is a
-// real pair takes the real-pair results. Returns false, having done nothing, when the transform
-// is shorter than 16 points or its first stages are not the real-input ones assumed here.
+// point gets the operations of the plain transform, in its order, each result rounded to float.
+// Returns false, having done nothing, when the transform is shorter than 16 points or its first
+// stages are not the real-input ones assumed here.
 template <class L>
 __attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, float* re, float* im) {
     typedef typename L::V V;
@@ -176,27 +206,12 @@ __attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, floa
         for (uint32_t b = 0; b < n; b += 2 * half)
             for (uint32_t m = 0; m < half; m += 4) {
                 float *rj = re + b + m, *ij = im + b + m, *rq = rj + half, *iq = ij + half;
-                V c, s;
-                memcpy(&c, cs + m, sizeof c);
-                memcpy(&s, ss + m, sizeof s);
-                const V r = L::widen(rj), i = L::widen(ij), qr = L::widen(rq), qi = L::widen(iq);
-                const V tr = c * qr - s * qi;
-                const V ti = c * qi + s * qr;
-                V outQr = r - tr, outQi = i - ti, outJr = r + tr, outJi = i + ti;
-                uint32_t pairs;
-                memcpy(&pairs, realPair + m, sizeof pairs);
-                if (pairs) {
-                    const auto pair = realPairLanes<L>(realPair + m);
-                    const V pairTr = c * qr, pairTi = s * qr;
-                    outQr = pair ? r - pairTr : outQr;
-                    outQi = pair ? -pairTi : outQi;
-                    outJr = pair ? r + pairTr : outJr;
-                    outJi = pair ? pairTi : outJi;
-                }
-                L::narrow(rq, outQr);
-                L::narrow(iq, outQi);
-                L::narrow(rj, outJr);
-                L::narrow(ij, outJi);
+                V x[4] = {L::widen(rj), L::widen(ij), L::widen(rq), L::widen(iq)};
+                butterfliesInLanes<L>(x, cs + m, ss + m, realPair + m);
+                L::narrow(rq, x[2]);
+                L::narrow(iq, x[3]);
+                L::narrow(rj, x[0]);
+                L::narrow(ij, x[1]);
             }
     }
     for (uint32_t k = 0; k < kept; k += 4)
