@@ -39,6 +39,8 @@ size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
     a->filterFirstBin = carve<int32_t>(&cursor, &bytes, filters);
     a->cosines = carve<double>(&cursor, &bytes, columns * filters);
     a->lifter = carve<float>(&cursor, &bytes, columns);
+    a->cosinesByFilter = carve<double>(&cursor, &bytes, a->paddedColumns * filters);
+    a->columnLifter = carve<double>(&cursor, &bytes, a->paddedColumns);
     a->re = carve<float>(&cursor, &bytes, n * lanes);
     a->im = carve<float>(&cursor, &bytes, n * lanes);
     a->energies = carve<float>(&cursor, &bytes, filters * lanes);
@@ -94,6 +96,7 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
     a->filterDomain = settings->filterDomain;
     a->rowKind = rowKind;
     a->rowWidth = rowKind == ROWS_LOG_ENERGIES ? a->filterCount : a->cepstralCount + 1;
+    a->paddedColumns = (a->cepstralCount + 1 + 3) / 4 * 4;
     a->fft.pointCount = static_cast<uint32_t>(geometry->fftLength);
     NumberOfBitsNeeded(a->fft.pointCount);  // ends the process below 2 points, as fft_float does
 
@@ -118,6 +121,12 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
                  window);
     makeLifter(a->lifter, a->lifterType, a->cepstralCount);
     makeCosineTable(a->cosines, a->cepstralCount, a->filterCount);
+    for (int32_t j = 0; j < a->filterCount; ++j)
+        for (int32_t i = 0; i < a->paddedColumns; ++i)
+            a->cosinesByFilter[j * a->paddedColumns + i] =
+                i <= a->cepstralCount ? a->cosines[i * a->filterCount + j] : 0.0;
+    for (int32_t i = 0; i < a->paddedColumns; ++i)
+        a->columnLifter[i] = i >= 1 && i <= a->cepstralCount && a->lifterType != 1 ? a->lifter[i - 1] : 1.0;
     return 0;
 }
 

@@ -46,6 +46,9 @@ struct FrameAnalyser {
     int32_t* filterFirstBin;
     double* cosines;        // cos((i * (j - 0.5)) * (pi / N)) at [i * N + j - 1]
     float* lifter;          // weight of coefficient i at [i - 1]
+    int32_t paddedColumns;  // cepstralCount + 1 rounded up to a multiple of 4
+    double* cosinesByFilter;  // the cosines again, filter after filter: [(j - 1) * paddedColumns + i]
+    double* columnLifter;   // the lifter widened at [i] for i >= 1, 1 at [0] and in the padding
     float* re;              // batch rows: point or bin p of lane f at [p * lanes + f]
     float* im;
     float* energies;

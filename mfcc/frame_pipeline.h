@@ -134,8 +134,52 @@ __attribute__((noinline)) void placeFrameAcrossPoints(FrameAnalyser* a, const fl
     for (int32_t z = 0; z < a->paddingCount; ++z) a->re[a->padding[z]] = 0.0f;
 }
 
+// writeRows<Lanes<1>> of one frame with W consecutive coefficients in the lanes of L: each
+// coefficient's float running sum in filter order, then its lifter (coefficient 0 untouched),
+// rounded to float straight into the row.
+template <class L>
+__attribute__((noinline)) void writeRowAcrossColumns(FrameAnalyser* a, float* row) {
+    typedef typename L::V V;
+    constexpr int32_t W = L::width, TOGETHER = 4;
+    if (a->rowKind == ROWS_LOG_ENERGIES) return writeRows<Lanes<1>>(a, row);
+    const int32_t columns = a->cepstralCount + 1;
+    for (int32_t first = 0; first < columns; first += TOGETHER * W) {
+        V sums[TOGETHER];
+        for (int32_t v = 0; v < TOGETHER; ++v) sums[v] = L::all(0.0);
+        const int32_t vectors = (columns - first + W - 1) / W < TOGETHER ? (columns - first + W - 1) / W
+                                                                         : TOGETHER;
+        for (int32_t j = 0; j < a->filterCount; ++j) {
+            const V energy = L::all(a->energies[j]);
+            const double* cosines = a->cosinesByFilter + j * a->paddedColumns + first;
+            for (int32_t v = 0; v < TOGETHER; ++v) {
+                if (v >= vectors) break;
+                V c;
+                memcpy(&c, cosines + v * W, sizeof c);
+                sums[v] = L::toFloat(sums[v] + c * energy);
+            }
+        }
+        for (int32_t v = 0; v < vectors; ++v) {
+            V lifted = sums[v];
+            if (a->lifterType != 1) {
+                V lift;
+                memcpy(&lift, a->columnLifter + first + v * W, sizeof lift);
+                lifted = lifted * lift;  // coefficient 0's weight 1 leaves it exactly as it is
+            }
+            const int32_t at = first + v * W;
+            if (at + W <= columns) {
+                L::narrow(row + at, lifted);
+            } else {
+                float last[W];
+                L::narrow(last, lifted);
+                memcpy(row + at, last, static_cast<size_t>(columns - at) * sizeof(float));
+            }
+        }
+    }
+}
+
 // Frames one at a time, each as analyseBatches<Lanes<1>> does it, with the windowing, the
-// transform and the logarithms run across the points or filters of the frame in the lanes of L (the frames a stream hands out
+// transform, the logarithms and the cosine transform run across the points, filters or
+// coefficients of the frame in the lanes of L (the frames a stream hands out
 // alone, and those left over after the batches). Needs at least W placed samples.
 template <class L>
 void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
@@ -144,7 +188,7 @@ void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCoun
         if (!realSpectrumAcrossPoints<L>(a->fft, a->re, a->im))
             realSpectrum<Lanes<1>>(a->fft, a->re, a->im);
         logFilterEnergies<Lanes<1>, L>(a);
-        writeRows<Lanes<1>>(a, rows + static_cast<int64_t>(f) * a->rowWidth);
+        writeRowAcrossColumns<L>(a, rows + static_cast<int64_t>(f) * a->rowWidth);
     }
 }
 
