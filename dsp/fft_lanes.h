@@ -104,3 +104,119 @@ __attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float
 }
 
 }  // namespace
+
+namespace {
+
+// The lanes of W butterflies of a stage that are real pairs, as a mask.
+template <class L>
+inline typename VectorTypes<L::width>::U realPairLanes(const uint8_t* realPair) {
+    typename VectorTypes<L::width>::U mask;
+    for (int32_t k = 0; k < L::width; ++k) mask[k] = realPair[k] ? ~0ull : 0;
+    return mask;
+}
+
+// Butterflies m..m+W-1 of a block, one per lane: x holds the parts of points j and q (real j,
+// imaginary j, real q, imaginary q), which are replaced by the unrounded results; a lane whose
+// butterfly is a real pair gets realPairButterfly's results.
+template <class L>
+inline void butterfliesInLanes(typename L::V* x, const double* cosines, const double* sines,
+                               const uint8_t* realPair) {
+    typedef typename L::V V;
+    V c, s;
+    memcpy(&c, cosines, sizeof c);
+    memcpy(&s, sines, sizeof s);
+    const V r = x[0], i = x[1], qr = x[2], qi = x[3];
+    const V tr = c * qr - s * qi;
+    const V ti = c * qi + s * qr;
+    x[0] = r + tr;
+    x[1] = i + ti;
+    x[2] = r - tr;
+    x[3] = i - ti;
+    uint32_t pairs;
+    memcpy(&pairs, realPair, sizeof pairs);
+    if (pairs) {
+        static_assert(L::width == sizeof pairs);
+        const auto pair = realPairLanes<L>(realPair);
+        const V pairTr = c * qr, pairTi = s * qr;
+        x[0] = pair ? r + pairTr : x[0];
+        x[1] = pair ? pairTi : x[1];
+        x[2] = pair ? r - pairTr : x[2];
+        x[3] = pair ? -pairTi : x[3];
+    }
+}
+
+// realSpectrum<Lanes<1>> of ONE frame (plain arrays re and im), with the points of a stage side
+// by side in the 4 lanes of L instead of frames: butterflies m..m+3 of a block at once, and the
+// first two stages of 4 blocks at once (their points moved into lanes by a transpose). Every
+// point gets the operations of the plain transform, in its order, each result rounded to float.
+// Returns false, having done nothing, when the transform is shorter than 16 points or its first
+// stages are not the real-input ones assumed here.
+template <class L>
+__attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, float* re, float* im) {
+    typedef typename L::V V;
+    static_assert(L::width == 4, "the first two stages fill exactly 4 lanes");
+    const uint32_t n = t.pointCount, kept = t.keptBins;
+    if (n < 16 || t.cosines[0] != 1.0 || t.sines[0] != 0.0 || std::signbit(t.sines[0]) ||
+        !t.realPairs[1] || !t.realPairs[2])
+        return false;
+    const V c1 = L::all(t.cosines[1]), s1 = L::all(t.sines[1]);
+    const V c2 = L::all(t.cosines[2]), s2 = L::all(t.sines[2]);
+    const auto blocks = std::make_index_sequence<4>();
+    for (uint32_t b = 0; b < n; b += 16) {
+        V x[4];  // x[j]: point j of each of the 4 blocks of 4 points
+        for (int32_t k = 0; k < 4; ++k) x[k] = L::widen(re + b + 4 * k);
+        L::template swapBlocks<2>(x, blocks);
+        // The first stage: twiddle (1, +0) on real inputs, sums and differences.
+        const V a0 = L::toFloat(x[0] + x[1]), a1 = L::toFloat(x[0] - x[1]);
+        const V a2 = L::toFloat(x[2] + x[3]), a3 = L::toFloat(x[2] - x[3]);
+        // The second: real-pair butterflies (0, 2) and (1, 3).
+        const V tr0 = c1 * a2, ti0 = s1 * a2, tr1 = c2 * a3, ti1 = s2 * a3;
+        V r[4] = {a0 + tr0, a1 + tr1, a0 - tr0, a1 - tr1};
+        V i[4] = {ti0, ti1, -ti0, -ti1};
+        L::template swapBlocks<2>(r, blocks);
+        L::template swapBlocks<2>(i, blocks);
+        for (int32_t k = 0; k < 4; ++k) {
+            L::narrow(re + b + 4 * k, r[k]);
+            L::narrow(im + b + 4 * k, i[k]);
+        }
+    }
+    for (uint32_t half = 4; half < n; half *= 2) {
+        const double* cs = t.cosines + half - 1;
+        const double* ss = t.sines + half - 1;
+        const uint8_t* realPair = t.realPairs + half - 1;
+        if (2 * half == n && kept <= half) {
+            for (uint32_t m = 0; m < kept; m += 4) {
+                V c, s;
+                memcpy(&c, cs + m, sizeof c);
+                memcpy(&s, ss + m, sizeof s);
+                const V qr = L::widen(re + m + half), qi = L::widen(im + m + half);
+                V tr = c * qr - s * qi;
+                V i = L::toFloat(L::widen(im + m) + (c * qi + s * qr));
+                uint32_t pairs;
+                memcpy(&pairs, realPair + m, sizeof pairs);
+                if (pairs) {
+                    const auto pair = realPairLanes<L>(realPair + m);
+                    tr = pair ? c * qr : tr;
+                    i = pair ? L::toFloat(s * qr) : i;
+                }
+                L::narrow(re + m, magnitude<L>(L::toFloat(L::widen(re + m) + tr), i));
+            }
+            return true;
+        }
+        for (uint32_t b = 0; b < n; b += 2 * half)
+            for (uint32_t m = 0; m < half; m += 4) {
+                float *rj = re + b + m, *ij = im + b + m, *rq = rj + half, *iq = ij + half;
+                V x[4] = {L::widen(rj), L::widen(ij), L::widen(rq), L::widen(iq)};
+                butterfliesInLanes<L>(x, cs + m, ss + m, realPair + m);
+                L::narrow(rq, x[2]);
+                L::narrow(iq, x[3]);
+                L::narrow(rj, x[0]);
+                L::narrow(ij, x[1]);
+            }
+    }
+    for (uint32_t k = 0; k < kept; k += 4)
+        L::narrow(re + k, magnitude<L>(L::widen(re + k), L::widen(im + k)));
+    return true;
+}
+
+}  // namespace

@@ -39,6 +39,8 @@ size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
     a->filterFirstBin = carve<int32_t>(&cursor, &bytes, filters);
     a->cosines = carve<double>(&cursor, &bytes, columns * filters);
     a->lifter = carve<float>(&cursor, &bytes, columns);
+    a->cosinesByFilter = carve<double>(&cursor, &bytes, a->paddedColumns * filters);
+    a->columnLifter = carve<double>(&cursor, &bytes, a->paddedColumns);
     a->re = carve<float>(&cursor, &bytes, n * lanes);
     a->im = carve<float>(&cursor, &bytes, n * lanes);
     a->energies = carve<float>(&cursor, &bytes, filters * lanes);
@@ -94,6 +96,7 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
     a->filterDomain = settings->filterDomain;
     a->rowKind = rowKind;
     a->rowWidth = rowKind == ROWS_LOG_ENERGIES ? a->filterCount : a->cepstralCount + 1;
+    a->paddedColumns = (a->cepstralCount + 1 + 3) / 4 * 4;
     a->fft.pointCount = static_cast<uint32_t>(geometry->fftLength);
     NumberOfBitsNeeded(a->fft.pointCount);  // ends the process below 2 points, as fft_float does
 
@@ -118,6 +121,12 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
                  window);
     makeLifter(a->lifter, a->lifterType, a->cepstralCount);
     makeCosineTable(a->cosines, a->cepstralCount, a->filterCount);
+    for (int32_t j = 0; j < a->filterCount; ++j)
+        for (int32_t i = 0; i < a->paddedColumns; ++i)
+            a->cosinesByFilter[j * a->paddedColumns + i] =
+                i <= a->cepstralCount ? a->cosines[i * a->filterCount + j] : 0.0;
+    for (int32_t i = 0; i < a->paddedColumns; ++i)
+        a->columnLifter[i] = i >= 1 && i <= a->cepstralCount && a->lifterType != 1 ? a->lifter[i - 1] : 1.0;
     return 0;
 }
 
@@ -127,17 +136,21 @@ void releaseFrameAnalyser(FrameAnalyser* a) {
 }
 
 void analyseFrameRows(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
-    // The widest batches first, then narrower ones for the frames left (a batch of W frames costs
-    // less than W frames alone, which matters to a stream handing out a few frames at a time).
-    // Every width computes the same floats; a batch takes W samples at once.
-    using Batches = int32_t (*)(FrameAnalyser*, const float*, int32_t, float*);
-    constexpr struct { int32_t width; Batches run; } widths[] = {
-        {8, analyseBatchesOf8}, {4, analyseBatchesOf4}, {2, analyseBatchesOf2}, {1, analyseBatchesOf1}};
+    // The widest batches first, then narrower ones for the frames left: a batch of W frames costs
+    // less than W frames alone, which matters to a stream handing out a few frames at a time. A
+    // frame left over then goes alone with its points in 4 lanes where the processor runs them.
+    // Every path computes the same floats; a batch takes W samples at once.
+    using Frames = int32_t (*)(FrameAnalyser*, const float*, int32_t, float*);
+    const bool aloneInLanes = a->lanes >= 4 && a->placedSamples >= 4;
+    const struct { int32_t width; Frames run; } paths[] = {
+        {8, analyseBatchesOf8}, {4, analyseBatchesOf4},
+        {aloneInLanes ? 4 : 2, aloneInLanes ? analyseFramesAloneOf4 : analyseBatchesOf2},
+        {1, analyseBatchesOf1}};
     int32_t done = 0;
-    for (const auto& w : widths) {
-        if (w.width > a->lanes || (w.width > 1 && a->placedSamples < w.width)) continue;
-        done += w.run(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
-                      frameCount - done, rows + static_cast<int64_t>(done) * a->rowWidth);
+    for (const auto& path : paths) {
+        if (path.width > a->lanes || (path.width > 1 && a->placedSamples < path.width)) continue;
+        done += path.run(a, signal + static_cast<int64_t>(done) * a->geometry.shiftSamples,
+                         frameCount - done, rows + static_cast<int64_t>(done) * a->rowWidth);
     }
 }
 

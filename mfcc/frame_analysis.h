@@ -46,6 +46,9 @@ struct FrameAnalyser {
     int32_t* filterFirstBin;
     double* cosines;        // cos((i * (j - 0.5)) * (pi / N)) at [i * N + j - 1]
     float* lifter;          // weight of coefficient i at [i - 1]
+    int32_t paddedColumns;  // cepstralCount + 1 rounded up to a multiple of 4
+    double* cosinesByFilter;  // the cosines again, filter after filter: [(j - 1) * paddedColumns + i]
+    double* columnLifter;   // the lifter widened at [i] for i >= 1, 1 at [0] and in the padding
     float* re;              // batch rows: point or bin p of lane f at [p * lanes + f]
     float* im;
     float* energies;
@@ -95,3 +98,8 @@ int32_t analyseBatchesOf1(FrameAnalyser* analyser, const float* signal, int32_t 
 int32_t analyseBatchesOf2(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
 int32_t analyseBatchesOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
 int32_t analyseBatchesOf8(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);
+
+// Frames one at a time with the points of each frame in 4 lanes (mfcc/frame_lanes4.cpp), for a
+// processor that runs 4 lanes and frames of at least 4 placed samples: the rows of analyseBatchesOf1
+// (returns frameCount, as the batch loops return the frames they did).
+int32_t analyseFramesAloneOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount, float* rows);

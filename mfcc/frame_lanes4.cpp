@@ -5,3 +5,9 @@ int32_t analyseBatchesOf4(FrameAnalyser* analyser, const float* signal, int32_t 
                           float* rows) {
     return analyseBatches<Lanes<4>>(analyser, signal, frameCount, rows);
 }
+
+int32_t analyseFramesAloneOf4(FrameAnalyser* analyser, const float* signal, int32_t frameCount,
+                              float* rows) {
+    analyseFramesAlone<Lanes<4>>(analyser, signal, frameCount, rows);
+    return frameCount;
+}

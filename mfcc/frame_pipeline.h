@@ -43,8 +43,9 @@ __attribute__((noinline)) void placeFrames(FrameAnalyser* a, const float* signal
 }
 
 // Each filter's float running sum of magnitude times weight over its bins, divided by the bin
-// count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float.
-template <class L>
+// count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float. With one
+// lane, LogLanes can take the logarithms of that many consecutive filters at once.
+template <class L, class LogLanes = L>
 __attribute__((noinline)) void logFilterEnergies(FrameAnalyser* a) {
     typedef typename L::V V;
     constexpr int32_t W = L::width;
@@ -68,14 +69,25 @@ __attribute__((noinline)) void logFilterEnergies(FrameAnalyser* a) {
             for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
                 if (k < lengths[g])
                     sums[g] = L::toFloat(sums[g] + L::widen(bins[g] + k * W) * L::all(weights[g][k]));
+        V energy[FILTERS_TOGETHER];
         for (int32_t g = 0; g < count; ++g) {
-            V energy = sums[g] / L::all(lengths[g]);
+            energy[g] = sums[g] / L::all(lengths[g]);
             if (a->filterDomain != 1) {
                 double squares[W];
-                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy, f));
-                memcpy(&energy, squares, sizeof energy);
+                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy[g], f));
+                memcpy(&energy[g], squares, sizeof energy[g]);
             }
-            floatLog10<L>(energy, a->energies + (first + g) * W);
+        }
+        if constexpr (LogLanes::width == W) {
+            for (int32_t g = 0; g < count; ++g) floatLog10<L>(energy[g], a->energies + (first + g) * W);
+        } else {
+            static_assert(W == 1 && FILTERS_TOGETHER % LogLanes::width == 0);
+            for (int32_t g = count; g < FILTERS_TOGETHER; ++g) energy[g] = 1.0;  // written past the filters, unread
+            for (int32_t g = 0; g < count; g += LogLanes::width) {
+                typename LogLanes::V energies;
+                memcpy(&energies, energy + g, sizeof energies);
+                floatLog10<LogLanes>(energies, a->energies + first + g);
+            }
         }
     }
 }
@@ -104,6 +116,80 @@ __attribute__((noinline)) void writeRows(FrameAnalyser* a, float* rows) {
             L::narrow(c + i * W, L::widen(c + i * W) * L::all(a->lifter[i - 1]));
     for (int32_t f = 0; f < W; ++f)
         for (int32_t i = 0; i < columns; ++i) rows[f * columns + i] = c[i * W + f];
+}
+
+// placeFrames<Lanes<1>> of one frame with W consecutive samples in the lanes of L: the same
+// products, rounded to float, stored one by one at their transform positions.
+template <class L>
+__attribute__((noinline)) void placeFrameAcrossPoints(FrameAnalyser* a, const float* frame) {
+    constexpr int32_t W = L::width;
+    for (int32_t run = 0; run < a->placedSamples; run += W) {
+        const int32_t first = run + W <= a->placedSamples ? run : a->placedSamples - W;
+        typename L::V window;
+        memcpy(&window, a->window + first, sizeof window);
+        float products[W];
+        L::narrow(products, window * L::widen(frame + first));
+        for (int32_t k = 0; k < W; ++k) a->re[a->positionOf[first + k]] = products[k];
+    }
+    for (int32_t z = 0; z < a->paddingCount; ++z) a->re[a->padding[z]] = 0.0f;
+}
+
+// writeRows<Lanes<1>> of one frame with W consecutive coefficients in the lanes of L: each
+// coefficient's float running sum in filter order, then its lifter (coefficient 0 untouched),
+// rounded to float straight into the row.
+template <class L>
+__attribute__((noinline)) void writeRowAcrossColumns(FrameAnalyser* a, float* row) {
+    typedef typename L::V V;
+    constexpr int32_t W = L::width, TOGETHER = 4;
+    if (a->rowKind == ROWS_LOG_ENERGIES) return writeRows<Lanes<1>>(a, row);
+    const int32_t columns = a->cepstralCount + 1;
+    for (int32_t first = 0; first < columns; first += TOGETHER * W) {
+        V sums[TOGETHER];
+        for (int32_t v = 0; v < TOGETHER; ++v) sums[v] = L::all(0.0);
+        const int32_t vectors = (columns - first + W - 1) / W < TOGETHER ? (columns - first + W - 1) / W
+                                                                         : TOGETHER;
+        for (int32_t j = 0; j < a->filterCount; ++j) {
+            const V energy = L::all(a->energies[j]);
+            const double* cosines = a->cosinesByFilter + j * a->paddedColumns + first;
+            for (int32_t v = 0; v < TOGETHER; ++v) {
+                if (v >= vectors) break;
+                V c;
+                memcpy(&c, cosines + v * W, sizeof c);
+                sums[v] = L::toFloat(sums[v] + c * energy);
+            }
+        }
+        for (int32_t v = 0; v < vectors; ++v) {
+            V lifted = sums[v];
+            if (a->lifterType != 1) {
+                V lift;
+                memcpy(&lift, a->columnLifter + first + v * W, sizeof lift);
+                lifted = lifted * lift;  // coefficient 0's weight 1 leaves it exactly as it is
+            }
+            const int32_t at = first + v * W;
+            if (at + W <= columns) {
+                L::narrow(row + at, lifted);
+            } else {
+                float last[W];
+                L::narrow(last, lifted);
+                memcpy(row + at, last, static_cast<size_t>(columns - at) * sizeof(float));
+            }
+        }
+    }
+}
+
+// Frames one at a time, each as analyseBatches<Lanes<1>> does it, with the windowing, the
+// transform, the logarithms and the cosine transform run across the points, filters or
+// coefficients of the frame in the lanes of L (the frames a stream hands out
+// alone, and those left over after the batches). Needs at least W placed samples.
+template <class L>
+void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
+    for (int32_t f = 0; f < frameCount; ++f) {
+        placeFrameAcrossPoints<L>(a, signal + static_cast<int64_t>(f) * a->geometry.shiftSamples);
+        if (!realSpectrumAcrossPoints<L>(a->fft, a->re, a->im))
+            realSpectrum<Lanes<1>>(a->fft, a->re, a->im);
+        logFilterEnergies<Lanes<1>, L>(a);
+        writeRowAcrossColumns<L>(a, rows + static_cast<int64_t>(f) * a->rowWidth);
+    }
 }
 
 template <class L>
