@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     printf("median of %d runs\n\n| Step (1 h) | Wall (s) | Share of the analysis | Processor (s) | Share "
            "| Least wall (s) |\n|---|---|---|---|---|---|\n", runs);
     std::vector<std::pair<std::string, const Times*>> rows = {
-        {"analysis of the hour at 16 kHz (orvalixAnalyse)", &analysis},
+        {"analysis of the hour at 16 kHz (orvalix_analyse)", &analysis},
         {"decoding the 44.1 kHz float wave", &decode},
         {"decoding and resampling to 16 kHz", &decodeAndResample}};
     for (size_t w = 0; w < widths.size(); w++)

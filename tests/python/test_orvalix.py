@@ -246,7 +246,7 @@ def test_fbank_rows_are_what_the_cosine_transform_sums_into_c0():
 
 
 def test_the_package_runs_the_widest_lanes_this_processor_has():
-    # Run on the pip-installed package too (tools/check_python_install.sh): a build that
+    # Run on the pip-installed package too (dev/check_python_install.sh): a build that
     # compiled a vector width without its flags would run narrower lanes or fault.
     lines = [line.split(":", 1)[1].split() for line in open("/proc/cpuinfo")
              if line.startswith(("flags", "Features"))]

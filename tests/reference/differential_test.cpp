@@ -122,7 +122,7 @@ testing::AssertionResult sameAsLiteralAt(const Case& c, const literal::Analysis&
 
 class EveryLaneWidth : public testing::TestWithParam<int32_t> {};
 
-// Cepstra on every case, log filter energies (orvalixAnalyseFilterbank's rows) on every fourth.
+// Cepstra on every case, log filter energies (orvalix_analyse_filterbank's rows) on every fourth.
 TEST_P(EveryLaneWidth, RandomSignalsAndOptions) {
     const int32_t lanes = GetParam();
     if (usableLanes(lanes) != lanes) GTEST_SKIP() << "the processor lacks " << lanes << " lanes";
