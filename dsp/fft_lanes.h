@@ -46,17 +46,17 @@ inline typename L::V magnitude(typename L::V re, typename L::V im) {
     return L::sqrt(re * re + i * i);
 }
 
-// The forward transform of W real frames placed in bit-reversed order in re (im is not read),
-// then the magnitudes of bins 0..keptBins - 1 written over re: bit for bit fft_float followed
-// by magnitudes. Each bin's magnitude is taken in the last stage when the upper half of that
-// stage is not kept, so the square roots overlap the butterflies.
+// Stages with half-blocks 1, 2, 4, ... below `below` over the n points of re and im: the
+// first stage's sums and differences where its twiddle is (1, +0), then the butterflies, each
+// a real pair's where the table says so. Their twiddles are those of an n-point transform of
+// any n: a stage's table depends on its half-block alone.
 template <class L>
-__attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float* im) {
+inline void earlyStages(const FftTables& t, float* re, float* im, uint32_t n, uint32_t below) {
     typedef typename L::V V;
     constexpr int32_t W = L::width;
-    const uint32_t n = t.pointCount, kept = t.keptBins;
     uint32_t half = 1;
-    if (n >= 4 && t.cosines[0] == 1.0 && t.sines[0] == 0.0 && !std::signbit(t.sines[0])) {
+    if (n >= 4 && below > 1 && t.cosines[0] == 1.0 && t.sines[0] == 0.0 &&
+        !std::signbit(t.sines[0])) {
         // Twiddle (1, +0) on imaginary parts +0: sums and differences of real parts; the
         // imaginary parts stay +0, and the next stage's butterflies all leave them out.
         for (uint32_t b = 0; b < n; b += 2) {
@@ -67,27 +67,10 @@ __attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float
         }
         half = 2;
     }
-    for (; half < n; half *= 2) {
+    for (; half < below; half *= 2) {
         const double* cs = t.cosines + half - 1;
         const double* ss = t.sines + half - 1;
         const uint8_t* realPair = t.realPairs + half - 1;
-        if (2 * half == n && kept <= half) {
-            for (uint32_t m = 0; m < kept; ++m) {
-                float* rj = re + m * W;
-                const V c = L::all(cs[m]), s = L::all(ss[m]), qr = L::widen(rj + half * W);
-                V tr, i;
-                if (realPair[m]) {
-                    tr = c * qr;
-                    i = L::toFloat(s * qr);
-                } else {
-                    const V qi = L::widen(im + (m + half) * W);
-                    tr = c * qr - s * qi;
-                    i = L::toFloat(L::widen(im + m * W) + (c * qi + s * qr));
-                }
-                L::narrow(rj, magnitude<L>(L::toFloat(L::widen(rj) + tr), i));
-            }
-            return;
-        }
         for (uint32_t b = 0; b < n; b += 2 * half)
             for (uint32_t m = 0; m < half; ++m) {
                 float* rj = re + (b + m) * W;
@@ -98,6 +81,39 @@ __attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float
                 else
                     butterfly<L>(rj, ij, rj + half * W, ij + half * W, c, s);
             }
+    }
+}
+
+// The forward transform of W real frames placed in bit-reversed order in re (im is not read),
+// then the magnitudes of bins 0..keptBins - 1 written over re: bit for bit fft_float followed
+// by magnitudes. Each bin's magnitude is taken in the last stage when the upper half of that
+// stage is not kept, so the square roots overlap the butterflies.
+template <class L>
+__attribute__((noinline)) void realSpectrum(const FftTables& t, float* re, float* im) {
+    typedef typename L::V V;
+    constexpr int32_t W = L::width;
+    const uint32_t n = t.pointCount, kept = t.keptBins, half = n / 2;
+    const bool magnitudesInLastStage = kept <= half;
+    earlyStages<L>(t, re, im, n, magnitudesInLastStage ? half : n);
+    if (magnitudesInLastStage) {
+        const double* cs = t.cosines + half - 1;
+        const double* ss = t.sines + half - 1;
+        const uint8_t* realPair = t.realPairs + half - 1;
+        for (uint32_t m = 0; m < kept; ++m) {
+            float* rj = re + m * W;
+            const V c = L::all(cs[m]), s = L::all(ss[m]), qr = L::widen(rj + half * W);
+            V tr, i;
+            if (realPair[m]) {
+                tr = c * qr;
+                i = L::toFloat(s * qr);
+            } else {
+                const V qi = L::widen(im + (m + half) * W);
+                tr = c * qr - s * qi;
+                i = L::toFloat(L::widen(im + m * W) + (c * qi + s * qr));
+            }
+            L::narrow(rj, magnitude<L>(L::toFloat(L::widen(rj) + tr), i));
+        }
+        return;
     }
     for (uint32_t k = 0; k < kept; ++k)
         L::narrow(re + k * W, magnitude<L>(L::widen(re + k * W), L::widen(im + k * W)));
@@ -145,42 +161,61 @@ inline void butterfliesInLanes(typename L::V* x, const double* cosines, const do
     }
 }
 
-// realSpectrum<Lanes<1>> of ONE frame (plain arrays re and im), with the points of a stage side
-// by side in the 4 lanes of L instead of frames: butterflies m..m+3 of a block at once, and the
-// first two stages of 4 blocks at once (their points moved into lanes by a transpose). Every
-// point gets the operations of the plain transform, in its order, each result rounded to float.
-// Returns false, having done nothing, when the transform is shorter than 16 points or its first
-// stages are not the real-input ones assumed here.
+// The bits of k < 16 in reverse order.
+constexpr uint32_t reversedNibble[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+
+// Rows r[0..3] of 4 floats as columns.
+template <class F>
+inline void transposeFour(F* r) {
+    const F a = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5), b = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const F c = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5), d = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    r[0] = __builtin_shufflevector(a, c, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(a, c, 2, 3, 6, 7);
+    r[2] = __builtin_shufflevector(b, d, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(b, d, 2, 3, 6, 7);
+}
+
+// realSpectrum<Lanes<1>> of ONE frame given in natural order (natural: the n inputs, the
+// padding zeros included), into the plain arrays re and im. The first four stages work on
+// blocks of 16 points, 4 blocks side by side in the lanes of L: the inputs of 4 such blocks are
+// 4 consecutive inputs, so each of their points is one load, and each block gets exactly the
+// plain path's butterflies (earlyStages over 16 points). Their results are turned into the
+// plain order, and the later stages do butterflies m..m+3 of a block at once. Every point gets
+// the operations of the plain transform, in its order, each result rounded to float. Returns
+// false, having done nothing, when the transform is shorter than 64 points.
 template <class L>
-__attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, float* re, float* im) {
+__attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, const float* natural,
+                                                        float* re, float* im) {
     typedef typename L::V V;
-    static_assert(L::width == 4, "the first two stages fill exactly 4 lanes");
+    typedef typename L::F F;
+    static_assert(L::width == 4, "4 blocks of 16 points side by side");
     const uint32_t n = t.pointCount, kept = t.keptBins;
-    if (n < 16 || t.cosines[0] != 1.0 || t.sines[0] != 0.0 || std::signbit(t.sines[0]) ||
-        !t.realPairs[1] || !t.realPairs[2])
-        return false;
-    const V c1 = L::all(t.cosines[1]), s1 = L::all(t.sines[1]);
-    const V c2 = L::all(t.cosines[2]), s2 = L::all(t.sines[2]);
-    const auto blocks = std::make_index_sequence<4>();
-    for (uint32_t b = 0; b < n; b += 16) {
-        V x[4];  // x[j]: point j of each of the 4 blocks of 4 points
-        for (int32_t k = 0; k < 4; ++k) x[k] = L::widen(re + b + 4 * k);
-        L::template swapBlocks<2>(x, blocks);
-        // The first stage: twiddle (1, +0) on real inputs, sums and differences.
-        const V a0 = L::toFloat(x[0] + x[1]), a1 = L::toFloat(x[0] - x[1]);
-        const V a2 = L::toFloat(x[2] + x[3]), a3 = L::toFloat(x[2] - x[3]);
-        // The second: real-pair butterflies (0, 2) and (1, 3).
-        const V tr0 = c1 * a2, ti0 = s1 * a2, tr1 = c2 * a3, ti1 = s2 * a3;
-        V r[4] = {a0 + tr0, a1 + tr1, a0 - tr0, a1 - tr1};
-        V i[4] = {ti0, ti1, -ti0, -ti1};
-        L::template swapBlocks<2>(r, blocks);
-        L::template swapBlocks<2>(i, blocks);
-        for (int32_t k = 0; k < 4; ++k) {
-            L::narrow(re + b + 4 * k, r[k]);
-            L::narrow(im + b + 4 * k, i[k]);
+    if (n < 64) return false;
+    const uint32_t bits = static_cast<uint32_t>(__builtin_ctz(n));
+    alignas(32) float blockRe[16 * 4], blockIm[16 * 4];
+    for (uint32_t g = 0; g < n / 64; ++g) {
+        // Point j of block B takes input reversed(16 B + j) = reversed(j) << (bits - 4) plus
+        // reversed(B) on bits - 4 bits; blocks B with reversed(B) = 4g .. 4g + 3 are side by side.
+        for (uint32_t j = 0; j < 16; ++j)
+            memcpy(blockRe + 4 * j, natural + (reversedNibble[j] << (bits - 4)) + 4 * g, 4 * sizeof(float));
+        earlyStages<L>(t, blockRe, blockIm, 16, 16);
+        uint32_t firstBlock = 0;  // reversed(4g) on bits - 4 bits: g reversed on bits - 6 bits
+        for (uint32_t k = 0; k < bits - 6; ++k) firstBlock |= ((g >> k) & 1) << (bits - 7 - k);
+        for (uint32_t q = 0; q < 4; ++q) {
+            F r[4], i[4];
+            memcpy(r, blockRe + 16 * q, sizeof r);
+            memcpy(i, blockIm + 16 * q, sizeof i);
+            transposeFour(r);
+            transposeFour(i);
+            for (uint32_t lane = 0; lane < 4; ++lane) {
+                // reversed(4g + lane) = firstBlock + reversed(lane) on 2 bits, shifted up
+                const uint32_t block = firstBlock + ((reversedNibble[lane] >> 2) << (bits - 6));
+                memcpy(re + 16 * block + 4 * q, &r[lane], sizeof r[lane]);
+                memcpy(im + 16 * block + 4 * q, &i[lane], sizeof i[lane]);
+            }
         }
     }
-    for (uint32_t half = 4; half < n; half *= 2) {
+    for (uint32_t half = 16; half < n; half *= 2) {
         const double* cs = t.cosines + half - 1;
         const double* ss = t.sines + half - 1;
         const uint8_t* realPair = t.realPairs + half - 1;

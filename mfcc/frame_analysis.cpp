@@ -1,6 +1,7 @@
 #include "mfcc/frame_analysis.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "dsp/fftmisc.h"
 #include "dsp/processor.h"
@@ -41,6 +42,7 @@ size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
     a->lifter = carve<float>(&cursor, &bytes, columns);
     a->cosinesByFilter = carve<double>(&cursor, &bytes, a->paddedColumns * filters);
     a->columnLifter = carve<double>(&cursor, &bytes, a->paddedColumns);
+    a->inOrder = carve<float>(&cursor, &bytes, n);
     a->re = carve<float>(&cursor, &bytes, n * lanes);
     a->im = carve<float>(&cursor, &bytes, n * lanes);
     a->energies = carve<float>(&cursor, &bytes, filters * lanes);
@@ -117,8 +119,9 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
         releaseFrameAnalyser(a);
         return 1;
     }
-    placeSamples(a, frameOffset(geometry->frameLength, geometry->fftLength, settings->powerOfTwoBelow),
-                 window);
+    a->frameOffset = frameOffset(geometry->frameLength, geometry->fftLength, settings->powerOfTwoBelow);
+    placeSamples(a, a->frameOffset, window);
+    memset(a->inOrder, 0, a->fft.pointCount * sizeof(float));
     makeLifter(a->lifter, a->lifterType, a->cepstralCount);
     makeCosineTable(a->cosines, a->cepstralCount, a->filterCount);
     for (int32_t j = 0; j < a->filterCount; ++j)

@@ -49,6 +49,8 @@ struct FrameAnalyser {
     int32_t paddedColumns;  // cepstralCount + 1 rounded up to a multiple of 4
     double* cosinesByFilter;  // the cosines again, filter after filter: [(j - 1) * paddedColumns + i]
     double* columnLifter;   // the lifter widened at [i] for i >= 1, 1 at [0] and in the padding
+    int32_t frameOffset;    // where a frame's sample 0 enters the transform in natural order
+    float* inOrder;         // one frame windowed in natural order, its padding zeros around it
     float* re;              // batch rows: point or bin p of lane f at [p * lanes + f]
     float* im;
     float* energies;

@@ -118,20 +118,18 @@ __attribute__((noinline)) void writeRows(FrameAnalyser* a, float* rows) {
         for (int32_t i = 0; i < columns; ++i) rows[f * columns + i] = c[i * W + f];
 }
 
-// placeFrames<Lanes<1>> of one frame with W consecutive samples in the lanes of L: the same
-// products, rounded to float, stored one by one at their transform positions.
+// placeFrames<Lanes<1>> of one frame in natural order: sample i times window value i, rounded
+// to float, at inOrder[frameOffset + i], W samples at a time; the padding around them stays zero.
 template <class L>
-__attribute__((noinline)) void placeFrameAcrossPoints(FrameAnalyser* a, const float* frame) {
+__attribute__((noinline)) void placeFrameInOrder(FrameAnalyser* a, const float* frame) {
     constexpr int32_t W = L::width;
+    float* to = a->inOrder + a->frameOffset;
     for (int32_t run = 0; run < a->placedSamples; run += W) {
         const int32_t first = run + W <= a->placedSamples ? run : a->placedSamples - W;
         typename L::V window;
         memcpy(&window, a->window + first, sizeof window);
-        float products[W];
-        L::narrow(products, window * L::widen(frame + first));
-        for (int32_t k = 0; k < W; ++k) a->re[a->positionOf[first + k]] = products[k];
+        L::narrow(to + first, window * L::widen(frame + first));
     }
-    for (int32_t z = 0; z < a->paddingCount; ++z) a->re[a->padding[z]] = 0.0f;
 }
 
 // writeRows<Lanes<1>> of one frame with W consecutive coefficients in the lanes of L: each
@@ -179,14 +177,18 @@ __attribute__((noinline)) void writeRowAcrossColumns(FrameAnalyser* a, float* ro
 
 // Frames one at a time, each as analyseBatches<Lanes<1>> does it, with the windowing, the
 // transform, the logarithms and the cosine transform run across the points, filters or
-// coefficients of the frame in the lanes of L (the frames a stream hands out
-// alone, and those left over after the batches). Needs at least W placed samples.
+// coefficients of the frame in the lanes of L (the frames a stream hands out alone, and those
+// left over after the batches). Needs at least W placed samples; a transform below 64 points
+// goes the plain way.
 template <class L>
 void analyseFramesAlone(FrameAnalyser* a, const float* signal, int32_t frameCount, float* rows) {
     for (int32_t f = 0; f < frameCount; ++f) {
-        placeFrameAcrossPoints<L>(a, signal + static_cast<int64_t>(f) * a->geometry.shiftSamples);
-        if (!realSpectrumAcrossPoints<L>(a->fft, a->re, a->im))
+        const float* frame = signal + static_cast<int64_t>(f) * a->geometry.shiftSamples;
+        placeFrameInOrder<L>(a, frame);
+        if (!realSpectrumAcrossPoints<L>(a->fft, a->inOrder, a->re, a->im)) {
+            placeFrames<Lanes<1>>(a, frame);
             realSpectrum<Lanes<1>>(a->fft, a->re, a->im);
+        }
         logFilterEnergies<Lanes<1>, L>(a);
         writeRowAcrossColumns<L>(a, rows + static_cast<int64_t>(f) * a->rowWidth);
     }
