@@ -2,8 +2,8 @@
 // bundled sample repeated) at the default settings: pushes of 160 samples (10 ms at 16 kHz), the
 // rows taken after each,
 // each row at once or in batches of the lane width, and pushes of 1600 samples;
-// runs alternating with orvalix_analyse so both meet the same state of a shared machine; prints the
-// medians and their ratio. `stream_bench memory HOURS` instead streams HOURS of speech in pushes of
+// each stream run right after an orvalix_analyse run, so both meet the same state of a shared
+// machine; prints the medians and the median of those pairs' ratios. `stream_bench memory HOURS` instead streams HOURS of speech in pushes of
 // 160 samples, generated as it goes and its rows dropped, and prints the peak resident set.
 #include <sys/resource.h>
 
@@ -26,6 +26,14 @@ static double cpuSeconds() {
 static double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// The median of the ratios of each run to the whole-signal run beside it: a shared machine's
+// speed drifts over seconds, and a ratio of runs made together drifts less.
+static double pairedRatio(const std::vector<double>& times, const std::vector<double>& whole) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < times.size(); i++) ratios.push_back(times[i] / whole[i]);
+    return median(ratios);
 }
 
 static long peakKilobytes() {
@@ -91,7 +99,8 @@ int main(int argc, char** argv) {
     std::vector<float> signal(hour);
     for (int64_t i = 0; i < hour; i++) signal[i] = piece.samples[i % piece.count];
     std::vector<float> rows((hour / 160 + 1) * 13);
-    std::vector<double> whole, streamed160, batched160, streamed1600;
+    // Each stream run is made right after a whole-signal run of its own, for its ratio.
+    std::vector<double> whole, streamed160, batched160, streamed1600, beside[3];
     for (int run = 0; run < runs; run++) {
         OrvalixFeatures features;
         double start = cpuSeconds();
@@ -103,7 +112,13 @@ int main(int argc, char** argv) {
             std::vector<double>* times;
         } variants[] = {{160, 1, &streamed160}, {160, orvalix_lane_width(), &batched160},
                         {1600, 1, &streamed1600}};
-        for (auto [pieceSize, batch, times] : variants) {
+        for (int v = 0; v < 3; v++) {
+            const auto [pieceSize, batch, times] = variants[v];
+            OrvalixFeatures again;
+            start = cpuSeconds();
+            orvalix_analyse(signal.data(), hour, piece.sampleRate, &settings, &again, nullptr);
+            beside[v].push_back(cpuSeconds() - start);
+            orvalix_release_features(&again);
             orvalix_stream_release(stream);
             options.batchFrames = batch;
             orvalix_stream_open(&settings, piece.sampleRate, &options, &stream, nullptr);
@@ -122,11 +137,11 @@ int main(int argc, char** argv) {
     }
     printf("| orvalix_analyse, 1 h | %.2f s |\n", median(whole));
     printf("| stream, pushes of 160 samples | %.2f s | %.3fx |\n", median(streamed160),
-           median(streamed160) / median(whole));
+           pairedRatio(streamed160, beside[0]));
     printf("| stream, pushes of 160 samples, batches of %d frames | %.2f s | %.3fx |\n",
-           orvalix_lane_width(), median(batched160), median(batched160) / median(whole));
+           orvalix_lane_width(), median(batched160), pairedRatio(batched160, beside[1]));
     printf("| stream, pushes of 1600 samples | %.2f s | %.3fx |\n", median(streamed1600),
-           median(streamed1600) / median(whole));
+           pairedRatio(streamed1600, beside[2]));
     orvalix_stream_release(stream);
     orvalix_release_signal(&piece);
     return 0;
