@@ -164,9 +164,12 @@ inline void butterfliesInLanes(typename L::V* x, const double* cosines, const do
 // The bits of k < 16 in reverse order.
 constexpr uint32_t reversedNibble[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
 
+// Four floats as a vector of their natural alignment.
+typedef float FloatFour __attribute__((vector_size(16)));
+
 // Rows r[0..3] of 4 floats as columns.
-template <class F>
-inline void transposeFour(F* r) {
+inline void transposeFour(FloatFour* r) {
+    typedef FloatFour F;
     const F a = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5), b = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
     const F c = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5), d = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
     r[0] = __builtin_shufflevector(a, c, 0, 1, 4, 5);
@@ -187,7 +190,6 @@ template <class L>
 __attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, const float* natural,
                                                         float* re, float* im) {
     typedef typename L::V V;
-    typedef typename L::F F;
     static_assert(L::width == 4, "4 blocks of 16 points side by side");
     const uint32_t n = t.pointCount, kept = t.keptBins;
     if (n < 64) return false;
@@ -202,7 +204,7 @@ __attribute__((noinline)) bool realSpectrumAcrossPoints(const FftTables& t, cons
         uint32_t firstBlock = 0;  // reversed(4g) on bits - 4 bits: g reversed on bits - 6 bits
         for (uint32_t k = 0; k < bits - 6; ++k) firstBlock |= ((g >> k) & 1) << (bits - 7 - k);
         for (uint32_t q = 0; q < 4; ++q) {
-            F r[4], i[4];
+            FloatFour r[4], i[4];
             memcpy(r, blockRe + 16 * q, sizeof r);
             memcpy(i, blockIm + 16 * q, sizeof i);
             transposeFour(r);
