@@ -24,7 +24,7 @@ T* carve(char** cursor, size_t* bytes, int64_t n) {
 }
 
 // Points every array of the analyser into block, or with block null only sizes them.
-size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
+size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount, int64_t stepCount) {
     char* cursor = block ? block + (64 - reinterpret_cast<uintptr_t>(block) % 64) % 64 : nullptr;
     size_t bytes = 64;
     const int64_t n = a->fft.pointCount, filters = a->filterCount, lanes = a->lanes;
@@ -38,12 +38,15 @@ size_t layOut(FrameAnalyser* a, char* block, int64_t weightCount) {
     a->filterWeights = carve<double>(&cursor, &bytes, weightCount);
     a->filterWeightStart = carve<int32_t>(&cursor, &bytes, filters + 1);
     a->filterFirstBin = carve<int32_t>(&cursor, &bytes, filters);
+    a->stepStart = carve<int32_t>(&cursor, &bytes, filters / STEP_FILTERS + 2);
+    a->stepBins = carve<int32_t>(&cursor, &bytes, stepCount * STEP_FILTERS);
+    a->stepWeights = carve<double>(&cursor, &bytes, stepCount * STEP_FILTERS);
     a->cosines = carve<double>(&cursor, &bytes, columns * filters);
     a->lifter = carve<float>(&cursor, &bytes, columns);
     a->cosinesByFilter = carve<double>(&cursor, &bytes, a->paddedColumns * filters);
     a->columnLifter = carve<double>(&cursor, &bytes, a->paddedColumns);
     a->inOrder = carve<float>(&cursor, &bytes, n);
-    a->re = carve<float>(&cursor, &bytes, n * lanes);
+    a->re = carve<float>(&cursor, &bytes, n * lanes + 1);  // + re[zeroBin]
     a->im = carve<float>(&cursor, &bytes, n * lanes);
     a->energies = carve<float>(&cursor, &bytes, filters * lanes);
     a->coefficients = carve<float>(&cursor, &bytes, columns * lanes);
@@ -69,7 +72,17 @@ void placeSamples(FrameAnalyser* a, int32_t offset, const float* window) {
     for (int32_t i = 0; i < a->placedSamples; ++i) a->window[i] = window[i];
 }
 
-// The filter weights widened, filter after filter; the highest bin read bounds the spectrum.
+// The steps of the longest of filters first + 1 .. first + STEP_FILTERS (those that exist).
+int32_t groupSteps(const MelFilterbank* bank, int32_t first) {
+    int32_t longest = 0;
+    for (int32_t j = first + 1; j <= first + STEP_FILTERS && j <= bank->filterCount; ++j)
+        if (filterAt(bank, j)->lastBin - filterAt(bank, j)->firstBin + 1 > longest)
+            longest = filterAt(bank, j)->lastBin - filterAt(bank, j)->firstBin + 1;
+    return longest;
+}
+
+// The filter weights widened, filter after filter, and again step by step for STEP_FILTERS
+// filters at a time; the highest bin read bounds the spectrum.
 void copyFilters(FrameAnalyser* a, const MelFilterbank* bank) {
     int32_t at = 0, highest = 0;
     for (int32_t j = 1; j <= bank->filterCount; ++j) {
@@ -82,6 +95,20 @@ void copyFilters(FrameAnalyser* a, const MelFilterbank* bank) {
     }
     a->filterWeightStart[bank->filterCount] = at;
     a->fft.keptBins = static_cast<uint32_t>(highest + 1);
+    a->zeroBin = static_cast<int32_t>(a->fft.pointCount) * a->lanes;
+    a->re[a->zeroBin] = 0.0f;
+    int32_t step = 0, group = 0;
+    for (int32_t first = 0; first < bank->filterCount; first += STEP_FILTERS, ++group) {
+        a->stepStart[group] = step;
+        for (int32_t k = 0; k < groupSteps(bank, first); ++k, ++step)
+            for (int32_t g = 0; g < STEP_FILTERS; ++g) {
+                const int32_t j = first + g;
+                const bool inside = j < bank->filterCount && k < a->filterWeightStart[j + 1] - a->filterWeightStart[j];
+                a->stepBins[STEP_FILTERS * step + g] = inside ? a->filterFirstBin[j] + k : a->zeroBin;
+                a->stepWeights[STEP_FILTERS * step + g] = inside ? a->filterWeights[a->filterWeightStart[j] + k] : 0.0;
+            }
+    }
+    a->stepStart[group] = step;
 }
 
 }  // namespace
@@ -104,15 +131,16 @@ int makeFrameAnalyser(FrameAnalyser* a, const FrameGeometry* geometry,
 
     MelFilterbank bank;
     if (buildMelFilterbank(&bank, a->filterCount, geometry->fftLength, sampleRate)) return 1;
-    int64_t weightCount = 0;
+    int64_t weightCount = 0, stepCount = 0;
     for (int32_t j = 1; j <= bank.filterCount; ++j)
         weightCount += filterAt(&bank, j)->lastBin - filterAt(&bank, j)->firstBin + 1;
-    a->block = malloc(layOut(a, nullptr, weightCount));
+    for (int32_t first = 0; first < bank.filterCount; first += STEP_FILTERS) stepCount += groupSteps(&bank, first);
+    a->block = malloc(layOut(a, nullptr, weightCount, stepCount));
     if (!a->block) {
         releaseMelFilterbank(&bank);
         return 1;
     }
-    layOut(a, static_cast<char*>(a->block), weightCount);
+    layOut(a, static_cast<char*>(a->block), weightCount, stepCount);
     copyFilters(a, &bank);
     releaseMelFilterbank(&bank);
     if (fillFftTables(&a->fft)) {

@@ -22,6 +22,10 @@ void releaseFeatureMatrix(FeatureMatrix* m);
 // the cosine transform starts from (melFilterCount of them).
 enum RowKind { ROWS_CEPSTRA, ROWS_LOG_ENERGIES };
 
+// One frame's filter sums advanced side by side, so that their chains of additions and
+// roundings overlap (16 fill the registers).
+constexpr int32_t STEP_FILTERS = 16;
+
 // Everything the analysis of one signal builds before its first frame, in one allocation: the
 // transform's tables, where each windowed sample lands in the transform's order, the window and
 // the filter weights as the doubles every product widens them to, the cosines of the cepstrum,
@@ -44,6 +48,14 @@ struct FrameAnalyser {
     double* filterWeights;  // every filter's weights, filter after filter
     int32_t* filterWeightStart;  // filter j - 1's weights start here; filterCount + 1 entries
     int32_t* filterFirstBin;
+    // One frame's filter sums STEP_FILTERS filters at a time, step by step: step k of filter
+    // first + g takes bin stepBins[16 s + g] times stepWeights[16 s + g], s = stepStart[first / 16] + k;
+    // past a filter's end (or the last filter), bin zeroBin (always 0) with weight 0, which
+    // leaves a sum as it is.
+    int32_t* stepStart;     // filterCount / STEP_FILTERS + 2 entries, counted in steps
+    int32_t* stepBins;
+    double* stepWeights;
+    int32_t zeroBin;        // re[zeroBin] stays 0
     double* cosines;        // cos((i * (j - 0.5)) * (pi / N)) at [i * N + j - 1]
     float* lifter;          // weight of coefficient i at [i - 1]
     int32_t paddedColumns;  // cepstralCount + 1 rounded up to a multiple of 4

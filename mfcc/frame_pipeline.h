@@ -15,7 +15,7 @@
 
 namespace {
 
-// Filter sums advanced side by side, so that their additions overlap.
+// Filter sums of W frames side by side advanced together, so that their additions overlap.
 constexpr int32_t FILTERS_TOGETHER = 8;
 
 // Every stage stays a function of its own (noinline): inlined into one loop, the compiler's
@@ -42,51 +42,76 @@ __attribute__((noinline)) void placeFrames(FrameAnalyser* a, const float* signal
         L::narrow(a->re + static_cast<int64_t>(a->padding[z]) * W, L::all(0.0));
 }
 
-// Each filter's float running sum of magnitude times weight over its bins, divided by the bin
-// count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float. With one
-// lane, LogLanes can take the logarithms of that many consecutive filters at once.
+// One frame's filters: each filter's float running sum of magnitude times weight over its bins
+// in order, from the step tables (STEP_FILTERS sums in registers, no test per product: a filter
+// past its end adds 0 times 0, which leaves its sum as it is, since sums are never -0); divided
+// by the bin count; then log10 of it (filterDomain 1) or of its square by pow, rounded to float,
+// the logarithms of LogLanes::width consecutive filters at once.
+template <class LogLanes>
+__attribute__((noinline)) void logFilterEnergiesBySteps(FrameAnalyser* a) {
+    constexpr int32_t T = STEP_FILTERS;
+    static_assert(T % LogLanes::width == 0);
+    for (int32_t first = 0, group = 0; first < a->filterCount; first += T, ++group) {
+        double sums[T] = {};
+        const int32_t* bins = a->stepBins + T * a->stepStart[group];
+        const double* weights = a->stepWeights + T * a->stepStart[group];
+        for (int32_t k = a->stepStart[group]; k < a->stepStart[group + 1]; ++k, bins += T, weights += T)
+            for (int32_t g = 0; g < T; ++g)
+                sums[g] = static_cast<float>(sums[g] + static_cast<double>(a->re[bins[g]]) * weights[g]);
+        const int32_t count = a->filterCount - first < T ? a->filterCount - first : T;
+        double energy[T];
+        for (int32_t g = 0; g < T; ++g) {
+            const int32_t j = first + (g < count ? g : 0);  // past the filters: written, unread
+            energy[g] = sums[j - first] / (a->filterWeightStart[j + 1] - a->filterWeightStart[j]);
+            if (a->filterDomain != 1) energy[g] = squareByPow(energy[g]);
+        }
+        for (int32_t g = 0; g < count; g += LogLanes::width) {
+            typename LogLanes::V energies;
+            memcpy(&energies, energy + g, sizeof energies);
+            floatLog10<LogLanes>(energies, a->energies + first + g);
+        }
+    }
+}
+
+// The same for W frames side by side: each filter's sums, FILTERS_TOGETHER filters advancing
+// together so that their additions overlap. One frame (W = 1) goes by the step tables, its
+// logarithms LogLanes at a time.
 template <class L, class LogLanes = L>
 __attribute__((noinline)) void logFilterEnergies(FrameAnalyser* a) {
     typedef typename L::V V;
     constexpr int32_t W = L::width;
-    for (int32_t first = 0; first < a->filterCount; first += FILTERS_TOGETHER) {
-        const int32_t count = a->filterCount - first < FILTERS_TOGETHER ? a->filterCount - first
-                                                                        : FILTERS_TOGETHER;
-        V sums[FILTERS_TOGETHER];
-        int32_t lengths[FILTERS_TOGETHER];
-        const double* weights[FILTERS_TOGETHER];
-        const float* bins[FILTERS_TOGETHER];
-        int32_t longest = 0;
-        for (int32_t g = 0; g < FILTERS_TOGETHER; ++g) {  // a fixed count keeps sums in registers
-            const int32_t start = a->filterWeightStart[first + (g < count ? g : 0)];
-            sums[g] = L::all(0.0);
-            lengths[g] = g < count ? a->filterWeightStart[first + g + 1] - start : 0;
-            weights[g] = a->filterWeights + start;
-            bins[g] = a->re + static_cast<int64_t>(a->filterFirstBin[first + (g < count ? g : 0)]) * W;
-            if (lengths[g] > longest) longest = lengths[g];
-        }
-        for (int32_t k = 0; k < longest; ++k)
-            for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
-                if (k < lengths[g])
-                    sums[g] = L::toFloat(sums[g] + L::widen(bins[g] + k * W) * L::all(weights[g][k]));
-        V energy[FILTERS_TOGETHER];
-        for (int32_t g = 0; g < count; ++g) {
-            energy[g] = sums[g] / L::all(lengths[g]);
-            if (a->filterDomain != 1) {
-                double squares[W];
-                for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy[g], f));
-                memcpy(&energy[g], squares, sizeof energy[g]);
+    if constexpr (W == 1) {
+        logFilterEnergiesBySteps<LogLanes>(a);
+    } else {
+        static_assert(LogLanes::width == W);
+        for (int32_t first = 0; first < a->filterCount; first += FILTERS_TOGETHER) {
+            const int32_t count = a->filterCount - first < FILTERS_TOGETHER ? a->filterCount - first
+                                                                            : FILTERS_TOGETHER;
+            V sums[FILTERS_TOGETHER];
+            int32_t lengths[FILTERS_TOGETHER];
+            const double* weights[FILTERS_TOGETHER];
+            const float* bins[FILTERS_TOGETHER];
+            int32_t longest = 0;
+            for (int32_t g = 0; g < FILTERS_TOGETHER; ++g) {  // a fixed count keeps sums in registers
+                const int32_t start = a->filterWeightStart[first + (g < count ? g : 0)];
+                sums[g] = L::all(0.0);
+                lengths[g] = g < count ? a->filterWeightStart[first + g + 1] - start : 0;
+                weights[g] = a->filterWeights + start;
+                bins[g] = a->re + static_cast<int64_t>(a->filterFirstBin[first + (g < count ? g : 0)]) * W;
+                if (lengths[g] > longest) longest = lengths[g];
             }
-        }
-        if constexpr (LogLanes::width == W) {
-            for (int32_t g = 0; g < count; ++g) floatLog10<L>(energy[g], a->energies + (first + g) * W);
-        } else {
-            static_assert(W == 1 && FILTERS_TOGETHER % LogLanes::width == 0);
-            for (int32_t g = count; g < FILTERS_TOGETHER; ++g) energy[g] = 1.0;  // written past the filters, unread
-            for (int32_t g = 0; g < count; g += LogLanes::width) {
-                typename LogLanes::V energies;
-                memcpy(&energies, energy + g, sizeof energies);
-                floatLog10<LogLanes>(energies, a->energies + first + g);
+            for (int32_t k = 0; k < longest; ++k)
+                for (int32_t g = 0; g < FILTERS_TOGETHER; ++g)
+                    if (k < lengths[g])
+                        sums[g] = L::toFloat(sums[g] + L::widen(bins[g] + k * W) * L::all(weights[g][k]));
+            for (int32_t g = 0; g < count; ++g) {
+                V energy = sums[g] / L::all(lengths[g]);
+                if (a->filterDomain != 1) {
+                    double squares[W];
+                    for (int32_t f = 0; f < W; ++f) squares[f] = squareByPow(L::lane(energy, f));
+                    memcpy(&energy, squares, sizeof energy);
+                }
+                floatLog10<L>(energy, a->energies + (first + g) * W);
             }
         }
     }
