@@ -62,7 +62,7 @@ __attribute__((noinline)) void logFilterEnergiesBySteps(FrameAnalyser* a) {
         double energy[T];
         for (int32_t g = 0; g < T; ++g) {
             const int32_t j = first + (g < count ? g : 0);  // past the filters: written, unread
-            energy[g] = sums[j - first] / (a->filterWeightStart[j + 1] - a->filterWeightStart[j]);
+            energy[g] = sums[g] / (a->filterWeightStart[j + 1] - a->filterWeightStart[j]);
             if (a->filterDomain != 1) energy[g] = squareByPow(energy[g]);
         }
         for (int32_t g = 0; g < count; g += LogLanes::width) {
