@@ -1,14 +1,18 @@
 """Corpus runs: orvalix-batch against orvalix-corpus on 200 eight-second 16 kHz files on the same
 two cores, and the output size of every format for one hour of speech. Writes its own section of
-bench/RESULTS.md (the part from "## Corpus runs" on). Installs nothing; needs GNU parallel."""
+bench/RESULTS.md ("## Corpus runs"), leaving the others as they are. Installs nothing; needs GNU parallel."""
 
 import argparse
 import os
 import shutil
 import statistics
 import subprocess
+import sys
 import time
 import wave
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_driver import write_section  # noqa: E402
 
 SECTION = "## Corpus runs"
 FILES, SECONDS, RATE = 200, 8, 16000
@@ -106,10 +110,7 @@ def main():
         lines.append("| %s | %.2f | %.2f |" % (fmt, sizes[(fmt, "1 h")] / 1e6, sizes[(fmt, "200 files")] / 1e6))
     section = "\n".join(lines) + "\n"
 
-    report = open(args.report).read() if os.path.exists(args.report) else ""
-    kept = report.split("\n" + SECTION)[0].rstrip("\n") + "\n\n" if report else ""
-    with open(args.report, "w") as f:
-        f.write(kept + section)
+    write_section(args.report, section)
     print(section)
 
 

@@ -9,6 +9,7 @@ import argparse
 import json
 import os
 import platform
+import re
 import shutil
 import statistics
 import subprocess
@@ -22,6 +23,10 @@ PEER_LENGTH = "1 h"  # the peers run on this input only, to keep the whole bench
 SPTK_DIR = "/usr/libexec/sptk/bin"
 SYSTEM_PYTHON = "/usr/bin/python3"
 
+# The sections this driver writes; every other section of the report belongs to another script
+# or was written by hand, and stays as it was.
+OWN_SECTIONS = ("## Machine", "## End to end", "## Frame analysis per vector level", "## Targets")
+
 TORCHAUDIO_SCRIPT = r"""
 import sys, wave, numpy, torch, torchaudio
 torch.set_num_threads(1)
@@ -32,6 +37,34 @@ m = torchaudio.compliance.kaldi.mfcc(torch.from_numpy(x).unsqueeze(0), sample_fr
         round_to_power_of_two=True, snip_edges=True)
 numpy.savetxt(sys.argv[2], m.numpy(), fmt='%f')
 """
+
+
+def report_sections(text):
+    """The report split at its "## " headings: the text before the first, then each section
+    from its heading up to the next one."""
+    parts = re.split(r"(?m)^(?=## )", text)
+    return parts[0], parts[1:]
+
+
+def heading_of(section):
+    return section.split("\n", 1)[0].rstrip()
+
+
+def write_section(report, section, before=None):
+    """Puts `section`, which begins with its "## " heading, in place of the report's section of
+    that heading, keeping every other section; a new one goes before the section headed
+    `before` when there is one, else at the end."""
+    text = open(report).read() if os.path.exists(report) else "# Benchmark results\n\n"
+    head, sections = report_sections(text)
+    headings = [heading_of(s) for s in sections]
+    if heading_of(section) in headings:
+        sections[headings.index(heading_of(section))] = section
+    elif before in headings:
+        sections.insert(headings.index(before), section)
+    else:
+        sections.append(section)
+    with open(report, "w") as f:  # one blank line between sections
+        f.write(head + "\n".join(s.rstrip("\n") + "\n" for s in sections))
 
 
 def make_inputs(sample, folder, lengths):
@@ -211,12 +244,8 @@ def main():
             rows.append((tool, PEER_LENGTH, seconds, result[0], result[1]))
             paired[tool] = own[0]
 
-    # The sections after this driver's own (Python, corpus runs, front end) belong to their own
-    # scripts or were written by hand: they stay as they were last written.
     old = open(args.report).read() if os.path.exists(args.report) else ""
-    starts = [old.find(mark) for mark in ("\n## Python\n", "\n## Corpus runs", "\n## Front end\n")
-              if mark in old]
-    other_sections = old[min(starts):] if starts else ""
+    other_sections = "".join(s for s in report_sections(old)[1] if heading_of(s) not in OWN_SECTIONS)
     levels = frame_analysis_per_level(args.stages) if args.stages else {}
 
     with open(args.report, "w") as f:
@@ -281,7 +310,8 @@ def main():
         for tool, _, note in found:
             f.write("- %s: %s\n" % (tool, note))
         f.write("\nSkipped: %s\n" % (", ".join(skipped) if skipped else "none"))
-        f.write(other_sections)
+        if other_sections:
+            f.write("\n" + other_sections.rstrip("\n") + "\n")
     print("report written to", args.report)
 
 

@@ -24,7 +24,7 @@ import numpy
 import orvalix
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_driver import make_inputs  # noqa: E402  (the same hour as the end-to-end bench)
+from bench_driver import make_inputs, write_section  # noqa: E402  (the same hour as the end-to-end bench)
 
 RATE = 16000
 
@@ -83,15 +83,6 @@ def torchaudio_peers():
     version = "torch %s, torchaudio %s" % (torch.__version__, torchaudio.__version__)
     return [("torchaudio.compliance.kaldi.mfcc", kaldi),
             ("torchaudio.transforms.MFCC", transforms)], version
-
-
-def replace_section(report, section):
-    """Puts the section in place of the old one, keeping the sections after it."""
-    text = open(report).read() if os.path.exists(report) else "# Benchmark results\n"
-    head, _, rest = text.partition("\n## Python\n")
-    following = rest[rest.find("\n## "):] if "\n## " in rest else ""
-    with open(report, "w") as fh:
-        fh.write(head.rstrip("\n") + "\n\n" + section.rstrip("\n") + "\n" + following)
 
 
 def main():
@@ -175,7 +166,7 @@ def main():
                "`mfcc_files` 1.8x with 2 threads (%s).\n"
                % ("met" if in_memory <= 1.1 * analysis else "not met",
                   "met" if one / two >= 1.8 else "not met"))
-    replace_section(args.report, section)
+    write_section(args.report, section)
     print(section)
 
 

@@ -11,7 +11,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_driver import make_inputs, run_once  # noqa: E402
+from bench_driver import make_inputs, run_once, write_section  # noqa: E402
 
 SECTION = "## One long file on two threads"
 TARGET = 0.6  # two threads' median at most this share of one thread's
@@ -70,17 +70,7 @@ def main():
               "target at most %.1fx): %s" % (ratio, pairs, TARGET, "met" if ratio <= TARGET else "NOT met"),
               "- the two output files %s" % ("are the same bytes" if same else "DIFFER"), ""]
     section = "\n".join(lines)
-    text = open(args.report).read() if os.path.exists(args.report) else ""
-    if SECTION in text:  # replaced where it stands, up to the next section
-        head, _, rest = text.partition(SECTION)
-        text = head + section + (rest[rest.find("\n## "):] if "\n## " in rest else "")
-    elif "\n## Python\n" in text:
-        head, _, rest = text.partition("\n## Python\n")
-        text = head + "\n\n" + section + "\n## Python\n" + rest
-    else:
-        text += "\n" + section
-    with open(args.report, "w") as f:
-        f.write(text)
+    write_section(args.report, section, before="## Python")
     print(section)
     return 0 if same else 1
 
